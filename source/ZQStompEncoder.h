@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "ZQStompFrame.h"
+#include "ZQStompTypes.h"
+
+namespace velmor {
+
+// The complete octets of a frame for the given protocol version, ready to be written in one call.
+// Refuses (EIllegalArgumentException naming the header) a header that cannot be written safely in
+// that version; nothing is produced then.
+std::string Encode(const IStompFrame& Frame, TStompVersion Version);
+
+// Escapes one header name or value (UTF-8) for the version; IsConnect selects the CONNECT rule.
+std::string Escape(std::string_view Text, bool IsConnect, TStompVersion Version);
+
+// Replaces every occurrence of the octet C in Subject by Replacement, left to right.
+std::string ReplaceAllChar(char C, std::string_view Replacement, std::string_view Subject);
+
+}  // namespace velmor

@@ -1,0 +1,34 @@
+#include "ZQStompFrame.h"
+
+#include "ZQExceptions.h"
+#include "ZQText.h"
+
+namespace velmor {
+
+void TZQStompFrame::AddHeader(const std::string& Name, const std::string& Value) {
+  if (Name.empty()) {
+    throw EIllegalArgumentException("Header name must not be empty");
+  }
+  // A repeated name goes first so that the newest non-empty value is the one read and written first.
+  if (!GetHeader(Name).empty()) {
+    FHeaders.insert(FHeaders.begin(), TStompHeaderItem{Name, Value});
+  } else {
+    FHeaders.push_back(TStompHeaderItem{Name, Value});
+  }
+}
+
+int32_t TZQStompFrame::GetContentLength() const { return StrToIntDef(GetHeader("content-length"), 0); }
+
+std::string TZQStompFrame::GetHeader(const std::string& Name) const {
+  for (const auto& item : FHeaders) {
+    if (item.Name == Name) return item.Value;
+  }
+  return {};
+}
+
+TStompHeaderItem TZQStompFrame::GetHeaderItem(int Index) const {
+  Check(Index >= 0 && static_cast<size_t>(Index) < FHeaders.size(), "ZQStompFrame", 147);
+  return FHeaders[static_cast<size_t>(Index)];
+}
+
+}  // namespace velmor

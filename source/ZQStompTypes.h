@@ -1,0 +1,33 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmor {
+
+// One frame header: name and value, UTF-8.
+struct TStompHeaderItem {
+  std::string Name;
+  std::string Value;
+};
+
+using TStompHeaders = std::vector<TStompHeaderItem>;
+
+// Protocol version of a connection: 1 = STOMP 1.0, 2 = STOMP 1.1, 3 = STOMP 1.2.
+using TStompVersion = uint8_t;
+
+// Separator octets of the frame format.
+inline constexpr char LINE_SEP = '\n';
+inline constexpr char END_SEP = '\0';
+inline constexpr char HEADER_SEP = ':';
+
+// Header names that a message property must not use, in the order the reserved-property check walks them.
+inline constexpr std::array<std::string_view, 20> ReservedHeaderNames = {
+    "login",    "passcode",       "transaction",    "session",  "message",    "destination", "id",
+    "ack",      "client-id",      "selector",       "type",     "content-length", "correlation-id",
+    "expires",  "persistent",     "priority",       "redelivered", "reply-to", "message-id", "timestamp"};
+
+}  // namespace velmor

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace velmor {
+
+// One argument of Format: a text for "%s" or an integer for "%d".
+using TFormatArg = std::variant<std::string_view, int64_t>;
+
+// Fills a message text: each "%s" or "%d" takes the next argument in order (a text argument given to
+// "%d", or an integer given to "%s", is written as it is); "%%" writes one "%". Missing arguments leave
+// the placeholder as it stands; extra arguments are ignored.
+std::string Format(std::string_view pattern, std::initializer_list<TFormatArg> args);
+
+// Reads an integer with the one rule used for every integer text in options and headers: optional
+// leading blanks, an optional sign, then decimal digits, or hexadecimal digits after "$" or "0x".
+// Leading zeros are decimal ("0042" is 42). Anything else (no digits, trailing characters, a value
+// outside the signed 32-bit range) gives Default.
+int32_t StrToIntDef(std::string_view text, int32_t Default);
+
+// The same rule over the signed 64-bit range.
+int64_t StrToInt64Def(std::string_view text, int64_t Default);
+
+// True when the text is an integer under the rule above; the value goes to Value.
+bool TryStrToInt(std::string_view text, int32_t& Value);
+
+// ASCII-only case conversion and comparison (a-z against A-Z); other octets stay as they are.
+std::string UpperCaseAscii(std::string_view text);
+std::string LowerCaseAscii(std::string_view text);
+bool SameTextAscii(std::string_view a, std::string_view b);
+
+}  // namespace velmor

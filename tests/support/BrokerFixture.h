@@ -1,0 +1,37 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace velmor::testing {
+
+// Where the broker that `scripts/broker start` launched listens, and its credentials. Taken from the
+// environment (VELMOR_BROKER_HOST, VELMOR_BROKER_PORT, VELMOR_BROKER_USER, VELMOR_BROKER_PASS),
+// defaulting to 127.0.0.1:61613 with user and passcode "vorda".
+struct BrokerAddress {
+  std::string Host;
+  int Port = 61613;
+  std::string User;
+  std::string Pass;
+};
+
+BrokerAddress Broker();
+
+// "stomp://<host>:<port>" followed by "?" and Query when Query is not empty.
+std::string BrokerUrl(const std::string& Query = "");
+
+// A name no other test or run uses: Prefix, the process id and a counter.
+std::string UniqueName(const std::string& Prefix);
+
+// True when a TCP connection to the broker's STOMP port can be opened.
+bool BrokerReachable();
+
+// Base fixture of every broker test: a missing broker fails the test when CI asked for the broker
+// (CI or VELMOR_REQUIRE_BROKER set to a non-empty value other than "0"/"false") and skips it otherwise.
+class BrokerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+};
+
+}  // namespace velmor::testing
