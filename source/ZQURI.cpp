@@ -1,0 +1,99 @@
+#include "ZQURI.h"
+
+#include "IndyFunc.h"
+
+namespace velmor {
+
+namespace {
+
+// Where the query starts when it is not introduced by "?": the first "=" that follows the user
+// information, so that a password such as "abc123==" stays part of it. The user information is the
+// text before the first "@" of the authority (the text up to the first "/"); without such an "@" the
+// search starts at the beginning.
+std::string::size_type FindEqualsQuery(const std::string& Text) {
+  const auto slash = Text.find('/');
+  const auto at = Text.find('@');
+  const auto start = (at != std::string::npos && (slash == std::string::npos || at < slash)) ? at + 1 : 0;
+  return Text.find('=', start);
+}
+
+}  // namespace
+
+TZQURI::TZQURI(const std::string& URI) {
+  if (!URI.empty()) {
+    Parse(URI);
+  }
+}
+
+void TZQURI::Parse(const std::string& URI) {
+  FURI = URI;
+  FProtocol.clear();
+  FPort.clear();
+  FPath.clear();
+  FHost.clear();
+  FUser.clear();
+  FPassword.clear();
+  FParams.clear();
+  FIsIPv6 = false;
+
+  std::string rest = URI;
+  const auto schemeEnd = rest.find("://");
+  if (schemeEnd == std::string::npos) {
+    // Not a URL: only a query can be found.
+    auto query = rest.find('?');
+    if (query == std::string::npos) {
+      query = rest.find('=');
+    }
+    if (query != std::string::npos) {
+      FParams = rest.substr(query + 1);
+    }
+    return;
+  }
+  FProtocol = rest.substr(0, schemeEnd);
+  rest.erase(0, schemeEnd + 3);
+
+  auto query = rest.find('?');
+  if (query == std::string::npos) {
+    query = FindEqualsQuery(rest);
+  }
+  if (query != std::string::npos) {
+    FParams = rest.substr(query + 1);
+    rest.erase(query);
+  }
+
+  // The authority ends at the first "/"; the path after it is dropped.
+  std::string authority = TakeUntilDelimiter(rest, "/");
+
+  const auto at = authority.find('@');
+  if (at != std::string::npos) {
+    std::string userInfo = authority.substr(0, at);
+    authority.erase(0, at + 1);
+    FUser = TakeUntilDelimiter(userInfo, ":");
+    FPassword = FUser.empty() ? std::string() : userInfo;
+  }
+
+  const auto open = authority.find('[');
+  const auto close = authority.find(']');
+  if (open != std::string::npos && close != std::string::npos && close > open) {
+    std::string bracketed = TakeUntilDelimiter(authority, "]");
+    TakeUntilDelimiter(bracketed, "[");
+    FHost = bracketed;
+    // What follows the first ":" after the "]" is the port.
+    TakeUntilDelimiter(authority, ":");
+    FIsIPv6 = true;
+    FPort = authority;
+    return;
+  }
+  FHost = TakeUntilDelimiter(authority, ":");
+  FPort = authority;
+}
+
+IURIPtr CreateURI(const std::string& URL, int32_t DefaultPort) {
+  IURIPtr uri = TZQURI::Create(URL);
+  if (uri->GetPort().empty()) {
+    uri->SetPort(std::to_string(DefaultPort));
+  }
+  return uri;
+}
+
+}  // namespace velmor
