@@ -1,0 +1,148 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ZQCommInterfaces.h"
+#include "ZQStompFrame.h"
+#include "ZQStompInterfaces.h"
+#include "ZQStompTypes.h"
+#include "ZQURI.h"
+
+namespace velmor {
+
+// The system's millisecond tick counter: 32 bits, wrapping at 2^32.
+uint32_t CurrentTicks();
+
+// Milliseconds from Old to New, modulo 2^32 (a New below Old means the counter wrapped once).
+inline uint32_t ElapsedTicks(uint32_t Old, uint32_t New) {
+  return New - Old;
+}
+
+// Where CurrentTicks reads the counter. nullptr restores the system counter; tests install a function
+// of their own. Safe to change from any thread.
+using TTickSource = uint32_t (*)();
+void SetTickSource(TTickSource Source);
+
+// Splits an option list at Delimiter by the library's one rule: outside double quotes, blanks and
+// control characters also end an item and are skipped between items; an item that begins with a double
+// quote runs to the matching quote (a doubled quote stands for one) and loses the quotes; a delimiter
+// at the very end adds an empty item.
+std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter = '&');
+
+// The option's name: the text before its first "=", empty when it has none.
+std::string OptionName(std::string_view Item);
+
+// The value of the first item whose name equals Name without regard to ASCII letter case: the text after
+// its first "="; empty when there is none.
+std::string OptionValue(const std::vector<std::string>& Items, std::string_view Name);
+
+// State, handlers, heart-beat and version logic, URL options and the first-line and header-block reading
+// shared by every adapter; the transport operations are left to subclasses. Not thread-safe.
+class TZQAbstractCommAdapter : public IStompCommAdapter {
+ public:
+  // Wait for each part of a frame body and of the frame end, at the least.
+  static constexpr int32_t BodyReadTimeout = 5000;
+  // Largest header block (command line and header lines) accepted from a peer.
+  static constexpr size_t MaxHeaderBlockLength = 1024 * 1024;
+
+  ~TZQAbstractCommAdapter() override = default;
+  TZQAbstractCommAdapter(const TZQAbstractCommAdapter&) = delete;
+  TZQAbstractCommAdapter& operator=(const TZQAbstractCommAdapter&) = delete;
+
+  void SetOnConnected(TStompConnectedEvent Handler) override { FOnConnected = std::move(Handler); }
+  TStompConnectedEvent GetOnConnected() const override { return FOnConnected; }
+  void SetSpareHandler(TStompSpareEvent Handler) override { FSpareHandler = std::move(Handler); }
+  TStompSpareEvent GetSpareHandler() const override { return FSpareHandler; }
+  void SetOnFrame(TStompFrameEvent Handler) override { FOnFrame = std::move(Handler); }
+  TStompFrameEvent GetOnFrame() const override { return FOnFrame; }
+  void SetConnectTimeout(int32_t Ms) override { FConnectTimeout = Ms; }
+  int32_t GetConnectTimeout() const override { return FConnectTimeout; }
+  void SetOutgoingHeartbeat(int32_t Ms) override { FOutgoingHeartbeat = Ms; }
+  int32_t GetOutgoingHeartbeat() const override { return FOutgoingHeartbeat; }
+  void SetIncomingHeartbeat(int32_t Ms) override { FIncomingHeartbeat = Ms; }
+  int32_t GetIncomingHeartbeat() const override { return FIncomingHeartbeat; }
+  TStompVersion GetVersion() const override;
+  void SetVersion(TStompVersion Version) override { FVersion = Version; }
+  void Init(const IURIPtr& URI) override;
+  IURIPtr GetURI() const override { return FBrokerURI; }
+  bool GetUseConnectTimeout() const override { return FUseConnectTimeout; }
+  void SetUseConnectTimeout(bool Value) override { FUseConnectTimeout = Value; }
+  bool Supports(const std::string& Scheme) const override;
+  bool IsConnected() const override { return FConnected; }
+  std::string GetParam(const std::string& Name) const override;
+  void SendHeartbeat() override;
+  void CheckHeartbeat() override;
+  bool OutgoingHeartbeatEnabled() const override { return FOutgoingHeartbeat > 0; }
+  bool IncomingHeartbeatEnabled() const override { return FIncomingHeartbeat > 0; }
+  void MarkHeartbeat() override;
+  bool WaitHeartbeat(int32_t Timeout) override;
+  bool SupportsVersion(TStompVersion Version) const override { return FVersion >= Version; }
+  void RequireVersion(TStompVersion Version) const override;
+
+  // When the broker was last heard from (tick count).
+  uint32_t GetLastHeartbeat() const { return FLastHeartbeat; }
+
+ protected:
+  TZQAbstractCommAdapter();
+
+  // Reads one line up to LF (one CR before it dropped) within Timeout ms for the whole line. An empty
+  // result is an empty line or a time-out; ReadLineTimedOut tells which.
+  virtual std::string ReadLine(int32_t Timeout) = 0;
+  virtual bool ReadLineTimedOut() const = 0;
+  // Reads text up to the next NUL (5000 ms, at most MaxHeaderBlockLength octets).
+  virtual std::string ReadUntilEndSep() = 0;
+  // Reads exactly Count octets, each wait limited by WaitLimit ms.
+  virtual std::string ReadBytes(int32_t Count, int32_t WaitLimit) = 0;
+  // Read one octet (each wait limited by WaitLimit ms) and check that it is NUL, resp. LF.
+  virtual void CheckEndSep(int32_t WaitLimit) = 0;
+  virtual void CheckLineSep(int32_t WaitLimit) = 0;
+  // Chooses the text encoding of line reads once the connection is open; lines are UTF-8 octets here.
+  virtual void ConfigureEncoding() {}
+  // The line read of WaitHeartbeat: an empty line within Timeout is marked as a heart-beat.
+  virtual void ReadHeartbeatLine(int32_t Timeout) = 0;
+  // Reads one whole frame within Timeout (at least 1), or returns none when no frame came.
+  virtual IStompFramePtr ReceiveFrame(int32_t Timeout) = 0;
+  // Progress texts; nothing is logged.
+  virtual void Trace(const std::string& Text) const { static_cast<void>(Text); }
+
+  void CheckNotConnected() const;
+  void CheckConnected() const;
+  static void CheckTimeout(int32_t Timeout);
+  void CheckIncomingHeartbeat() const;
+  // Refuses to read or connect before the handlers are installed.
+  void CheckHandlers(bool NeedConnected) const;
+
+  // The first line of a frame; empty lines are heart-beats while incoming heart-beats are on. Empty when
+  // no frame began within Timeout.
+  std::string ReadFirstLine(int32_t Timeout);
+  // Reads the header lines after FirstLine (each within WaitLimit, which must not run out: a time-out
+  // raises EReadTimeout) and decodes the block.
+  IStompFramePtr ReceiveHeader(const std::string& FirstLine, int32_t WaitLimit);
+  void DoFrame(const IStompFramePtr& Frame);
+  int32_t ConnectWaitTimeout() const;
+  // The wait allowed for each part of a frame once its first line is in: the caller's time-out, and
+  // never less than BodyReadTimeout.
+  static int32_t FrameRestTimeout(int32_t Timeout);
+  static void CheckLineSepByte(uint8_t Octet);
+  static void CheckEndSepByte(uint8_t Octet);
+
+  int32_t FConnectTimeout = 0;
+  bool FUseConnectTimeout = false;
+  TStompVersion FVersion = 1;
+  IStompDecoderPtr FDecoder;
+  IURIPtr FBrokerURI;
+  int32_t FOutgoingHeartbeat = 0;
+  int32_t FIncomingHeartbeat = 0;
+  uint32_t FLastHeartbeat = 0;
+  bool FHeartbeatReceived = false;
+  std::vector<std::string> FParamList;
+  TStompSpareEvent FSpareHandler;
+  TStompConnectedEvent FOnConnected;
+  TStompFrameEvent FOnFrame;
+  bool FConnected = false;
+};
+
+}  // namespace velmor

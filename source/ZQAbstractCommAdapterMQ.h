@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+
+#include "ZQAbstractCommAdapter.h"
+#include "ZQStompFrame.h"
+
+namespace velmor {
+
+// Completes a frame after its header block: the body by "content-length", then NUL and LF.
+class TZQAbstractCommAdapterMQ : public TZQAbstractCommAdapter {
+ protected:
+  TZQAbstractCommAdapterMQ() = default;
+
+  // Reads one whole frame, or returns none when no frame began within Timeout. Once the first line is
+  // in, the rest of the frame must follow, each part within FrameRestTimeout(Timeout); a negative
+  // "content-length" raises EZQStompError.
+  IStompFramePtr ReceiveFrame(int32_t Timeout) override;
+};
+
+}  // namespace velmor

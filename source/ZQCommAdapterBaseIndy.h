@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ZQAbstractCommAdapterMQ.h"
+#include "ZQCommInterfaces.h"
+#include "ZQSocket.h"
+#include "ZQStompFrame.h"
+#include "ZQURI.h"
+
+namespace velmor {
+
+// The communication adapter over one TCP connection of the socket layer.
+//
+// Any error while a frame is being read (after its first octets, or one that leaves the stream at an
+// unknown place) and any failed write closes the connection, so IsConnected is false before the error
+// reaches the caller. Not thread-safe: one caller at a time.
+class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
+ public:
+  TZQCommAdapterBaseIndy();
+  ~TZQCommAdapterBaseIndy() override = default;
+
+  // Takes host, IP version and port (0..65535, else ERangeError; 0 when not a number) besides the
+  // options. Nothing changes when the port is refused.
+  void Init(const IURIPtr& URI) override;
+  void Connect() override;
+  void Disconnect() override;
+  void Receive() override;
+  void ReadOneMessage(int32_t Timeout, bool RaiseOnNoData) override;
+  void Poll() override;
+  void Write(const std::string& Data, int32_t SendTimeout) override;
+  std::string GetClassName() const override { return "TZQCommAdapterBaseIndy"; }
+
+  // Takes an already connected stream socket as the broker connection and counts as connected, without
+  // the CONNECT exchange; for in-process peers (tests, fuzzing, benchmarks).
+  void Adopt(int Handle);
+
+ protected:
+  std::string ReadLine(int32_t Timeout) override;
+  bool ReadLineTimedOut() const override;
+  std::string ReadUntilEndSep() override;
+  std::string ReadBytes(int32_t Count, int32_t WaitLimit) override;
+  void CheckEndSep(int32_t WaitLimit) override;
+  void CheckLineSep(int32_t WaitLimit) override;
+  void ReadHeartbeatLine(int32_t Timeout) override;
+
+ private:
+  // Drops the TCP connection after an error: the stream can no longer be trusted.
+  void CloseConnection();
+
+  TTCPClient FClient;
+};
+
+}  // namespace velmor

@@ -1,0 +1,399 @@
+#include "ZQSocket.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <type_traits>
+
+#include "ZQText.h"
+
+namespace velmor {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Octets asked of the system per receive; the input buffer grows by at most this much beyond need.
+constexpr size_t ReceiveChunk = 64 * 1024;
+
+std::string SystemText(int Code) {
+  char text[256] = {};
+  // The GNU strerror_r may return a static text instead of filling the buffer.
+  const auto result = strerror_r(Code, text, sizeof text);
+  if constexpr (std::is_same_v<decltype(result), char*>) {
+    return result != nullptr ? std::string(result) : std::string();
+  } else {
+    return result == 0 ? std::string(text) : std::string("Unknown error");
+  }
+}
+
+// Milliseconds left until Deadline, 0 when it has passed, capped to what poll() takes.
+int RemainingMs(TClock::time_point Deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
+  if (left <= 0)
+    return 0;
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+// Waits for Events on Handle; false when Timeout ms (negative: no limit) ran out. EINTR is retried with
+// the time that is left.
+bool PollFor(int Handle, short Events, int Timeout) {
+  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  pollfd entry{};
+  entry.fd = Handle;
+  entry.events = Events;
+  for (;;) {
+    const int wait = Timeout < 0 ? -1 : RemainingMs(deadline);
+    const int ready = poll(&entry, 1, wait);
+    if (ready > 0)
+      return true;
+    if (ready == 0)
+      return false;
+    if (errno != EINTR)
+      throw ESocketError(errno);
+  }
+}
+
+void SetBlocking(int Handle, bool Blocking) {
+  const int flags = fcntl(Handle, F_GETFL, 0);
+  if (flags < 0)
+    throw ESocketError(errno);
+  const int wanted = Blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+  if (wanted != flags && fcntl(Handle, F_SETFL, wanted) < 0)
+    throw ESocketError(errno);
+}
+
+void CloseHandle(int Handle) {
+  // close() is not retried on EINTR: the descriptor is released either way on Linux.
+  ::close(Handle);
+}
+
+// Connects one address; returns the open handle, or -1 with Error set. Raises EConnectTimeout when the
+// deadline passes.
+int ConnectOne(const addrinfo& Address, bool Limited, TClock::time_point Deadline, int& Error) {
+  const int handle = ::socket(Address.ai_family, Address.ai_socktype | SOCK_CLOEXEC, Address.ai_protocol);
+  if (handle < 0) {
+    Error = errno;
+    return -1;
+  }
+  try {
+    SetBlocking(handle, false);
+    if (::connect(handle, Address.ai_addr, Address.ai_addrlen) != 0) {
+      if (errno != EINPROGRESS && errno != EINTR) {
+        Error = errno;
+        CloseHandle(handle);
+        return -1;
+      }
+      if (!PollFor(handle, POLLOUT, Limited ? RemainingMs(Deadline) : -1)) {
+        CloseHandle(handle);
+        throw EConnectTimeout();
+      }
+      int status = 0;
+      socklen_t length = sizeof status;
+      if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &status, &length) != 0)
+        status = errno;
+      if (status != 0) {
+        Error = status;
+        CloseHandle(handle);
+        return -1;
+      }
+    }
+    SetBlocking(handle, true);
+  } catch (const EConnectTimeout&) {
+    throw;
+  } catch (...) {
+    CloseHandle(handle);
+    throw;
+  }
+  // Frames are small and answered one by one (receipts, CONNECTED): send them at once.
+  const int on = 1;
+  ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  return handle;
+}
+
+}  // namespace
+
+EReadTimeout::EReadTimeout() : ESocketLayerError("Read timed out.") {}
+EConnClosedGracefully::EConnClosedGracefully() : ESocketLayerError("Connection Closed Gracefully.") {}
+ENotConnected::ENotConnected() : ESocketLayerError("Not Connected") {}
+ESocketError::ESocketError(int ErrorCode)
+    : ESocketLayerError(Format("Socket Error # %d\r\n%s", {int64_t{ErrorCode}, SystemText(ErrorCode)})),
+      FErrorCode(ErrorCode) {}
+EConnectTimeout::EConnectTimeout() : ESocketLayerError("Connect timed out.") {}
+EHostRequired::EHostRequired() : ESocketLayerError("A Host is required") {}
+EPortRequired::EPortRequired() : ESocketLayerError("A Port is required") {}
+EMaxLineLengthExceeded::EMaxLineLengthExceeded() : ESocketLayerError("Max line length exceeded.") {}
+
+TTCPClient::~TTCPClient() {
+  Disconnect();
+}
+
+void TTCPClient::SetPort(int32_t Port) {
+  if (Port < 0 || Port > 65535)
+    throw ERangeError("Range check error");
+  FPort = Port;
+}
+
+void TTCPClient::Connect() {
+  Disconnect();
+  if (FHost.empty())
+    throw EHostRequired();
+  if (FPort == 0)
+    throw EPortRequired();
+
+  const bool limited = FConnectTimeout > 0;
+  const auto deadline = TClock::now() + std::chrono::milliseconds(limited ? FConnectTimeout : 0);
+
+  addrinfo hints{};
+  hints.ai_family = FIPv6 ? AF_INET6 : AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(FPort);
+  int status;
+  do {
+    status = ::getaddrinfo(FHost.c_str(), service.c_str(), &hints, &found);
+  } while (status == EAI_SYSTEM && errno == EINTR);
+  if (status != 0) {
+    const std::string reason = status == EAI_SYSTEM ? SystemText(errno) : std::string(gai_strerror(status));
+    throw EResolveError(Format("Could not resolve host %s: %s", {FHost, reason}));
+  }
+
+  int error = ECONNREFUSED;
+  int handle = -1;
+  try {
+    for (const addrinfo* entry = found; entry != nullptr && handle < 0; entry = entry->ai_next) {
+      handle = ConnectOne(*entry, limited, deadline, error);
+    }
+  } catch (...) {
+    ::freeaddrinfo(found);
+    throw;
+  }
+  ::freeaddrinfo(found);
+  if (handle < 0)
+    throw ESocketError(error);
+
+  FHandle = handle;
+  FReadTimeout = 0;
+}
+
+void TTCPClient::Adopt(int Handle) {
+  Disconnect();
+  if (Handle < 0)
+    throw ENotConnected();
+  SetBlocking(Handle, true);
+  FHandle = Handle;
+  FReadTimeout = 0;
+}
+
+void TTCPClient::Disconnect() {
+  if (FHandle >= 0) {
+    CloseHandle(FHandle);
+    FHandle = -1;
+  }
+  FPeerClosed = false;
+  FBuffer.clear();
+  FBuffer.shrink_to_fit();
+  FStart = 0;
+  FScanned = 0;
+}
+
+void TTCPClient::CheckOpen() const {
+  if (FHandle < 0)
+    throw ENotConnected();
+}
+
+int TTCPClient::WaitLimitOf(int32_t WaitLimit) const {
+  const int32_t limit = WaitLimit == -1 ? FReadTimeout : WaitLimit;
+  return limit <= 0 ? -1 : limit;
+}
+
+void TTCPClient::Compact() {
+  if (FStart == 0)
+    return;
+  if (FStart == FBuffer.size()) {
+    FBuffer.clear();
+  } else {
+    FBuffer.erase(0, FStart);
+  }
+  FStart = 0;
+}
+
+bool TTCPClient::Fill(int PollTimeout) {
+  CheckOpen();
+  if (FPeerClosed)
+    return true;
+  if (!PollFor(FHandle, POLLIN, PollTimeout))
+    return false;
+  Compact();
+  const size_t old = FBuffer.size();
+  FBuffer.resize(old + ReceiveChunk);
+  ssize_t received;
+  do {
+    received = ::recv(FHandle, FBuffer.data() + old, ReceiveChunk, MSG_DONTWAIT);
+  } while (received < 0 && errno == EINTR);
+  const int error = errno;
+  FBuffer.resize(old + (received > 0 ? static_cast<size_t>(received) : 0));
+  if (received == 0) {
+    FPeerClosed = true;
+  } else if (received < 0 && error != EAGAIN && error != EWOULDBLOCK) {
+    throw ESocketError(error);
+  }
+  return true;
+}
+
+size_t TTCPClient::FindTerminator(char Terminator, size_t MaxLength) {
+  if (Terminator != FScanTerminator) {
+    FScanTerminator = Terminator;
+    FScanned = 0;
+  }
+  const size_t available = FBuffer.size() - FStart;
+  if (FScanned < available) {
+    const char* begin = FBuffer.data() + FStart;
+    const void* found = std::memchr(begin + FScanned, Terminator, available - FScanned);
+    if (found != nullptr) {
+      const size_t index = static_cast<size_t>(static_cast<const char*>(found) - begin);
+      if (index > MaxLength)
+        throw EMaxLineLengthExceeded();
+      return index;
+    }
+    FScanned = available;
+  }
+  if (available > MaxLength)
+    throw EMaxLineLengthExceeded();
+  return std::string::npos;
+}
+
+std::string TTCPClient::ReadLn(int32_t Timeout, size_t MaxLength, char Terminator) {
+  FReadLnTimedOut = false;
+  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  for (;;) {
+    const size_t index = FindTerminator(Terminator, MaxLength);
+    if (index != std::string::npos) {
+      size_t length = index;
+      if (Terminator == '\n' && length > 0 && FBuffer[FStart + length - 1] == '\r')
+        --length;
+      std::string line(FBuffer, FStart, length);
+      FStart += index + 1;
+      FScanned = 0;
+      return line;
+    }
+    CheckOpen();
+    if (FPeerClosed)
+      throw EConnClosedGracefully();
+    const int wait = Timeout < 0 ? WaitLimitOf(-1) : RemainingMs(deadline);
+    if (!Fill(wait)) {
+      FReadLnTimedOut = true;
+      return std::string();
+    }
+  }
+}
+
+bool TTCPClient::PeekLn(int32_t Timeout, std::string& Line, size_t MaxLength) {
+  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  for (;;) {
+    const size_t index = FindTerminator('\n', MaxLength);
+    if (index != std::string::npos) {
+      size_t length = index;
+      if (length > 0 && FBuffer[FStart + length - 1] == '\r')
+        --length;
+      Line.assign(FBuffer, FStart, length);
+      return true;
+    }
+    CheckOpen();
+    if (FPeerClosed)
+      throw EConnClosedGracefully();
+    if (!Fill(RemainingMs(deadline)))
+      return false;
+  }
+}
+
+std::string TTCPClient::ReadBytes(size_t Count, int32_t WaitLimit) {
+  const int wait = WaitLimitOf(WaitLimit);
+  std::string result;
+  while (result.size() < Count) {
+    if (InputBufferIsEmpty()) {
+      CheckOpen();
+      if (FPeerClosed)
+        throw EConnClosedGracefully();
+      if (!Fill(wait))
+        throw EReadTimeout();
+      continue;
+    }
+    const size_t take = std::min(Count - result.size(), InputBufferSize());
+    if (result.empty() && take == Count) {
+      result.assign(FBuffer, FStart, take);
+    } else {
+      result.append(FBuffer, FStart, take);
+    }
+    FStart += take;
+    FScanned = 0;
+  }
+  return result;
+}
+
+uint8_t TTCPClient::ReadByte(int32_t WaitLimit) {
+  const int wait = WaitLimitOf(WaitLimit);
+  while (InputBufferIsEmpty()) {
+    CheckOpen();
+    if (FPeerClosed)
+      throw EConnClosedGracefully();
+    if (!Fill(wait))
+      throw EReadTimeout();
+  }
+  const auto octet = static_cast<uint8_t>(FBuffer[FStart]);
+  ++FStart;
+  FScanned = 0;
+  return octet;
+}
+
+bool TTCPClient::WaitForData(int32_t Timeout) {
+  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  while (InputBufferIsEmpty()) {
+    CheckOpen();
+    if (FPeerClosed)
+      throw EConnClosedGracefully();
+    if (!Fill(Timeout < 0 ? -1 : RemainingMs(deadline)))
+      return false;
+  }
+  return true;
+}
+
+void TTCPClient::Write(std::string_view Data) {
+  CheckOpen();
+  size_t sent = 0;
+  while (sent < Data.size()) {
+    const ssize_t written = ::send(FHandle, Data.data() + sent, Data.size() - sent, MSG_NOSIGNAL);
+    if (written > 0) {
+      sent += static_cast<size_t>(written);
+    } else if (written < 0 && errno == EINTR) {
+      continue;
+    } else {
+      throw ESocketError(written < 0 ? errno : EIO);
+    }
+  }
+}
+
+void TTCPClient::SetSendTimeout(int32_t Ms) {
+  CheckOpen();
+  timeval value{};
+  if (Ms > 0) {
+    value.tv_sec = Ms / 1000;
+    value.tv_usec = static_cast<suseconds_t>(Ms % 1000) * 1000;
+  }
+  if (::setsockopt(FHandle, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value) != 0)
+    throw ESocketError(errno);
+}
+
+}  // namespace velmor

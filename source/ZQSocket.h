@@ -1,0 +1,178 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "ZQExceptions.h"
+
+namespace velmor {
+
+// Errors of the socket layer. They stand beside the messaging errors, directly under EVelmorError, so
+// that the adapter can tell them apart from protocol errors; ESocketLayerError catches them all.
+class ESocketLayerError : public EVelmorError {
+ public:
+  using EVelmorError::EVelmorError;
+};
+
+// A read did not complete within its time-out: "Read timed out."
+class EReadTimeout final : public ESocketLayerError {
+ public:
+  EReadTimeout();
+};
+
+// The peer closed the connection and no more buffered octets can satisfy the read:
+// "Connection Closed Gracefully."
+class EConnClosedGracefully final : public ESocketLayerError {
+ public:
+  EConnClosedGracefully();
+};
+
+// Reading from or writing to a client that has no open connection: "Not Connected"
+class ENotConnected final : public ESocketLayerError {
+ public:
+  ENotConnected();
+};
+
+// A system call failed: "Socket Error # <code>" CR LF "<system text>".
+class ESocketError final : public ESocketLayerError {
+ public:
+  explicit ESocketError(int ErrorCode);
+  int GetErrorCode() const { return FErrorCode; }
+
+ private:
+  int FErrorCode;
+};
+
+// The connect did not complete within the connect time-out: "Connect timed out."
+class EConnectTimeout final : public ESocketLayerError {
+ public:
+  EConnectTimeout();
+};
+
+// Connect without a host: "A Host is required"
+class EHostRequired final : public ESocketLayerError {
+ public:
+  EHostRequired();
+};
+
+// Connect with port 0: "A Port is required"
+class EPortRequired final : public ESocketLayerError {
+ public:
+  EPortRequired();
+};
+
+// The host name could not be resolved for the chosen IP version: "Could not resolve host <host>: <reason>"
+class EResolveError final : public ESocketLayerError {
+ public:
+  using ESocketLayerError::ESocketLayerError;
+};
+
+// A line's terminator lies more than the maximum line length into the input: "Max line length exceeded."
+class EMaxLineLengthExceeded final : public ESocketLayerError {
+ public:
+  EMaxLineLengthExceeded();
+};
+
+// A TCP client connection with its own input buffer. Octets already received are delivered before a
+// close by the peer is reported. Every wait uses poll() with a deadline; EINTR is retried; writes never
+// raise SIGPIPE.
+//
+// Time-outs are milliseconds. The read time-out (0 or less: none, the value after each connect) limits
+// each wait of ReadBytes, ReadByte and of ReadLn with Timeout -1.
+//
+// Not thread-safe: one thread at a time. Not copyable; closes its socket when destroyed.
+class TTCPClient final {
+ public:
+  static constexpr size_t DefaultMaxLineLength = 16384;
+
+  TTCPClient() = default;
+  ~TTCPClient();
+  TTCPClient(const TTCPClient&) = delete;
+  TTCPClient& operator=(const TTCPClient&) = delete;
+
+  void SetHost(const std::string& Host) { FHost = Host; }
+  const std::string& GetHost() const { return FHost; }
+  // 0 to 65535; anything else raises ERangeError.
+  void SetPort(int32_t Port);
+  int32_t GetPort() const { return FPort; }
+  // Connect over IPv6 instead of IPv4.
+  void SetIPv6(bool Value) { FIPv6 = Value; }
+  bool GetIPv6() const { return FIPv6; }
+  // 0 or less: the connect waits as long as the system lets it.
+  void SetConnectTimeout(int32_t Ms) { FConnectTimeout = Ms; }
+  int32_t GetConnectTimeout() const { return FConnectTimeout; }
+  void SetReadTimeout(int32_t Ms) { FReadTimeout = Ms; }
+  int32_t GetReadTimeout() const { return FReadTimeout; }
+
+  // Closes any open connection, resolves the host for the chosen IP version (a literal address is used
+  // as it is) and connects, trying each address in turn within one connect deadline. Resets the read
+  // time-out to none and empties the input buffer.
+  void Connect();
+  // Takes an already connected stream socket as this client's connection (it closes it later); for
+  // in-process peers.
+  void Adopt(int Handle);
+  // Closes the connection and drops buffered input; nothing happens when none is open.
+  void Disconnect();
+  // A socket is open (the peer may have closed its side; see PeerClosed).
+  bool Connected() const { return FHandle >= 0; }
+  // The peer has closed its side; buffered octets may still be read.
+  bool PeerClosed() const { return FPeerClosed; }
+
+  // Reads one line up to Terminator and returns the octets before it; for LF one CR just before it is
+  // dropped. Timeout 0 or more limits the whole line from the start of the call; -1 limits each wait by
+  // the read time-out. When the line does not complete in time the result is empty, ReadLnTimedOut is
+  // true, and the octets received stay buffered. A terminator more than MaxLength octets into the input
+  // raises EMaxLineLengthExceeded as soon as that many octets are buffered.
+  std::string ReadLn(int32_t Timeout = -1, size_t MaxLength = DefaultMaxLineLength, char Terminator = '\n');
+  bool ReadLnTimedOut() const { return FReadLnTimedOut; }
+  // Waits up to Timeout ms (0 or more) for a complete line and returns true with it in Line, without
+  // taking it from the input; false when none completed in time. Raises as ReadLn does.
+  bool PeekLn(int32_t Timeout, std::string& Line, size_t MaxLength = DefaultMaxLineLength);
+
+  // Reads exactly Count octets. Each wait is limited by WaitLimit ms, or by the read time-out when
+  // WaitLimit is -1; a wait that runs out raises EReadTimeout. Memory grows with the octets that arrive.
+  std::string ReadBytes(size_t Count, int32_t WaitLimit = -1);
+  // Reads one octet under the same rule.
+  uint8_t ReadByte(int32_t WaitLimit = -1);
+
+  bool InputBufferIsEmpty() const { return FStart == FBuffer.size(); }
+  size_t InputBufferSize() const { return FBuffer.size() - FStart; }
+  // Waits up to Timeout ms (negative: without limit) until some input is buffered: true when there is,
+  // false on time-out. Raises ENotConnected without a connection and EConnClosedGracefully when the
+  // peer has closed and nothing is buffered.
+  bool WaitForData(int32_t Timeout);
+
+  // Writes all of Data before returning. A failed or partial write raises ESocketError; the caller
+  // must then drop the connection.
+  void Write(std::string_view Data);
+  // Sets SO_SNDTIMEO; 0 or less means no limit.
+  void SetSendTimeout(int32_t Ms);
+
+ private:
+  // Receives what is available after waiting at most PollTimeout ms (negative: without limit); false
+  // when the wait ran out. Sets FPeerClosed at the end of the stream.
+  bool Fill(int PollTimeout);
+  // Index of the terminator in the buffer, or npos; raises when the line is too long.
+  size_t FindTerminator(char Terminator, size_t MaxLength);
+  void Compact();
+  void CheckOpen() const;
+  int WaitLimitOf(int32_t WaitLimit) const;
+
+  std::string FHost;
+  int32_t FPort = 0;
+  bool FIPv6 = false;
+  int32_t FConnectTimeout = 0;
+  int32_t FReadTimeout = 0;
+  int FHandle = -1;
+  bool FPeerClosed = false;
+  bool FReadLnTimedOut = false;
+  std::string FBuffer;
+  size_t FStart = 0;
+  // Octets after FStart already searched for FScanTerminator without finding it.
+  size_t FScanned = 0;
+  char FScanTerminator = '\n';
+};
+
+}  // namespace velmor
