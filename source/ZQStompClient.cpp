@@ -1,0 +1,609 @@
+#include "ZQStompClient.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <utility>
+
+#include "ZQAbstractCommAdapter.h"
+#include "ZQConnectWithFailoverSupport.h"
+#include "ZQExceptions.h"
+#include "ZQStompEncoder.h"
+#include "ZQText.h"
+
+namespace velmor {
+
+namespace {
+
+constexpr const char* UnitName = "ZQStompClient";
+constexpr int32_t DefaultReceiptTimeout = 5000;
+
+// Blanks and control characters, as trimming and the option-list rule see them.
+bool IsBlankOrControl(char C) {
+  return static_cast<unsigned char>(C) <= ' ';
+}
+
+bool IsBlank(std::string_view Text) {
+  return std::all_of(Text.begin(), Text.end(), IsBlankOrControl);
+}
+
+bool StartsWith(std::string_view Text, std::string_view Prefix) {
+  return Text.substr(0, Prefix.size()) == Prefix;
+}
+
+// A heart-beat header or request, "cx,cy": the integer before the first "," and the one after it; without
+// a comma the first is 0 and the second is read from the whole text. A part that is not an integer, or a
+// negative one, counts as 0 (off).
+std::pair<int32_t, int32_t> ReadHeartbeatPair(const std::string& Text) {
+  const auto comma = Text.find(',');
+  int32_t first = 0;
+  int32_t second = 0;
+  if (comma == std::string::npos) {
+    second = StrToIntDef(Text, 0);
+  } else {
+    first = StrToIntDef(std::string_view(Text).substr(0, comma), 0);
+    second = StrToIntDef(std::string_view(Text).substr(comma + 1), 0);
+  }
+  return {std::max(first, 0), std::max(second, 0)};
+}
+
+// The value of one option item: the text after its first "=", empty when it has none.
+std::string ItemValue(std::string_view Item) {
+  const auto eq = Item.find('=');
+  return eq == std::string_view::npos ? std::string() : std::string(Item.substr(eq + 1));
+}
+
+// Clears a flag when the scope ends, also by an exception.
+class TFlagGuard {
+ public:
+  explicit TFlagGuard(bool& Flag) : FFlag(Flag) { FFlag = true; }
+  ~TFlagGuard() { FFlag = false; }
+  TFlagGuard(const TFlagGuard&) = delete;
+  TFlagGuard& operator=(const TFlagGuard&) = delete;
+
+ private:
+  bool& FFlag;
+};
+
+}  // namespace
+
+// --- Option lists ---
+
+void TZQConnectionParams::Load(const IURIPtr& URI) {
+  FOptionList.clear();
+  if (!URI)
+    return;
+  std::string text = URI->GetParams();
+  if (const auto question = text.find('?'); question != std::string::npos) {
+    text.erase(0, question + 1);
+  }
+  if (!text.empty()) {
+    FOptionList = SplitOptionList(text);
+  }
+}
+
+void TZQReceiptConfiguration::Load(const std::vector<std::string>& OptionList) {
+  FRequired.clear();
+  for (const auto& item : OptionList) {
+    const std::string name = OptionName(item);
+    const std::string value = ItemValue(item);
+    MapOption(name, value, "subscribe.receipt", "SUBSCRIBE");
+    MapOption(name, value, "unsubscribe.receipt", "UNSUBSCRIBE");
+    MapOption(name, value, "send.receipt", "SEND");
+    MapOption(name, value, "disconnect.receipt", "DISCONNECT");
+  }
+}
+
+void TZQReceiptConfiguration::MapOption(std::string_view Name, std::string_view Value,
+                                        std::string_view Option, const std::string& Command) {
+  if (Value != "true" || Name != Option)
+    return;
+  const std::string entry = Command + "=true";
+  if (std::find(FRequired.begin(), FRequired.end(), entry) == FRequired.end()) {
+    FRequired.push_back(entry);
+  }
+}
+
+bool TZQReceiptConfiguration::IsRequired(const std::string& Command) const {
+  return std::find(FRequired.begin(), FRequired.end(), Command + "=true") != FRequired.end();
+}
+
+bool TZQParamNameValidator::IsValid(std::string_view Name) {
+  if (StartsWith(Name, "connect."))
+    return true;
+  return std::find(ValidParamNames.begin(), ValidParamNames.end(), Name) != ValidParamNames.end();
+}
+
+std::string TSubscribeOptionsBuilder::ExtractDestination(const std::string& Text) {
+  return Text.substr(0, Text.find('?'));
+}
+
+std::string TSubscribeOptionsBuilder::ExtractOptions(const std::string& Text) {
+  const auto question = Text.find('?');
+  return question == std::string::npos ? std::string() : Text.substr(question + 1);
+}
+
+void TSubscribeOptionsBuilder::AddOptionHeaders(const std::string& Options, IStompFrame& Frame) {
+  if (Options.empty())
+    return;
+  const std::vector<std::string> items = SplitOptionList(Options);
+  for (const auto& item : items) {
+    const std::string name = OptionName(item);
+    Frame.AddHeader(name, OptionValue(items, name));
+  }
+}
+
+void TSubscribeOptionsBuilder::AddTransformation(IStompFrame& Frame,
+                                                 const std::vector<std::string>& OptionList) {
+  for (const auto& item : OptionList) {
+    if (StartsWith(item, "subscribe.transformation")) {
+      Frame.AddHeader("transformation", OptionValue(OptionList, OptionName(item)));
+    }
+  }
+}
+
+// --- Client core ---
+
+TZQStompClient::TZQStompClient() : FFailoverSupport(std::make_unique<TZQConnectWithFailoverSupport>(*this)) {}
+
+TZQStompClient::~TZQStompClient() = default;
+
+void TZQStompClient::SetURI(const IURIPtr& URI) {
+  TZQStompConnection::SetURI(URI);
+  FConnectionParams.Load(URI);
+}
+
+void TZQStompClient::SetFailoverSupport(std::unique_ptr<IZQFailoverSupport> Support) {
+  FFailoverSupport = std::move(Support);
+}
+
+TStompVersion TZQStompClient::GetVersion() const {
+  return Adapter().GetVersion();
+}
+
+void TZQStompClient::Connect() {
+  const IURIPtr uri = GetURI();
+  if (uri && StartsWith(uri->GetProtocol(), "failover:(stomp")) {
+    ConnectWithFailover(uri);
+    return;
+  }
+  PlainConnect();
+}
+
+void TZQStompClient::ConnectWithFailover(const IURIPtr& URI) {
+  if (!FFailoverSupport) {
+    throw EUnsupportedOperationException("Failover URLs are not supported by this client");
+  }
+  FFailoverSupport->ConnectWithFailover(URI);
+}
+
+void TZQStompClient::PlainConnect() {
+  IStompCommAdapter& adapter = Adapter();
+  // A new connection starts from nothing: what an earlier (possibly failed) connect negotiated must
+  // not leak into this one. A live connection is left alone; the adapter refuses to connect again.
+  if (!adapter.IsConnected()) {
+    adapter.SetVersion(1);
+    adapter.SetOutgoingHeartbeat(0);
+    adapter.SetIncomingHeartbeat(0);
+    FConnected = false;
+    FSessionID.clear();
+    FServer.clear();
+    FReceiptReceived = false;
+    FReceivedReceiptID.clear();
+    FPendingMessages.clear();
+  }
+  adapter.SetOnConnected([this](IStompCommAdapter& CommAdapter) { StompConnect(CommAdapter); });
+  adapter.SetOnFrame([this](const IStompFramePtr& Frame) { DispatchFrame(Frame); });
+  try {
+    adapter.Connect();
+  } catch (...) {
+    FAwaitingConnected = false;
+    // Leave no half-open TCP connection behind (an invalid option, a first frame that was not
+    // CONNECTED); a connection that the adapter still counts as up was not opened by this call.
+    if (!adapter.IsConnected()) {
+      FConnected = false;
+      try {
+        adapter.Disconnect();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  FAwaitingConnected = false;
+}
+
+void TZQStompClient::Disconnect() {
+  if (!FConnected)
+    return;
+  std::exception_ptr failure;
+  try {
+    SendDisconnectFrame();
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // The broker must stop delivering to this client whatever became of DISCONNECT.
+  FConnected = false;
+  FSessionID.clear();
+  try {
+    Adapter().Disconnect();
+  } catch (...) {
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+}
+
+void TZQStompClient::StompConnect(IStompCommAdapter& CommAdapter) {
+  static_cast<void>(CommAdapter);
+  Trace("StompConnect");
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("CONNECT");
+  if (!FLogin.empty()) {
+    frame->AddHeader("login", FLogin);
+    frame->AddHeader("passcode", FPasscode);
+  }
+  const std::vector<std::string>& options = FConnectionParams.GetOptionList();
+  ValidateParams(options);
+  FReceiptConfiguration.Load(options);
+  FSendReceipt = FReceiptConfiguration.IsRequired("SEND");
+  AddConnectOptions(*frame);
+  ApplyHeartbeatRequest(frame->GetHeader("heart-beat"));
+  if (!IsBlank(FClientID)) {
+    frame->AddHeader("client-id", FClientID);
+  }
+  FAwaitingConnected = true;
+  SendFrame(frame, -1);
+}
+
+void TZQStompClient::ValidateParams(const std::vector<std::string>& OptionList) const {
+  for (const auto& item : OptionList) {
+    if (!TZQParamNameValidator::IsValid(OptionName(item))) {
+      throw EMQException(Format("Connection URL contains unknown option: %s", {item}));
+    }
+  }
+}
+
+void TZQStompClient::AddConnectOptions(IStompFrame& Frame) const {
+  constexpr std::string_view prefix = "connect.";
+  const std::vector<std::string>& options = FConnectionParams.GetOptionList();
+  for (const auto& item : options) {
+    if (StartsWith(item, prefix)) {
+      const std::string name = OptionName(item);
+      Frame.AddHeader(name.substr(prefix.size()), OptionValue(options, name));
+    }
+  }
+  if (Frame.GetHeader("accept-version").empty()) {
+    Frame.AddHeader("accept-version", "1.2");
+  }
+}
+
+void TZQStompClient::ApplyHeartbeatRequest(const std::string& Text) {
+  IStompCommAdapter& adapter = Adapter();
+  Check(adapter.GetOutgoingHeartbeat() == 0, UnitName, __LINE__);
+  Check(adapter.GetIncomingHeartbeat() == 0, UnitName, __LINE__);
+  if (Text.empty())
+    return;
+  const auto [cx, cy] = ReadHeartbeatPair(Text);
+  adapter.SetOutgoingHeartbeat(cx);
+  adapter.SetIncomingHeartbeat(cy);
+}
+
+void TZQStompClient::NegotiateHeartbeat(const std::string& Text) {
+  IStompCommAdapter& adapter = Adapter();
+  if (Text.empty()) {
+    adapter.SetOutgoingHeartbeat(0);
+    adapter.SetIncomingHeartbeat(0);
+    return;
+  }
+  const int32_t cx = std::max(adapter.GetOutgoingHeartbeat(), 0);
+  const int32_t cy = std::max(adapter.GetIncomingHeartbeat(), 0);
+  const auto [sx, sy] = ReadHeartbeatPair(Text);
+  adapter.SetOutgoingHeartbeat(cx == 0 || sy == 0 ? 0 : std::max(cx, sy));
+  adapter.SetIncomingHeartbeat(cy == 0 || sx == 0 ? 0 : std::max(cy, sx));
+}
+
+void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
+  Check(Frame != nullptr, UnitName, __LINE__);
+  FReceiptReceived = false;
+  FReceivedReceiptID.clear();
+  const std::string& command = Frame->GetCommand();
+  if (FAwaitingConnected) {
+    FAwaitingConnected = false;
+    if (command != "CONNECTED" && command != "ERROR") {
+      Adapter().Disconnect();
+      throw EZQStompError(Format("Expected a CONNECTED frame, received %s", {command}));
+    }
+  }
+  if (command == "MESSAGE") {
+    if (FWaitingForReceipt) {
+      FPendingMessages.push_back(Frame);
+    } else {
+      OnMessageFrame(Frame);
+    }
+  } else if (command == "RECEIPT") {
+    FReceiptReceived = true;
+    FReceivedReceiptID = Frame->GetHeader("receipt-id");
+  } else if (command == "CONNECTED") {
+    FConnected = true;
+    FSessionID = Frame->GetHeader("session");
+    FServer = Frame->GetHeader("server");
+    const std::string version = Frame->GetHeader("version");
+    if (version == "1.2") {
+      Adapter().SetVersion(3);
+    } else if (version == "1.1") {
+      Adapter().SetVersion(2);
+    }
+    NegotiateHeartbeat(Frame->GetHeader("heart-beat"));
+  } else if (command == "ERROR") {
+    Adapter().Disconnect();
+    RaiseServerError(*Frame);
+  }
+  if (FCommAdapter && FCommAdapter->IncomingHeartbeatEnabled()) {
+    FCommAdapter->MarkHeartbeat();
+  }
+}
+
+void TZQStompClient::RaiseServerError(const IStompFrame& Frame) const {
+  std::string text = Frame.GetHeader("message");
+  if (const std::string body = Frame.GetBodyText(); !body.empty()) {
+    text += " " + body;
+  }
+  if (const std::string receipt = Frame.GetHeader("receipt"); !receipt.empty()) {
+    text += " receipt:" + receipt;
+  }
+  throw EZQStompServerErrorMessage(text);
+}
+
+bool TZQStompClient::DispatchPendingMessageFrame() {
+  if (FPendingMessages.empty())
+    return false;
+  const IStompFramePtr frame = std::move(FPendingMessages.front());
+  FPendingMessages.pop_front();
+  OnMessageFrame(frame);
+  return true;
+}
+
+// --- Sending and receipts ---
+
+TStompVersion TZQStompClient::ConnectEncodingVersion(const IStompFrame& Frame) {
+  // CONNECT is written before any version is negotiated. When it offers 1.1 or 1.2, the broker reads it
+  // with that version's CONNECT escaping, so a backslash in a credential must go out escaped.
+  TStompVersion version = 1;
+  for (const auto& item : SplitOptionList(ReplaceAllChar(',', "&", Frame.GetHeader("accept-version")))) {
+    if (item == "1.2") {
+      version = std::max<TStompVersion>(version, 3);
+    } else if (item == "1.1") {
+      version = std::max<TStompVersion>(version, 2);
+    }
+  }
+  return version;
+}
+
+void TZQStompClient::SendFrame(const IStompFramePtr& Frame, int32_t SendTimeout) {
+  Check(Frame != nullptr, UnitName, __LINE__);
+  const std::string& command = Frame->GetCommand();
+  const bool isConnect = command == "CONNECT";
+  if (!isConnect && !FConnected) {
+    throw EZQStompClientNotConnectedError("Not connected! Command: " + command);
+  }
+  IStompCommAdapter& adapter = Adapter();
+  const TStompVersion version = isConnect ? ConnectEncodingVersion(*Frame) : adapter.GetVersion();
+  adapter.Write(Encode(*Frame, version), SendTimeout);
+}
+
+void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame) {
+  Check(Frame != nullptr, UnitName, __LINE__);
+  const std::string command = Frame->GetCommand();
+  const std::string id = ReceiptIDFor(command);
+  if (!IsBlank(id)) {
+    Frame->AddHeader("receipt", id);
+  }
+  SendFrame(Frame, -1);
+  if (!id.empty()) {
+    WaitForReceipt(id, LowerCaseAscii(command) + ".receipt.timeout");
+  }
+}
+
+std::string TZQStompClient::NewReceiptID() {
+  return "id." + std::to_string(FReceiptSequence.Next()) + "." + std::to_string(CurrentTicks());
+}
+
+std::string TZQStompClient::ReceiptIDFor(const std::string& Command) {
+  if (!FReceiptConfiguration.IsRequired(Command))
+    return {};
+  return LowerCaseAscii(Command) + ".receipt." + NewReceiptID();
+}
+
+void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::string& TimeoutOption) {
+  Trace("Waiting for RECEIPT");
+  const int32_t timeout = StrToIntDef(GetParam(TimeoutOption), DefaultReceiptTimeout);
+  IStompCommAdapter& adapter = Adapter();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+  TFlagGuard waiting(FWaitingForReceipt);
+  // The broker may answer with other frames first (a MESSAGE routed to this very connection before
+  // the RECEIPT of the SEND that produced it, a late RECEIPT of an earlier wait): read on until the
+  // expected RECEIPT or the time-out.
+  bool otherReceipt = false;
+  std::string lastOtherID;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    adapter.ReadOneMessage(static_cast<int32_t>(std::max<int64_t>(left.count(), 1)), false);
+    if (FReceiptReceived) {
+      if (ExpectedID.empty() || FReceivedReceiptID == ExpectedID) {
+        return;
+      }
+      otherReceipt = true;
+      lastOtherID = FReceivedReceiptID;
+      FReceiptReceived = false;
+    }
+    if (std::chrono::steady_clock::now() >= deadline)
+      break;
+  }
+  if (otherReceipt) {
+    throw EZQStompError(
+        Format("Wrong RECEIPT received - expected %s, received %s", {ExpectedID, lastOtherID}));
+  }
+  throw EZQStompError(Format("No RECEIPT received. Timeout: %d msec Expected: %s",
+                             {static_cast<int64_t>(timeout), ExpectedID}));
+}
+
+// --- Commands ---
+
+std::string TZQStompClient::AckModeName(uint8_t AckMode) {
+  switch (AckMode) {
+    case AckModeAuto:
+      return "auto";
+    case AckModeClientIndividual:
+      return "client-individual";
+    default:
+      return "client";
+  }
+}
+
+void TZQStompClient::AddHeaderIfNotBlank(IStompFrame& Frame, const std::string& Name,
+                                         const std::string& Value) {
+  if (!IsBlank(Value)) {
+    Frame.AddHeader(Name, Value);
+  }
+}
+
+void TZQStompClient::AddHeaders(IStompFrame& Frame, const std::vector<std::string>& Items) {
+  for (const auto& item : Items) {
+    Frame.AddHeader(OptionName(item), ItemValue(item));
+  }
+}
+
+void TZQStompClient::CheckHeaderNotSet(const IStompFrame& Frame, const std::string& Name,
+                                       const std::string& Value) {
+  if (const std::string current = Frame.GetHeader(Name); !current.empty()) {
+    throw EZQStompError(Format("Changing STOMP header \"%s\" from \"%s\" to \"%s\" is not supported",
+                               {Name, current, Value}));
+  }
+}
+
+void TZQStompClient::CheckTransactionID(const std::string& TransactionID, const std::string& Command) {
+  if (IsBlank(TransactionID)) {
+    throw EZQStompInvalidTransactionIdError(
+        Format("Empty \"%s\" header in %s frame", {"transaction", Command}));
+  }
+}
+
+void TZQStompClient::Subscribe(const std::string& Destination, uint8_t AckMode,
+                               const std::string& SubscriptionID, const std::string& Selector, bool NoLocal) {
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("SUBSCRIBE");
+  frame->AddHeader("destination", TSubscribeOptionsBuilder::ExtractDestination(Destination));
+  frame->AddHeader("ack", AckModeName(AckMode));
+  AddHeaderIfNotBlank(*frame, "id", SubscriptionID);
+  AddHeaderIfNotBlank(*frame, "selector", Selector);
+  if (NoLocal) {
+    frame->AddHeader("no-local", "true");
+  }
+  TSubscribeOptionsBuilder::AddOptionHeaders(TSubscribeOptionsBuilder::ExtractOptions(Destination), *frame);
+  TSubscribeOptionsBuilder::AddTransformation(*frame, FConnectionParams.GetOptionList());
+  SendWithReceipt(frame);
+}
+
+void TZQStompClient::Send(const std::string& Destination, const std::string& Body,
+                          const TStompHeaders& Headers, bool OmitContentLength, bool ForceReceipt,
+                          int32_t SendTimeout) {
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("SEND");
+  frame->AddHeader("destination", Destination);
+  if (!OmitContentLength) {
+    frame->AddHeader("content-length", std::to_string(Body.size()));
+  }
+  frame->SetBody(Body);
+  for (const auto& item : Headers) {
+    frame->AddHeader(item.Name, item.Value);
+  }
+  if (ForceReceipt || FSendReceipt) {
+    const std::string id = "send.receipt." + NewReceiptID();
+    CheckHeaderNotSet(*frame, "receipt", id);
+    frame->AddHeader("receipt", id);
+    SendFrame(frame, SendTimeout);
+    WaitForReceipt(id, "send.receipt.timeout");
+    return;
+  }
+  SendFrame(frame, SendTimeout);
+}
+
+void TZQStompClient::Ack(const std::string& MessageID, const std::string& Subscription,
+                         const std::string& Transaction) {
+  Check(!MessageID.empty(), UnitName, __LINE__, "MessageID header must not be empty");
+  const TStompVersion version = GetVersion();
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("ACK");
+  if (version == 3) {
+    frame->AddHeader("id", MessageID);
+  } else {
+    frame->AddHeader("message-id", MessageID);
+    if (version == 2) {
+      Check(!Subscription.empty(), UnitName, __LINE__);
+      frame->AddHeader("subscription", Subscription);
+    }
+  }
+  AddHeaderIfNotBlank(*frame, "transaction", Transaction);
+  SendWithReceipt(frame);
+}
+
+void TZQStompClient::Nack(const std::string& MessageID, const std::string& Subscription,
+                          const std::string& Transaction, const std::vector<std::string>& Headers) {
+  Adapter().RequireVersion(2);
+  const TStompVersion version = GetVersion();
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("NACK");
+  Check(!MessageID.empty(), UnitName, __LINE__, "NACK header must not be empty");
+  frame->AddHeader(version == 3 ? "id" : "message-id", MessageID);
+  if (version == 2) {
+    frame->AddHeader("subscription", Subscription);
+  }
+  AddHeaders(*frame, Headers);
+  AddHeaderIfNotBlank(*frame, "transaction", Transaction);
+  SendWithReceipt(frame);
+}
+
+void TZQStompClient::SendTransactionFrame(const std::string& Command, const std::string& TransactionID) {
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand(Command);
+  CheckTransactionID(TransactionID, Command);
+  frame->AddHeader("transaction", TransactionID);
+  SendWithReceipt(frame);
+}
+
+void TZQStompClient::BeginTransaction(const std::string& TransactionID) {
+  SendTransactionFrame("BEGIN", TransactionID);
+}
+
+void TZQStompClient::CommitTransaction(const std::string& TransactionID) {
+  SendTransactionFrame("COMMIT", TransactionID);
+}
+
+void TZQStompClient::AbortTransaction(const std::string& TransactionID) {
+  SendTransactionFrame("ABORT", TransactionID);
+}
+
+void TZQStompClient::Unsubscribe(const std::string& SubscriptionID) {
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("UNSUBSCRIBE");
+  frame->AddHeader("id", SubscriptionID);
+  SendWithReceipt(frame);
+}
+
+void TZQStompClient::SendDisconnectFrame() {
+  Trace("SendDisconnectFrame");
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("DISCONNECT");
+  AddHeaderIfNotBlank(*frame, "client-id", FClientID);
+  SendWithReceipt(frame);
+  FConnected = false;
+}
+
+void TZQStompClient::SendHeartbeat() {
+  Adapter().SendHeartbeat();
+}
+
+void TZQStompClient::CheckHeartbeat() {
+  IStompCommAdapter& adapter = Adapter();
+  adapter.RequireVersion(2);
+  adapter.CheckHeartbeat();
+}
+
+bool TZQStompClient::WaitHeartbeat(int32_t Timeout) {
+  return Adapter().WaitHeartbeat(Timeout);
+}
+
+}  // namespace velmor

@@ -1,0 +1,241 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ZQAbstractCommAdapter.h"
+#include "ZQCommInterfaces.h"
+#include "ZQStompConnection.h"
+#include "ZQStompFrame.h"
+#include "ZQStompTypes.h"
+#include "ZQThreadSafe.h"
+#include "ZQURI.h"
+
+namespace velmor {
+
+// The broker URL's options in URL order, each item as written: name, "=", value (read them with
+// OptionName and OptionValue).
+class TZQConnectionParams final {
+ public:
+  // Replaces the list by the options of the URL's query (the text after its first "?", if it has one).
+  void Load(const IURIPtr& URI);
+  const std::vector<std::string>& GetOptionList() const { return FOptionList; }
+
+ private:
+  std::vector<std::string> FOptionList;
+};
+
+// Which commands wait for a RECEIPT, by the URL options "subscribe.receipt", "unsubscribe.receipt",
+// "send.receipt" and "disconnect.receipt" set exactly to "true".
+class TZQReceiptConfiguration final {
+ public:
+  void Load(const std::vector<std::string>& OptionList);
+  bool IsRequired(const std::string& Command) const;
+
+ private:
+  // Marks Command when the item is named OptionName and its value is exactly "true".
+  void MapOption(std::string_view Name, std::string_view Value, std::string_view Option,
+                 const std::string& Command);
+
+  // One "COMMAND=true" item for each command that must wait for a RECEIPT.
+  std::vector<std::string> FRequired;
+};
+
+// The broker URL options the client knows.
+class TZQParamNameValidator final {
+ public:
+  static constexpr std::array<std::string_view, 10> ValidParamNames = {"subscribe.receipt",
+                                                                       "subscribe.receipt.timeout",
+                                                                       "unsubscribe.receipt",
+                                                                       "unsubscribe.receipt.timeout",
+                                                                       "send.receipt",
+                                                                       "send.receipt.timeout",
+                                                                       "disconnect.receipt",
+                                                                       "disconnect.receipt.timeout",
+                                                                       "subscribe.transformation",
+                                                                       "message.subscription_check"};
+
+  // True for a name beginning with "connect." and for exactly one of ValidParamNames (case-sensitive).
+  static bool IsValid(std::string_view Name);
+};
+
+// Turns the options of a destination text ("name?a=1&b=2") into SUBSCRIBE headers.
+class TSubscribeOptionsBuilder final {
+ public:
+  // The text before the first "?"; the whole text when there is none.
+  static std::string ExtractDestination(const std::string& Text);
+  // The text after the first "?"; empty when there is none.
+  static std::string ExtractOptions(const std::string& Text);
+  // One header per option item, in written order; a repeated name gets the value of its first item.
+  static void AddOptionHeaders(const std::string& Options, IStompFrame& Frame);
+  // A "transformation" header for each URL option that begins with "subscribe.transformation".
+  static void AddTransformation(IStompFrame& Frame, const std::vector<std::string>& OptionList);
+};
+
+// The reconnect loop behind "failover:(" URLs: it calls the client's SetURI and PlainConnect for each
+// broker entry until one connects. The client owns it.
+class IZQFailoverSupport {
+ public:
+  virtual ~IZQFailoverSupport() = default;
+  virtual void ConnectWithFailover(const IURIPtr& URI) = 0;
+};
+
+// Acknowledge modes of SUBSCRIBE.
+inline constexpr uint8_t AckModeAuto = 0;
+inline constexpr uint8_t AckModeClient = 1;
+inline constexpr uint8_t AckModeClientIndividual = 2;
+
+// The STOMP client of one broker connection: CONNECT and the handling of every received frame, receipts,
+// and one operation per client command. The broker transport derives from it and fills in the MESSAGE
+// handler and the durable unsubscribe.
+//
+// Not thread-safe: calls on one client must not overlap (receipt ids alone are unique across threads).
+// Neither copyable nor movable; held by std::shared_ptr (weak_from_this serves the messages it hands
+// out).
+class TZQStompClient : public TZQStompConnection, public std::enable_shared_from_this<TZQStompClient> {
+ public:
+  ~TZQStompClient() override;
+
+  // The URL for the adapter and the credentials (base), then the option list.
+  void SetURI(const IURIPtr& URI) override;
+  // Connects: a URL whose scheme begins with "failover:(stomp" goes to the failover loop, any other
+  // one to PlainConnect.
+  void Connect() override;
+  // Sends DISCONNECT when connected, then always closes the TCP connection and clears the connected
+  // state and the session; a failure on the way is reported after that.
+  void Disconnect() override;
+
+  // One connect to the broker of the current URL: version, heart-beats and connected state are reset,
+  // the handlers installed, the TCP connection opened, CONNECT written and the answer handled. A failed
+  // connect leaves no TCP connection open. The failover loop calls it for each entry.
+  void PlainConnect();
+
+  // Called for every MESSAGE frame that is handed out (filled by the broker transport).
+  virtual void OnMessageFrame(const IStompFramePtr& Frame) = 0;
+  // UNSUBSCRIBE of a durable subscription (filled by the broker transport).
+  virtual void UnsubscribeDurable(const std::string& DestinationName,
+                                  const std::string& SubscriptionName) = 0;
+  // UNSUBSCRIBE with "id" = SubscriptionID (also when empty).
+  virtual void Unsubscribe(const std::string& SubscriptionID);
+
+  // The adapter's connected handler: builds and writes CONNECT.
+  void StompConnect(IStompCommAdapter& CommAdapter);
+  // The adapter's frame handler: handles one frame by its command.
+  void DispatchFrame(const IStompFramePtr& Frame);
+
+  // Encodes and writes one frame; SendTimeout -1 leaves the socket's send time-out unchanged. Every
+  // command but CONNECT needs the connected state.
+  void SendFrame(const IStompFramePtr& Frame, int32_t SendTimeout);
+  // Writes a frame, with a "receipt" header and a wait for the RECEIPT when the URL asks for one for
+  // its command.
+  void SendWithReceipt(const IStompFramePtr& Frame);
+  // "id.", the next receipt number, ".", the millisecond tick count.
+  std::string NewReceiptID();
+  // The receipt id for a command that needs one ("subscribe.receipt.id.0.123"), else empty.
+  std::string ReceiptIDFor(const std::string& Command);
+  // Reads frames until the RECEIPT with ExpectedID arrives, within the time-out that the URL option
+  // TimeoutOption gives (default 5000 ms). MESSAGE frames read meanwhile are held, in order, for the
+  // next receive calls (see DispatchPendingMessageFrame).
+  void WaitForReceipt(const std::string& ExpectedID, const std::string& TimeoutOption);
+  // --- Commands ---
+
+  // SUBSCRIBE; Destination may carry options after "?", which become headers. AckMode: AckModeAuto,
+  // AckModeClient, AckModeClientIndividual (any other value means "client").
+  void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
+                 const std::string& Selector, bool NoLocal);
+  // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
+  // receipt when ForceReceipt or the URL option "send.receipt" asks for one.
+  void Send(const std::string& Destination, const std::string& Body, const TStompHeaders& Headers,
+            bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout);
+  // ACK in the form of the negotiated version ("id" on 1.2, "message-id" before, "subscription" on 1.1).
+  void Ack(const std::string& MessageID, const std::string& Subscription, const std::string& Transaction);
+  // NACK (needs STOMP 1.1); Headers are extra "name=value" items.
+  void Nack(const std::string& MessageID, const std::string& Subscription, const std::string& Transaction,
+            const std::vector<std::string>& Headers = {});
+  void BeginTransaction(const std::string& TransactionID);
+  void CommitTransaction(const std::string& TransactionID);
+  void AbortTransaction(const std::string& TransactionID);
+  // DISCONNECT (with a receipt when the URL asks); the connected state ends when it went through.
+  void SendDisconnectFrame();
+
+  // Heart-beats, only when the caller asks.
+  void SendHeartbeat();
+  void CheckHeartbeat();
+  bool WaitHeartbeat(int32_t Timeout);
+
+  // --- MESSAGE frames held by a receipt wait ---
+
+  bool HasPendingMessageFrames() const { return !FPendingMessages.empty(); }
+  std::size_t PendingMessageFrameCount() const { return FPendingMessages.size(); }
+  // Hands the oldest held MESSAGE frame to OnMessageFrame; false when none is held. Receive calls do
+  // this before they read from the socket.
+  bool DispatchPendingMessageFrame();
+
+  // --- State ---
+
+  // True from the handled CONNECTED frame until DISCONNECT went out or the client disconnected.
+  bool GetConnected() const { return FConnected; }
+  const std::string& GetSessionID() const { return FSessionID; }
+  const std::string& GetServer() const { return FServer; }
+  bool GetSendReceipt() const { return FSendReceipt; }
+  bool GetReceiptReceived() const { return FReceiptReceived; }
+  const std::string& GetReceivedReceiptID() const { return FReceivedReceiptID; }
+  const TZQConnectionParams& GetConnectionParams() const { return FConnectionParams; }
+  const TZQReceiptConfiguration& GetReceiptConfiguration() const { return FReceiptConfiguration; }
+  // The negotiated protocol version of the adapter: 1 = STOMP 1.0, 2 = 1.1, 3 = 1.2.
+  TStompVersion GetVersion() const;
+
+  void SetFailoverSupport(std::unique_ptr<IZQFailoverSupport> Support);
+
+  // 0 gives "auto", 2 "client-individual", any other value "client".
+  static std::string AckModeName(uint8_t AckMode);
+
+ protected:
+  TZQStompClient();
+
+  // Runs the failover loop for URI.
+  virtual void ConnectWithFailover(const IURIPtr& URI);
+
+  // Steps of CONNECT and CONNECTED.
+  void ValidateParams(const std::vector<std::string>& OptionList) const;
+  void AddConnectOptions(IStompFrame& Frame) const;
+  void ApplyHeartbeatRequest(const std::string& Text);
+  void NegotiateHeartbeat(const std::string& Text);
+  [[noreturn]] void RaiseServerError(const IStompFrame& Frame) const;
+
+  // Shared steps of the frame builders.
+  static void AddHeaderIfNotBlank(IStompFrame& Frame, const std::string& Name, const std::string& Value);
+  static void AddHeaders(IStompFrame& Frame, const std::vector<std::string>& Items);
+  static void CheckHeaderNotSet(const IStompFrame& Frame, const std::string& Name, const std::string& Value);
+  static void CheckTransactionID(const std::string& TransactionID, const std::string& Command);
+
+  bool FConnected = false;
+  std::string FSessionID;
+  std::string FServer;
+  std::unique_ptr<IZQFailoverSupport> FFailoverSupport;
+  bool FSendReceipt = false;
+  TZQThreadSafeIntegerSequence FReceiptSequence;
+  bool FReceiptReceived = false;
+  std::string FReceivedReceiptID;
+  TZQReceiptConfiguration FReceiptConfiguration;
+  TZQConnectionParams FConnectionParams;
+
+ private:
+  void SendTransactionFrame(const std::string& Command, const std::string& TransactionID);
+  // The protocol version whose CONNECT escaping fits the versions that CONNECT offers.
+  static TStompVersion ConnectEncodingVersion(const IStompFrame& Frame);
+
+  // MESSAGE frames read by a receipt wait, oldest first.
+  std::deque<IStompFramePtr> FPendingMessages;
+  bool FWaitingForReceipt = false;
+  // True from CONNECT until the broker's first frame was handled.
+  bool FAwaitingConnected = false;
+};
+
+}  // namespace velmor

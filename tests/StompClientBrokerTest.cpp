@@ -1,0 +1,298 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BrokerFixture.h"
+#include "ZQAdapterRegistry.h"
+#include "ZQExceptions.h"
+#include "ZQStompClient.h"
+#include "ZQURI.h"
+
+namespace velmor {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using velmor::testing::Broker;
+using velmor::testing::BrokerTest;
+using velmor::testing::BrokerUrl;
+using velmor::testing::UniqueName;
+
+// A client on the default TCP adapter that keeps the MESSAGE frames handed to it.
+class TBrokerClient final : public TZQStompClient {
+ public:
+  std::vector<IStompFramePtr> Messages;
+  void OnMessageFrame(const IStompFramePtr& Frame) override { Messages.push_back(Frame); }
+  void UnsubscribeDurable(const std::string& /*DestinationName*/,
+                          const std::string& /*SubscriptionName*/) override {}
+
+  // The next MESSAGE frame: one held by a receipt wait, else one read within Timeout ms; nullptr when
+  // none came.
+  IStompFramePtr Receive(int32_t Timeout = 3000) {
+    const std::size_t before = Messages.size();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(Timeout);
+    while (Messages.size() == before && !DispatchPendingMessageFrame()) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+              .count();
+      if (left <= 0)
+        return nullptr;
+      GetCommAdapter()->ReadOneMessage(static_cast<int32_t>(left), false);
+    }
+    return Messages.back();
+  }
+};
+
+std::shared_ptr<TBrokerClient> Connected(const std::string& Query = "",
+                                         const std::string& Login = Broker().User,
+                                         const std::string& Passcode = Broker().Pass) {
+  auto client = std::make_shared<TBrokerClient>();
+  client->SetCommAdapter(CreateDefaultAdapter());
+  client->SetLogin(Login);
+  client->SetPasscode(Passcode);
+  client->SetURI(CreateURI(BrokerUrl(Query), 61613));
+  client->Connect();
+  return client;
+}
+
+class StompClientBrokerTest : public BrokerTest {
+ protected:
+  void SetUp() override {
+    BrokerTest::SetUp();
+    Queue = "/queue/" + UniqueName("client");
+  }
+
+  // Takes what a test left in its queue, so that nothing stays behind.
+  void TearDown() override {
+    if (IsSkipped() || Queue.empty())
+      return;
+    try {
+      const auto client = Connected();
+      client->Subscribe(Queue, AckModeAuto, "drain", "", false);
+      while (client->Receive(300) != nullptr) {
+      }
+      client->Disconnect();
+    } catch (const std::exception&) {
+    }
+  }
+
+  std::string Queue;
+};
+
+// --- Negotiation ---
+
+struct NegotiationCase {
+  const char* offer;
+  int number;
+};
+
+class StompClientNegotiationTest : public StompClientBrokerTest,
+                                   public ::testing::WithParamInterface<NegotiationCase> {};
+
+TEST_P(StompClientNegotiationTest, BrokerAnswersTheOfferedVersionAndNamesItself) {
+  const auto client = Connected(std::string("connect.accept-version=") + GetParam().offer);
+  EXPECT_TRUE(client->GetConnected());
+  EXPECT_EQ(client->GetVersion(), GetParam().number);
+  EXPECT_THAT(client->GetServer(), StartsWith("RabbitMQ/"));
+  EXPECT_FALSE(client->GetSessionID().empty());
+  client->Disconnect();
+  EXPECT_FALSE(client->IsConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(StompClientBrokerTest, StompClientNegotiationTest,
+                         ::testing::Values(NegotiationCase{"1.0", 1}, NegotiationCase{"1.1", 2},
+                                           NegotiationCase{"1.2", 3}, NegotiationCase{"1.0,1.1,1.2", 3}));
+
+TEST_F(StompClientBrokerTest, WrongPasscodeRaisesTheBrokersMessage) {
+  try {
+    Connected("", Broker().User, Broker().Pass + "-wrong");
+    FAIL() << "connected";
+  } catch (const EZQStompServerErrorMessage& error) {
+    EXPECT_THAT(error.what(), HasSubstr("Access refused"));
+  }
+}
+
+TEST_F(StompClientBrokerTest, HeartbeatsAreNegotiatedWithTheBroker) {
+  const auto client = Connected("connect.heart-beat=1000,1000");
+  EXPECT_EQ(client->GetCommAdapter()->GetOutgoingHeartbeat(), 1000);
+  EXPECT_EQ(client->GetCommAdapter()->GetIncomingHeartbeat(), 1000);
+  client->SendHeartbeat();
+  EXPECT_TRUE(client->WaitHeartbeat(3000));
+  EXPECT_NO_THROW(client->CheckHeartbeat());
+  client->Disconnect();
+}
+
+TEST_F(StompClientBrokerTest, UserWithBackslashInPasscodeLogsInOnTheFirstConnect) {
+  std::string script;
+  if (const char* fromEnv = std::getenv("VELMOR_BROKER_SCRIPT"); fromEnv != nullptr && *fromEnv != '\0') {
+    script = fromEnv;
+  } else {
+    script = (std::filesystem::path(__FILE__).parent_path().parent_path() / "scripts" / "broker").string();
+  }
+  const std::string user = UniqueName("bs-user");
+  const std::string passcode = "pa\\ss\\word";
+  const std::string command = "'" + script + "' adduser '" + user + "' '" + passcode + "' >/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const auto client = Connected("", user, passcode);
+  EXPECT_TRUE(client->GetConnected());
+  client->Disconnect();
+}
+
+// --- Subscribe, send, receive ---
+
+TEST_F(StompClientBrokerTest, AutoAcknowledgedMessagesArriveInOrder) {
+  const auto client = Connected();
+  client->Subscribe(Queue, AckModeAuto, "s1", "", false);
+  client->Send(Queue, "one", {}, false, false, -1);
+  client->Send(Queue, std::string("t\0o", 3), {{"x-note", "a:b\\c"}}, false, false, -1);
+  const IStompFramePtr first = client->Receive();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->GetBody(), "one");
+  EXPECT_EQ(first->GetHeader("subscription"), "s1");
+  const IStompFramePtr second = client->Receive();
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->GetBody(), std::string("t\0o", 3));
+  EXPECT_EQ(second->GetHeader("x-note"), "a:b\\c");
+  client->Disconnect();
+}
+
+TEST_F(StompClientBrokerTest, ClientAcknowledgementCoversEveryEarlierMessage) {
+  const auto sender = Connected();
+  sender->Send(Queue, "m1", {}, false, false, -1);
+  sender->Send(Queue, "m2", {}, false, false, -1);
+  sender->Disconnect();
+
+  auto client = Connected();
+  client->Subscribe(Queue, AckModeClient, "s1", "", false);
+  ASSERT_NE(client->Receive(), nullptr);
+  const IStompFramePtr second = client->Receive();
+  ASSERT_NE(second, nullptr);
+  client->Ack(second->GetHeader("ack"), "s1", "");
+  client->Disconnect();
+
+  client = Connected();
+  client->Subscribe(Queue, AckModeClient, "s1", "", false);
+  EXPECT_EQ(client->Receive(500), nullptr);
+  client->Disconnect();
+}
+
+TEST_F(StompClientBrokerTest, ClientIndividualAcknowledgementCoversOnlyThatMessage) {
+  const auto sender = Connected();
+  sender->Send(Queue, "m1", {}, false, false, -1);
+  sender->Send(Queue, "m2", {}, false, false, -1);
+  sender->Disconnect();
+
+  auto client = Connected();
+  client->Subscribe(Queue, AckModeClientIndividual, "s1", "", false);
+  const IStompFramePtr first = client->Receive();
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(client->Receive(), nullptr);
+  client->Ack(first->GetHeader("ack"), "s1", "");
+  client->Disconnect();
+
+  client = Connected();
+  client->Subscribe(Queue, AckModeClientIndividual, "s1", "", false);
+  const IStompFramePtr again = client->Receive();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->GetBody(), "m2");
+  client->Ack(again->GetHeader("ack"), "s1", "");
+  client->Disconnect();
+}
+
+struct AckVersionCase {
+  const char* offer;
+};
+
+class StompClientAckNackTest : public StompClientBrokerTest,
+                               public ::testing::WithParamInterface<AckVersionCase> {};
+
+TEST_P(StompClientAckNackTest, NackedMessageComesBackAndAckTakesIt) {
+  const auto client = Connected(std::string("connect.accept-version=") + GetParam().offer);
+  client->Subscribe(Queue, AckModeClientIndividual, "s1", "", false);
+  client->Send(Queue, "m", {}, false, false, -1);
+  const IStompFramePtr first = client->Receive();
+  ASSERT_NE(first, nullptr);
+  // STOMP 1.2 acknowledges by the "ack" header, 1.1 by "message-id" and "subscription".
+  const std::string id = client->GetVersion() == 3 ? first->GetHeader("ack") : first->GetHeader("message-id");
+  client->Nack(id, "s1", "");
+  const IStompFramePtr again = client->Receive();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->GetBody(), "m");
+  EXPECT_EQ(again->GetHeader("redelivered"), "true");
+  const std::string againId =
+      client->GetVersion() == 3 ? again->GetHeader("ack") : again->GetHeader("message-id");
+  client->Ack(againId, "s1", "");
+  EXPECT_EQ(client->Receive(300), nullptr);
+  client->Disconnect();
+}
+
+INSTANTIATE_TEST_SUITE_P(StompClientBrokerTest, StompClientAckNackTest,
+                         ::testing::Values(AckVersionCase{"1.1"}, AckVersionCase{"1.2"}));
+
+// --- Transactions ---
+
+TEST_F(StompClientBrokerTest, TransactedSendsReachOthersOnlyAfterCommit) {
+  const auto receiver = Connected();
+  receiver->Subscribe(Queue, AckModeAuto, "s1", "", false);
+  const auto sender = Connected();
+  sender->BeginTransaction("t1");
+  sender->Send(Queue, "committed", {{"transaction", "t1"}}, false, false, -1);
+  EXPECT_EQ(receiver->Receive(300), nullptr);
+  sender->CommitTransaction("t1");
+  const IStompFramePtr message = receiver->Receive();
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(message->GetBody(), "committed");
+  sender->Disconnect();
+  receiver->Disconnect();
+}
+
+TEST_F(StompClientBrokerTest, AbortedSendsNeverReachOthers) {
+  const auto receiver = Connected();
+  receiver->Subscribe(Queue, AckModeAuto, "s1", "", false);
+  const auto sender = Connected();
+  sender->BeginTransaction("t2");
+  sender->Send(Queue, "aborted", {{"transaction", "t2"}}, false, false, -1);
+  sender->AbortTransaction("t2");
+  sender->Send(Queue, "after", {}, false, false, -1);
+  const IStompFramePtr message = receiver->Receive();
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(message->GetBody(), "after");
+  EXPECT_EQ(receiver->Receive(300), nullptr);
+  sender->Disconnect();
+  receiver->Disconnect();
+}
+
+// --- Receipts ---
+
+TEST_F(StompClientBrokerTest, ReceiptsForSubscribeSendAndDisconnectArrive) {
+  const auto client = Connected("subscribe.receipt=true&send.receipt=true&disconnect.receipt=true");
+  EXPECT_NO_THROW(client->Subscribe(Queue, AckModeAuto, "s1", "", false));
+  // The broker routes each message to this very connection before it confirms the SEND.
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_NO_THROW(client->Send(Queue, "r" + std::to_string(i), {}, false, false, -1));
+  }
+  for (int i = 0; i < 20; ++i) {
+    const IStompFramePtr message = client->Receive();
+    ASSERT_NE(message, nullptr) << i;
+    EXPECT_EQ(message->GetBody(), "r" + std::to_string(i));
+  }
+  EXPECT_NO_THROW(client->Disconnect());
+  EXPECT_FALSE(client->GetConnected());
+  EXPECT_FALSE(client->IsConnected());
+}
+
+TEST_F(StompClientBrokerTest, ForcedSendReceiptArrives) {
+  const auto client = Connected();
+  EXPECT_NO_THROW(client->Send(Queue, "persistent", {{"persistent", "true"}}, false, true, 5000));
+  EXPECT_TRUE(client->GetReceiptReceived());
+  client->Disconnect();
+}
+
+}  // namespace
+}  // namespace velmor

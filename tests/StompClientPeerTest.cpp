@@ -1,0 +1,340 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FakeStompPeer.h"
+#include "ZQAdapterRegistry.h"
+#include "ZQExceptions.h"
+#include "ZQStompClient.h"
+#include "ZQURI.h"
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using velmor::testing::ConnectedFrame;
+using velmor::testing::ErrorFrame;
+using velmor::testing::FakeStompPeer;
+using velmor::testing::MessageFrame;
+using velmor::testing::ReceiptFrame;
+
+// A client on the default TCP adapter that keeps the MESSAGE frames handed to it.
+class TPeerClient final : public TZQStompClient {
+ public:
+  std::vector<IStompFramePtr> Messages;
+  void OnMessageFrame(const IStompFramePtr& Frame) override { Messages.push_back(Frame); }
+  void UnsubscribeDurable(const std::string& /*DestinationName*/,
+                          const std::string& /*SubscriptionName*/) override {}
+};
+
+std::shared_ptr<TPeerClient> NewClient(const std::string& Url, const std::string& Login = "u",
+                                       const std::string& Passcode = "p") {
+  auto client = std::make_shared<TPeerClient>();
+  client->SetCommAdapter(CreateDefaultAdapter());
+  client->SetLogin(Login);
+  client->SetPasscode(Passcode);
+  client->SetURI(CreateURI(Url, 61613));
+  return client;
+}
+
+// --- Every command, byte for byte, per protocol version ---
+
+struct VersionScript {
+  const char* name;
+  const char* version;    // CONNECTED "version"
+  const char* subscribe;  // SUBSCRIBE with its destination options
+  const char* send;       // SEND with a header value that holds a colon
+  const char* ack;        // ACK of message m1 on subscription s1
+  const char* nack;       // NACK, nullptr on STOMP 1.0
+};
+
+class CommandBytesTest : public ::testing::TestWithParam<VersionScript> {};
+
+TEST_P(CommandBytesTest, WritesEveryCommandAsTheVersionWantsIt) {
+  const VersionScript& script = GetParam();
+  FakeStompPeer peer;
+  peer.ExpectFrame("CONNECT\nlogin:u\npasscode:p\naccept-version:1.0,1.1,1.2\nclient-id:c1\n\n\0"s)
+      .Send(ConnectedFrame(script.version, {{"session", "s-1"}, {"server", "RabbitMQ/3.10.0"}}))
+      .ExpectFrame(script.subscribe + "\0"s)
+      .ExpectFrame(script.send + "\0"s)
+      .ExpectFrame(script.ack + "\0"s);
+  if (script.nack != nullptr)
+    peer.ExpectFrame(script.nack + "\0"s);
+  peer.ExpectFrame("BEGIN\ntransaction:t1\n\n\0"s)
+      .ExpectFrame("COMMIT\ntransaction:t1\n\n\0"s)
+      .ExpectFrame("ABORT\ntransaction:t2\n\n\0"s)
+      .ExpectFrame("UNSUBSCRIBE\nid:s1\n\n\0"s)
+      .ExpectFrame("DISCONNECT\nclient-id:c1\n\n\0"s)
+      .ExpectClosed();
+  peer.Start();
+
+  const auto client = NewClient(peer.Url("connect.accept-version=1.0,1.1,1.2"));
+  client->SetClientID("c1");
+  ASSERT_NO_THROW(client->Connect()) << ::testing::PrintToString(peer.Failures());
+  EXPECT_EQ(client->GetSessionID(), "s-1");
+  EXPECT_EQ(client->GetServer(), "RabbitMQ/3.10.0");
+  client->Subscribe("/queue/a?x-max-length=10", AckModeClientIndividual, "s1", "", false);
+  client->Send("/queue/a", "hi", {{"note", "a:b"}}, false, false, -1);
+  client->Ack("m1", "s1", "");
+  if (script.nack != nullptr) {
+    client->Nack("m1", "s1", "");
+  } else {
+    EXPECT_THROW(client->Nack("m1", "s1", ""), EZQStompError);
+  }
+  client->BeginTransaction("t1");
+  client->CommitTransaction("t1");
+  client->AbortTransaction("t2");
+  client->Unsubscribe("s1");
+  client->Disconnect();
+  EXPECT_FALSE(client->GetConnected());
+  EXPECT_TRUE(peer.Done());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StompClientPeerTest, CommandBytesTest,
+    ::testing::Values(
+        VersionScript{"StompOneDotZero", "1.0",
+                      "SUBSCRIBE\ndestination:/queue/a\nack:client-individual\nid:s1\nx-max-length:10\n\n",
+                      "SEND\ndestination:/queue/a\ncontent-length:2\nnote:a:b\n\nhi",
+                      "ACK\nmessage-id:m1\n\n", nullptr},
+        VersionScript{"StompOneDotOne", "1.1",
+                      "SUBSCRIBE\ndestination:/queue/a\nack:client-individual\nid:s1\nx-max-length:10\n\n",
+                      "SEND\ndestination:/queue/a\ncontent-length:2\nnote:a\\cb\n\nhi",
+                      "ACK\nmessage-id:m1\nsubscription:s1\n\n", "NACK\nmessage-id:m1\nsubscription:s1\n\n"},
+        VersionScript{"StompOneDotTwo", "1.2",
+                      "SUBSCRIBE\ndestination:/queue/a\nack:client-individual\nid:s1\nx-max-length:10\n\n",
+                      "SEND\ndestination:/queue/a\ncontent-length:2\nnote:a\\cb\n\nhi", "ACK\nid:m1\n\n",
+                      "NACK\nid:m1\n\n"}),
+    [](const ::testing::TestParamInfo<VersionScript>& info) { return std::string(info.param.name); });
+
+// --- CONNECT ---
+
+TEST(StompClientPeerTest, PasscodeWithBackslashIsEscapedOnTheFirstConnect) {
+  FakeStompPeer peer;
+  peer.ExpectFrame("CONNECT\nlogin:u\npasscode:a\\\\b\naccept-version:1.2\n\n\0"s)
+      .Send(ConnectedFrame("1.2"));
+  peer.Start();
+  const auto client = NewClient(peer.Url(), "u", "a\\b");
+  client->Connect();
+  EXPECT_TRUE(client->GetConnected());
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(StompClientPeerTest, ErrorAnswerToConnectRaisesTheMessageAndClosesTheSocket) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(ErrorFrame("Access refused", "Login was refused")).ExpectClosed();
+  peer.Start();
+  const auto client = NewClient(peer.Url());
+  try {
+    client->Connect();
+    FAIL() << "connected";
+  } catch (const EZQStompServerErrorMessage& error) {
+    EXPECT_STREQ(error.what(), "Access refused Login was refused");
+  }
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_FALSE(client->GetConnected());
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(StompClientPeerTest, FirstFrameOtherThanConnectedFailsTheConnectAndClosesTheSocket) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(MessageFrame("/queue/a", "m1", "s1", "x")).ExpectClosed();
+  peer.Start();
+  const auto client = NewClient(peer.Url());
+  try {
+    client->Connect();
+    FAIL() << "connected";
+  } catch (const EZQStompError& error) {
+    EXPECT_STREQ(error.what(), "Expected a CONNECTED frame, received MESSAGE");
+  }
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_FALSE(client->GetConnected());
+  EXPECT_TRUE(client->Messages.empty());
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(StompClientPeerTest, UnknownOptionFailsTheConnectAndClosesTheSocket) {
+  FakeStompPeer peer;
+  peer.ExpectClosed();
+  peer.Start();
+  const auto client = NewClient(peer.Url("send.receipt=true&Subscribe.receipt=true"));
+  try {
+    client->Connect();
+    FAIL() << "connected";
+  } catch (const EMQException& error) {
+    EXPECT_STREQ(error.what(), "Connection URL contains unknown option: Subscribe.receipt=true");
+  }
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(StompClientPeerTest, ConnectAgainAfterAFailedConnectWithHeartbeatsWorks) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(ErrorFrame("not now"))
+      .ExpectClosed()
+      .AcceptNext()
+      .ExpectFrame("CONNECT\nlogin:u\npasscode:p\nheart-beat:100,200\naccept-version:1.2\n\n\0"s)
+      .Send(ConnectedFrame("1.1", {{"heart-beat", "300,50"}}));
+  peer.Start();
+  const auto client = NewClient(peer.Url("connect.heart-beat=100,200"));
+  EXPECT_THROW(client->Connect(), EZQStompServerErrorMessage);
+  client->Connect();
+  EXPECT_EQ(client->GetVersion(), 2);
+  EXPECT_EQ(client->GetCommAdapter()->GetOutgoingHeartbeat(), 100);
+  EXPECT_EQ(client->GetCommAdapter()->GetIncomingHeartbeat(), 300);
+  EXPECT_TRUE(peer.Done());
+}
+
+// --- Heart-beats ---
+
+TEST(StompClientPeerTest, NegotiatedHeartbeatsGoBothWays) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(ConnectedFrame("1.2", {{"heart-beat", "3000,500"}})).ExpectHeartbeat().Send("\n");
+  peer.Start();
+  const auto client = NewClient(peer.Url("connect.heart-beat=1000,2000"));
+  client->Connect();
+  EXPECT_EQ(client->GetCommAdapter()->GetOutgoingHeartbeat(), 1000);
+  EXPECT_EQ(client->GetCommAdapter()->GetIncomingHeartbeat(), 3000);
+  client->SendHeartbeat();
+  EXPECT_TRUE(client->WaitHeartbeat(2000));
+  EXPECT_NO_THROW(client->CheckHeartbeat());
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(StompClientPeerTest, HeartbeatHeaderWithoutRequestLeavesHeartbeatsOff) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(ConnectedFrame("1.2", {{"heart-beat", "5000,5000"}}));
+  peer.Start();
+  const auto client = NewClient(peer.Url());
+  client->Connect();
+  EXPECT_EQ(client->GetCommAdapter()->GetOutgoingHeartbeat(), 0);
+  EXPECT_EQ(client->GetCommAdapter()->GetIncomingHeartbeat(), 0);
+  EXPECT_THROW(client->SendHeartbeat(), EZQStompError);
+  EXPECT_TRUE(peer.Done());
+}
+
+// --- Receipts ---
+
+TEST(StompClientPeerTest, SendReceiptArrivingAfterTheMessageItRoutedIsAccepted) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(ConnectedFrame("1.2"))
+      .ReadFrame()
+      .SendReceiptForLastFrame()
+      .ReadFrame()
+      .Send(MessageFrame("/queue/a", "m1", "s1", "hello"))
+      .SendReceiptForLastFrame();
+  peer.Start();
+  const auto client = NewClient(peer.Url("subscribe.receipt=true&send.receipt=true"));
+  client->Connect();
+  client->Subscribe("/queue/a", AckModeAuto, "s1", "", false);
+  EXPECT_NO_THROW(client->Send("/queue/a", "hello", {}, true, false, -1));
+  EXPECT_TRUE(client->Messages.empty());
+  ASSERT_EQ(client->PendingMessageFrameCount(), 1U);
+  ASSERT_TRUE(client->DispatchPendingMessageFrame());
+  ASSERT_EQ(client->Messages.size(), 1U);
+  EXPECT_EQ(client->Messages[0]->GetBody(), "hello");
+  EXPECT_TRUE(peer.Done());
+  const auto frames = peer.Frames();
+  ASSERT_EQ(frames.size(), 3U);
+  EXPECT_THAT(
+      frames[1],
+      StartsWith("SUBSCRIBE\ndestination:/queue/a\nack:auto\nid:s1\nreceipt:subscribe.receipt.id.0."));
+  EXPECT_THAT(frames[2], StartsWith("SEND\ndestination:/queue/a\nreceipt:send.receipt.id.1."));
+}
+
+TEST(StompClientPeerTest, MissingReceiptFailsAfterTheTimeoutAndKeepsTheConnection) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(ConnectedFrame("1.2")).ReadFrame().ReadFrame().SendReceiptForLastFrame();
+  peer.Start();
+  const auto client = NewClient(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=100"));
+  client->Connect();
+  try {
+    client->Unsubscribe("s1");
+    FAIL() << "no error";
+  } catch (const EZQStompError& error) {
+    EXPECT_THAT(error.what(),
+                StartsWith("No RECEIPT received. Timeout: 100 msec Expected: unsubscribe.receipt.id.0."));
+  }
+  EXPECT_TRUE(client->IsConnected());
+  EXPECT_NO_THROW(client->Unsubscribe("s2"));
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(StompClientPeerTest, ErrorWhileWaitingForAReceiptRaisesTheBrokersMessage) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(ConnectedFrame("1.2"))
+      .ReadFrame()
+      .SendWith([&peer] {
+        return ErrorFrame("not_found", "NOT_FOUND - no queue",
+                          {{"receipt", velmor::testing::FrameHeader(peer.LastFrame(), "receipt")}});
+      })
+      .ExpectClosed();
+  peer.Start();
+  const auto client = NewClient(peer.Url("subscribe.receipt=true"));
+  client->Connect();
+  try {
+    client->Subscribe("/amq/queue/none", AckModeAuto, "s1", "", false);
+    FAIL() << "no error";
+  } catch (const EZQStompServerErrorMessage& error) {
+    EXPECT_THAT(error.what(), StartsWith("not_found NOT_FOUND - no queue receipt:subscribe.receipt.id.0."));
+  }
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_TRUE(peer.Done());
+}
+
+// --- DISCONNECT ---
+
+TEST(StompClientPeerTest, DisconnectWithReceiptWaitsForItAndCloses) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(ConnectedFrame("1.2")).ReadFrame().SendReceiptForLastFrame().ExpectClosed();
+  peer.Start();
+  const auto client = NewClient(peer.Url("disconnect.receipt=true"));
+  client->Connect();
+  client->Disconnect();
+  EXPECT_FALSE(client->GetConnected());
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_TRUE(peer.Done());
+  EXPECT_THAT(peer.LastFrame(), StartsWith("DISCONNECT\nreceipt:disconnect.receipt.id.0."));
+}
+
+TEST(StompClientPeerTest, DisconnectWithoutItsReceiptStillClosesTheSocket) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(ConnectedFrame("1.2", {{"session", "s-9"}})).ReadFrame().ExpectClosed();
+  peer.Start();
+  const auto client = NewClient(peer.Url("disconnect.receipt=true&disconnect.receipt.timeout=100"));
+  client->Connect();
+  try {
+    client->Disconnect();
+    FAIL() << "no error";
+  } catch (const EZQStompError& error) {
+    EXPECT_THAT(error.what(), HasSubstr("No RECEIPT received. Timeout: 100 msec"));
+  }
+  EXPECT_FALSE(client->GetConnected());
+  EXPECT_EQ(client->GetSessionID(), "");
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(StompClientPeerTest, DisconnectAfterTheBrokerWentAwayClosesAndReports) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(ConnectedFrame("1.2")).CloseConnection();
+  peer.Start();
+  const auto client = NewClient(peer.Url("disconnect.receipt=true&disconnect.receipt.timeout=100"));
+  client->Connect();
+  ASSERT_TRUE(peer.WaitDone());
+  EXPECT_ANY_THROW(client->Disconnect());
+  EXPECT_FALSE(client->GetConnected());
+  EXPECT_FALSE(client->IsConnected());
+}
+
+}  // namespace
+}  // namespace velmor
