@@ -1,0 +1,14 @@
+#include "ZQBytesMessage.h"
+
+#include <utility>
+
+namespace velmor {
+
+TZQBytesMessage::TZQBytesMessage(std::weak_ptr<TZQStompClient> Transport)
+    : TZQMessage(std::move(Transport)) {}
+
+TZQBytesMessage::TZQBytesMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content,
+                                 std::string Subscription)
+    : TZQMessage(std::move(Transport), std::move(Content), std::move(Subscription)) {}
+
+}  // namespace velmor

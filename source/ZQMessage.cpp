@@ -1,0 +1,69 @@
+#include "ZQMessage.h"
+
+#include <utility>
+
+#include "ZQExceptions.h"
+#include "ZQPrimitiveMap.h"
+#include "ZQStompClient.h"
+#include "ZQText.h"
+
+namespace velmor {
+
+namespace {
+
+inline constexpr int32_t MinPriority = 0;
+inline constexpr int32_t MaxPriority = 255;
+
+}  // namespace
+
+TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport)
+    : FTransport(std::move(Transport)), FProperties(TPrimitiveMap::Create()) {}
+
+TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription)
+    : TZQMessage(std::move(Transport)) {
+  FSubscription = std::move(Subscription);
+}
+
+TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, std::string Subscription)
+    : TZQMessage(std::move(Transport)) {
+  FContent = std::move(Content);
+  FSubscription = std::move(Subscription);
+}
+
+void TZQMessage::SetPriority(int32_t Priority) {
+  if (Priority < MinPriority || Priority > MaxPriority) {
+    throw EIllegalArgumentException(
+        Format("Priority must be a value between %d and %d", {int64_t{MinPriority}, int64_t{MaxPriority}}));
+  }
+  FPriority = Priority;
+}
+
+std::shared_ptr<TZQStompClient> TZQMessage::RequireTransport(const char* Operation) const {
+  std::shared_ptr<TZQStompClient> transport = FTransport.lock();
+  if (!transport) {
+    throw EIllegalStateException(
+        Format("Cannot %s the message: the connection it belongs to no longer exists", {Operation}));
+  }
+  return transport;
+}
+
+// STOMP 1.0 and 1.1 name the message id; 1.2 names the MESSAGE frame's "ack" header, kept as a property.
+std::string TZQMessage::AckIDFor(const TZQStompClient& Transport) const {
+  return Transport.GetVersion() <= 2 ? FMessageID : GetStringProperty("ack");
+}
+
+std::string TZQMessage::GetAckID() const {
+  return AckIDFor(*RequireTransport("acknowledge"));
+}
+
+void TZQMessage::Acknowledge() {
+  const std::shared_ptr<TZQStompClient> transport = RequireTransport("acknowledge");
+  transport->Ack(AckIDFor(*transport), FSubscription, FTransactionID);
+}
+
+void TZQMessage::Nack() {
+  const std::shared_ptr<TZQStompClient> transport = RequireTransport("reject");
+  transport->Nack(AckIDFor(*transport), FSubscription, FTransactionID, FExtraHeaders);
+}
+
+}  // namespace velmor

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ZQDateTime.h"
+#include "ZQMQInterfaces.h"
+#include "ZQMgmtInterfaces.h"
+#include "ZQTypes.h"
+
+namespace velmor {
+
+class TZQStompClient;
+
+// What the message kinds share: header fields, properties, the raw body of bytes, map and object
+// messages, and acknowledgement through the connection's STOMP client. Only the four kinds are ever
+// created. A message is used by one thread at a time.
+//
+// The STOMP client is held weakly: the connection owns it, and a message may outlive its connection.
+// Such a message can still be read; Acknowledge and Nack then raise EIllegalStateException and write
+// nothing.
+class TZQMessage : public virtual ITransactionIdSupport,
+                   public virtual IExtraHeadersSupport,
+                   public virtual IMessage {
+ public:
+  TZQMessage(const TZQMessage&) = delete;
+  TZQMessage& operator=(const TZQMessage&) = delete;
+
+  // ITransactionIdSupport
+  void SetTransactionID(const std::string& ID) override { FTransactionID = ID; }
+  std::string GetTransactionID() const override { return FTransactionID; }
+
+  // IExtraHeadersSupport
+  void SetExtraHeaders(const PMStrings& Headers) override { FExtraHeaders = Headers; }
+
+  // IMessage
+  void SetMessageID(const std::string& ID) override { FMessageID = ID; }
+  std::string GetMessageID() const override { return FMessageID; }
+  void SetDestination(const IDestinationPtr& Destination) override { FDestination = Destination; }
+  IDestinationPtr GetDestination() const override { return FDestination; }
+  void SetReplyTo(const IDestinationPtr& Destination) override { FReplyTo = Destination; }
+  IDestinationPtr GetReplyTo() const override { return FReplyTo; }
+  void SetPriority(int32_t Priority) override;
+  int32_t GetPriority() const override { return FPriority; }
+  void SetDeliveryMode(uint8_t Mode) override { FDeliveryMode = Mode; }
+  uint8_t GetDeliveryMode() const override { return FDeliveryMode; }
+  void SetRedelivered(bool Redelivered) override { FRedelivered = Redelivered; }
+  bool GetRedelivered() const override { return FRedelivered; }
+  void SetExpiration(TDateTime Expiration) override { FExpiration = Expiration; }
+  TDateTime GetExpiration() const override { return FExpiration; }
+  void SetCorrelationID(const std::string& ID) override { FCorrelationID = ID; }
+  std::string GetCorrelationID() const override { return FCorrelationID; }
+  std::string GetType() const override { return FType; }
+  void SetType(const std::string& Type) override { FType = Type; }
+  void SetTimestamp(TDateTime Timestamp) override { FTimestamp = Timestamp; }
+  TDateTime GetTimestamp() const override { return FTimestamp; }
+
+  PMStrings GetPropertyNames() const override { return FProperties->GetNames(); }
+  bool GetBooleanProperty(const std::string& Name) const override { return FProperties->GetBoolean(Name); }
+  void SetBooleanProperty(const std::string& Name, bool Value) override {
+    FProperties->SetBoolean(Name, Value);
+  }
+  int32_t GetIntProperty(const std::string& Name) const override { return FProperties->GetInt(Name); }
+  void SetIntProperty(const std::string& Name, int32_t Value) override { FProperties->SetInt(Name, Value); }
+  std::string GetStringProperty(const std::string& Name) const override {
+    return FProperties->GetString(Name);
+  }
+  void SetStringProperty(const std::string& Name, const std::string& Value) override {
+    FProperties->SetString(Name, Value);
+  }
+
+  void Acknowledge() override;
+  void Nack() override;
+
+  // The id that ACK and NACK name: the message id up to STOMP 1.1, the "ack" property under STOMP 1.2.
+  // Raises EIllegalStateException when the connection is gone.
+  std::string GetAckID() const;
+
+  // The NACK headers, "name=value" each, in order.
+  const PMStrings& GetExtraHeaders() const { return FExtraHeaders; }
+
+ protected:
+  // Transport: the STOMP client of the connection the message belongs to (may be empty for a message
+  // that will never be acknowledged). Subscription: the "subscription" header of a received MESSAGE.
+  explicit TZQMessage(std::weak_ptr<TZQStompClient> Transport);
+  TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription);
+  TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, std::string Subscription);
+
+  // Raw body of bytes, map and object messages.
+  std::string FContent;
+
+ private:
+  // The connection's STOMP client, or EIllegalStateException naming the operation when it is gone.
+  std::shared_ptr<TZQStompClient> RequireTransport(const char* Operation) const;
+  std::string AckIDFor(const TZQStompClient& Transport) const;
+
+  std::string FMessageID;
+  std::string FCorrelationID;
+  TDateTime FExpiration = 0;
+  uint8_t FDeliveryMode = 0;
+  int32_t FPriority = 0;
+  IDestinationPtr FReplyTo;
+  IDestinationPtr FDestination;
+  TDateTime FTimestamp = 0;
+  bool FRedelivered = false;
+  std::string FType;
+  std::string FSubscription;
+  std::string FTransactionID;
+  std::weak_ptr<TZQStompClient> FTransport;
+  PMStrings FExtraHeaders;
+  const IPrimitiveMapPtr FProperties;
+};
+
+}  // namespace velmor

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "ZQMQInterfaces.h"
+#include "ZQMessage.h"
+
+namespace velmor {
+
+// A message whose body is a text, sent as UTF-8.
+class TZQTextMessage final : public TZQMessage, public ITextMessage {
+ public:
+  explicit TZQTextMessage(std::weak_ptr<TZQStompClient> Transport);
+  // For a received MESSAGE frame: Subscription is its "subscription" header.
+  TZQTextMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription);
+
+  void SetText(const std::string& Text) override { FText = Text; }
+  std::string GetText() const override { return FText; }
+
+ private:
+  std::string FText;
+};
+
+}  // namespace velmor
