@@ -1,0 +1,191 @@
+#include "ZQAbstractTransport.h"
+
+#include <memory>
+#include <utility>
+
+#include "ZQAdapterRegistry.h"
+#include "ZQBytesMessage.h"
+#include "ZQExceptions.h"
+#include "ZQMapMessage.h"
+#include "ZQObjectMessage.h"
+#include "ZQText.h"
+#include "ZQTextMessage.h"
+
+namespace velmor {
+
+TZQAbstractTransport::TZQAbstractTransport() {
+  if (AdapterClassCount() < 1) {
+    throw EZQNoCommAdapterInstalled("No communication adapter registered");
+  }
+  Trace("Set default communication adapter");
+  SetCommAdapter(CreateDefaultAdapter());
+}
+
+// --- Sending ---
+
+void TZQAbstractTransport::Send(const TZQMessage& Message, const std::string& DestinationName,
+                                int32_t SendTimeout, std::chrono::milliseconds TimeToLive) {
+  // Text, object and map bodies go without "content-length", bytes bodies with one.
+  if (dynamic_cast<const TZQTextMessage*>(&Message) != nullptr) {
+    SendMessage(Message, DestinationName, true, SendTimeout, TimeToLive);
+  } else if (dynamic_cast<const TZQBytesMessage*>(&Message) != nullptr) {
+    SendMessage(Message, DestinationName, false, SendTimeout, TimeToLive);
+  } else if (dynamic_cast<const TZQObjectMessage*>(&Message) != nullptr ||
+             dynamic_cast<const TZQMapMessage*>(&Message) != nullptr) {
+    SendMessage(Message, DestinationName, true, SendTimeout, TimeToLive);
+  } else {
+    throw EMQException("Unsupported Message Type");
+  }
+}
+
+void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const std::string& DestinationName,
+                                       bool OmitContentLength, int32_t SendTimeout,
+                                       std::chrono::milliseconds TimeToLive) {
+  CheckDestinationName(DestinationName);
+  // The frame only carries the header list and the body to the client's SEND.
+  TZQStompFrame frame;
+  MessageToFrame(Message, frame, GetVersion(), TimeToLive);
+  // Without "content-length" the broker ends the body at its first NUL octet.
+  if (OmitContentLength && frame.GetBody().find('\0') != std::string::npos) {
+    OmitContentLength = false;
+  }
+  // A persistent message waits for its receipt, except inside a transaction: the broker holds those
+  // receipts back until COMMIT.
+  const bool forceReceipt = Message.GetDeliveryMode() == 1 && Message.GetTransactionID().empty();
+  TZQStompClient::Send(DestinationName, frame.GetBody(), frame.GetHeaders(), OmitContentLength, forceReceipt,
+                       SendTimeout);
+}
+
+void TZQAbstractTransport::CheckDestinationName(const std::string& DestinationName) {
+  if (DestinationName.find('?') != std::string::npos && DestinationName.find('=') != std::string::npos) {
+    throw EMQException("Destination must not contain parameters");
+  }
+}
+
+// --- Receiving ---
+
+bool TZQAbstractTransport::TakePendingMessage() {
+  return DispatchPendingMessageFrame();
+}
+
+IMessagePtr TZQAbstractTransport::Receive() {
+  ClearLastMessage();
+  if (!TakePendingMessage()) {
+    Adapter().Receive();
+  }
+  return FLastMessage;
+}
+
+IMessagePtr TZQAbstractTransport::Receive(int32_t Timeout) {
+  ClearLastMessage();
+  if (!TakePendingMessage()) {
+    Adapter().ReadOneMessage(Timeout, false);
+  }
+  return FLastMessage;
+}
+
+IMessagePtr TZQAbstractTransport::ReceiveNoWait() {
+  ClearLastMessage();
+  if (!TakePendingMessage()) {
+    Adapter().Poll();
+  }
+  return FLastMessage;
+}
+
+void TZQAbstractTransport::DeliverMessage(const IMessagePtr& Message) {
+  FLastMessage = Message;
+  if (FOnMessage) {
+    FOnMessage(Message);
+  }
+}
+
+// --- Frame to message ---
+
+void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
+  const std::string lower = LowerCaseAscii(ContentType);
+  if (lower.find(';') == std::string::npos || lower.find("charset=utf-8") != std::string::npos) {
+    return;
+  }
+  throw EMQException(Format("Unsupported content type %s", {ContentType}));
+}
+
+IMessagePtr TZQAbstractTransport::CreateTextMessage(const IStompFrame& Frame,
+                                                    const std::string& Subscription) {
+  CheckContentType(Frame.GetHeader("content-type"));
+  auto message = std::make_shared<TZQTextMessage>(weak_from_this(), Subscription);
+  CopyStandardHeaders(*message, Frame);
+  message->SetText(Frame.GetBodyText());
+  return message;
+}
+
+IMessagePtr TZQAbstractTransport::CreateBytesMessage(const IStompFrame& Frame,
+                                                     const std::string& Subscription) {
+  auto message = std::make_shared<TZQBytesMessage>(weak_from_this(), Frame.GetBody(), Subscription);
+  CopyStandardHeaders(*message, Frame);
+  return message;
+}
+
+IMessagePtr TZQAbstractTransport::CreateObjectMessage(const IStompFrame& Frame,
+                                                      const std::string& Subscription) {
+  auto message = std::make_shared<TZQObjectMessage>(weak_from_this(), Frame.GetBody(), Subscription);
+  CopyStandardHeaders(*message, Frame);
+  return message;
+}
+
+IMessagePtr TZQAbstractTransport::CreateMapMessage(const IStompFrame& Frame,
+                                                   const std::string& Subscription) {
+  auto message = std::make_shared<TZQMapMessage>(weak_from_this(), Frame.GetBody(), Subscription);
+  CopyStandardHeaders(*message, Frame);
+  return message;
+}
+
+void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame) {
+  Message.SetMessageID(Frame.GetHeader("message-id"));
+  Message.SetCorrelationID(Frame.GetHeader("correlation-id"));
+  Message.SetDestination(CreateDestinationFromStompName(Frame.GetHeader("destination")));
+  Message.SetExpiration(GetExpiration(Frame));
+  Message.SetDeliveryMode(Frame.GetHeader("persistent") == "true" ? 1 : 0);
+  Message.SetPriority(StrToIntDef(Frame.GetHeader("priority"), 0));
+  const std::string replyTo = Frame.GetHeader("reply-to");
+  if (!replyTo.empty()) {
+    // A reply-to of a form the mapping does not know leaves the reply-to unset; the message itself is
+    // still delivered rather than lost with the consumed frame.
+    try {
+      Message.SetReplyTo(CreateDestinationFromStompName(replyTo));
+    } catch (const EMQException&) {
+      Message.SetReplyTo(nullptr);
+    }
+  }
+  Message.SetTimestamp(UnixMillisToDateTime(StrToInt64Def(Frame.GetHeader("timestamp"), 0)));
+  Message.SetType(Frame.GetHeader("type"));
+  Message.SetRedelivered(Frame.GetHeader("redelivered") == "true");
+  CopyProperties(Message, Frame);
+}
+
+void TZQAbstractTransport::CopyProperties(IMessage& Message, const IStompFrame& Frame) const {
+  for (const TStompHeaderItem& item : Frame.GetHeaders()) {
+    if (!IsStandardHeader(item.Name)) {
+      Message.SetStringProperty(item.Name, item.Value);
+    }
+  }
+}
+
+std::string TZQAbstractTransport::GetPlainDestinationName(const IDestinationPtr& Destination) const {
+  std::string name = GetDestinationName(Destination);
+  const std::size_t question = name.find('?');
+  if (question != std::string::npos) {
+    name.erase(question);
+  }
+  return name;
+}
+
+std::string AppendDestinationParam(const std::string& Destination, const std::string& Name,
+                                   const std::string& Value) {
+  const char separator = Destination.find('?') == std::string::npos ? '?' : '&';
+  std::string result;
+  result.reserve(Destination.size() + Name.size() + Value.size() + 2);
+  result.append(Destination).append(1, separator).append(Name).append(1, '=').append(Value);
+  return result;
+}
+
+}  // namespace velmor

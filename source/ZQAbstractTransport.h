@@ -1,0 +1,130 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ZQDateTime.h"
+#include "ZQMQInterfaces.h"
+#include "ZQMessage.h"
+#include "ZQStompClient.h"
+#include "ZQStompFrame.h"
+#include "ZQStompTypes.h"
+
+namespace velmor {
+
+// The message callback of a transport: called with every message built from a MESSAGE frame, on the
+// thread of the receive call that read the frame.
+using TMessageEvent = std::function<void(const IMessagePtr& Message)>;
+
+// Where the messaging API meets the STOMP client: sends library messages as SEND frames, reads one
+// frame at a time on behalf of a consumer and turns MESSAGE frames into library messages. A broker
+// mapping (TZQMQTransportRabbitMQ) decides names, headers and bodies through the abstract operations.
+//
+// One transport serves one connection. Not thread-safe: it has one socket and one last-message slot,
+// so sends and receives on one connection must not overlap. Held by std::shared_ptr (the messages it
+// builds refer back to it weakly).
+class TZQAbstractTransport : public TZQStompClient {
+ public:
+  // --- Sending ---
+
+  // Sends a library message (a session's stamped copy) to the broker destination DestinationName.
+  // TimeToLive is the time-to-live of this send: a positive one goes out as RabbitMQ's per-message
+  // "expiration" in milliseconds; 0 or less sends none (the message's own expiration is never sent).
+  // SendTimeout is the socket send time-out in ms (-1 leaves it unchanged). A persistent message outside
+  // a transaction waits for its receipt.
+  void Send(const TZQMessage& Message, const std::string& DestinationName, int32_t SendTimeout,
+            std::chrono::milliseconds TimeToLive = std::chrono::milliseconds{0});
+  // The send itself. OmitContentLength asks for no "content-length"; it is sent all the same when the
+  // body holds a NUL octet, which would otherwise end the frame early.
+  void SendMessage(const TZQMessage& Message, const std::string& DestinationName, bool OmitContentLength,
+                   int32_t SendTimeout, std::chrono::milliseconds TimeToLive = std::chrono::milliseconds{0});
+  // A name holding both "?" and "=" carries options, which a SEND must not: EMQException.
+  static void CheckDestinationName(const std::string& DestinationName);
+
+  // --- Receiving ---
+
+  // Each returns the message built from the next MESSAGE frame, or nullptr when the frame read was
+  // another command or (with a time-out) none arrived in time. MESSAGE frames that a receipt wait kept
+  // are handed out first, oldest first, before anything is read from the socket.
+  // Receive waits without limit for a frame.
+  IMessagePtr Receive();
+  // Waits at most Timeout ms (below 1 counts as 1).
+  IMessagePtr Receive(int32_t Timeout);
+  // Reads a frame only when one is there at once.
+  IMessagePtr ReceiveNoWait();
+
+  // The message built from the MESSAGE frame read by the current receive call; nullptr otherwise.
+  const IMessagePtr& GetLastMessage() const { return FLastMessage; }
+
+  void SetOnMessage(TMessageEvent Handler) { FOnMessage = std::move(Handler); }
+
+  // The "transformation" header values that mark map and object bodies (both empty at creation). The
+  // connection keeps them different.
+  void SetMapTransformationID(const std::string& ID) { FMapTransformationID = ID; }
+  const std::string& GetMapTransformationID() const { return FMapTransformationID; }
+  void SetObjectTransformationID(const std::string& ID) { FObjectTransformationID = ID; }
+  const std::string& GetObjectTransformationID() const { return FObjectTransformationID; }
+
+  // --- Frame to message ---
+
+  // Builders for a received MESSAGE frame; Subscription is its "subscription" header.
+  IMessagePtr CreateTextMessage(const IStompFrame& Frame, const std::string& Subscription);
+  IMessagePtr CreateBytesMessage(const IStompFrame& Frame, const std::string& Subscription);
+  IMessagePtr CreateObjectMessage(const IStompFrame& Frame, const std::string& Subscription);
+  IMessagePtr CreateMapMessage(const IStompFrame& Frame, const std::string& Subscription);
+  // A text body must be UTF-8: a content type with parameters must name "charset=utf-8" (any case),
+  // else EMQException "Unsupported content type %s".
+  static void CheckContentType(const std::string& ContentType);
+  // Standard headers into the message fields, every other header into a string property.
+  void CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame);
+  void CopyProperties(IMessage& Message, const IStompFrame& Frame) const;
+  bool IsMapTransformation(const std::string& Value) const { return Value == FMapTransformationID; }
+  bool IsObjectTransformation(const std::string& Value) const { return Value == FObjectTransformationID; }
+
+  // The broker name of a destination without its options (cut before the first "?").
+  std::string GetPlainDestinationName(const IDestinationPtr& Destination) const;
+
+  // --- What a broker mapping decides ---
+
+  // The expiration of a received frame (0 for none).
+  virtual TDateTime GetExpiration(const IStompFrame& Frame) const = 0;
+  // Fills the empty Frame with the SEND headers and body of Message; TimeToLive is that of this send.
+  virtual void MessageToFrame(const TZQMessage& Message, IStompFrame& Frame, TStompVersion Version,
+                              std::chrono::milliseconds TimeToLive) const = 0;
+  // Refuses a property name that the broker would read as a header of its own (EZQReservedProperty).
+  virtual void CheckReservedProperty(const std::string& Name) const = 0;
+  // True for a received header that is stored in a message field (or used otherwise), not as a property.
+  virtual bool IsStandardHeader(const std::string& Name) const = 0;
+  // A received "destination" or "reply-to" to a destination object; EMQException when it has no known
+  // form.
+  virtual IDestinationPtr CreateDestinationFromStompName(const std::string& Name) const = 0;
+  // The broker name of a destination object.
+  virtual std::string GetDestinationName(const IDestinationPtr& Destination) const = 0;
+
+ protected:
+  // Takes the adapter registry's default adapter; EZQNoCommAdapterInstalled "No communication adapter
+  // registered" when none is registered.
+  TZQAbstractTransport();
+
+  // Stores a built message as the last message and offers it to the message callback.
+  void DeliverMessage(const IMessagePtr& Message);
+  // Clears the last message (every receive call and every MESSAGE frame starts so).
+  void ClearLastMessage() { FLastMessage.reset(); }
+
+ private:
+  // Hands out a MESSAGE frame kept by a receipt wait, if there is one; true when it did.
+  bool TakePendingMessage();
+
+  TMessageEvent FOnMessage;
+  std::string FMapTransformationID;
+  std::string FObjectTransformationID;
+  IMessagePtr FLastMessage;
+};
+
+// Destination, then "?" (when it holds none yet) or "&", then Name "=" Value; nothing is escaped.
+std::string AppendDestinationParam(const std::string& Destination, const std::string& Name,
+                                   const std::string& Value);
+
+}  // namespace velmor

@@ -1,0 +1,234 @@
+#include "ZQMQTransportRabbitMQ.h"
+
+#include <string>
+#include <utility>
+
+#include "ZQBytesMessage.h"
+#include "ZQDestination.h"
+#include "ZQExceptions.h"
+#include "ZQMapMessage.h"
+#include "ZQObjectMessage.h"
+#include "ZQText.h"
+#include "ZQTextMessage.h"
+#include "ZQTopic.h"
+
+namespace velmor {
+
+namespace {
+
+bool StartsWith(std::string_view Text, std::string_view Prefix) {
+  return Text.substr(0, Prefix.size()) == Prefix;
+}
+
+bool StartsWithIgnoringCase(std::string_view Text, std::string_view LowerPrefix) {
+  return Text.size() >= LowerPrefix.size() &&
+         LowerCaseAscii(Text.substr(0, LowerPrefix.size())) == LowerPrefix;
+}
+
+constexpr double MillisPerDay = 86400000.0;
+
+}  // namespace
+
+TZQReplyQueue::TZQReplyQueue(std::string Name) : TZQQueue(std::move(Name)) {
+  SetDestinationKind(DestinationKindTemporaryQueue);
+}
+
+void TZQReplyQueue::Delete() {
+  throw EMQException("Feature not implemented");
+}
+
+std::shared_ptr<TZQMQTransportRabbitMQ> TZQMQTransportRabbitMQ::Create() {
+  return std::make_shared<TZQMQTransportRabbitMQ>();
+}
+
+// --- Destination names ---
+
+std::string TZQMQTransportRabbitMQ::GetDestinationName(const IDestinationPtr& Destination) const {
+  if (!Destination) {
+    throw EMQException("Destination is unassigned");
+  }
+  switch (Destination->GetDestinationKind()) {
+    case DestinationKindQueue: {
+      const std::string name = DestinationAsQueue(Destination)->GetQueueName();
+      if (StartsWithIgnoringCase(name, "/exchange/")) {
+        return name;
+      }
+      if (StartsWith(name, "amq.gen")) {
+        return "/reply-queue/" + name;
+      }
+      if (StartsWithIgnoringCase(name, "/amq/queue/")) {
+        return name;
+      }
+      return "/queue/" + name;
+    }
+    case DestinationKindTopic: {
+      const std::string name = DestinationAsTopic(Destination)->GetTopicName();
+      if (StartsWithIgnoringCase(name, "/exchange/")) {
+        return name;
+      }
+      return "/topic/" + name;
+    }
+    case DestinationKindTemporaryQueue: {
+      const ITemporaryQueuePtr queue = DestinationAsTemporaryQueue(Destination);
+      if (dynamic_cast<const TZQReplyQueue*>(queue.get()) != nullptr) {
+        return "/reply-queue/" + queue->GetQueueName();
+      }
+      return "/temp-queue/" + queue->GetQueueName();
+    }
+    default:
+      throw EMQException("GetDestinationName");
+  }
+}
+
+IDestinationPtr TZQMQTransportRabbitMQ::CreateDestinationFromStompName(const std::string& Name) const {
+  if (StartsWith(Name, "/topic/")) {
+    return TZQTopic::Create(Name.substr(7));
+  }
+  if (StartsWith(Name, "/exchange/")) {
+    return TZQTopic::Create(Name);
+  }
+  if (StartsWith(Name, "/queue/")) {
+    return TZQQueue::Create(Name.substr(7));
+  }
+  if (StartsWith(Name, "/reply-queue/")) {
+    return TZQReplyQueue::Create(Name.substr(13));
+  }
+  // The broker passes such a name through as it was sent (this library sends it for queues so named);
+  // a queue keeping the whole name is sent to under it again.
+  if (StartsWith(Name, "/amq/queue/")) {
+    return TZQQueue::Create(Name);
+  }
+  throw EMQException(Format("CreateDestinationFromStompName for \"%s\" failed", {Name}));
+}
+
+// --- Sending ---
+
+void TZQMQTransportRabbitMQ::CheckReservedProperty(const std::string& Name) const {
+  for (const std::string_view reserved : ReservedHeaderNames) {
+    if (Name == reserved) {
+      throw EZQReservedProperty(Format("%s is a reserved property name", {Name}));
+    }
+  }
+  if (Name == "expiration") {
+    throw EZQReservedProperty(Format("%s is a reserved property name", {Name}));
+  }
+}
+
+void TZQMQTransportRabbitMQ::MessageToFrame(const TZQMessage& Message, IStompFrame& Frame,
+                                            TStompVersion /*Version*/,
+                                            std::chrono::milliseconds TimeToLive) const {
+  const std::string correlationID = Message.GetCorrelationID();
+  if (!correlationID.empty()) {
+    Frame.AddHeader("correlation-id", correlationID);
+  }
+  // RabbitMQ's per-message time-to-live, in milliseconds from now; only the time-to-live of this send
+  // produces it (an absolute expiration of the message is not a time-to-live).
+  if (TimeToLive.count() > 0) {
+    Frame.AddHeader("expiration", std::to_string(TimeToLive.count()));
+  }
+  if (Message.GetDeliveryMode() == 1) {
+    Frame.AddHeader("persistent", "true");
+  }
+  if (Message.GetPriority() != 0) {
+    Frame.AddHeader("priority", std::to_string(Message.GetPriority()));
+  }
+  const IDestinationPtr replyTo = Message.GetReplyTo();
+  if (replyTo) {
+    Frame.AddHeader("reply-to", GetPlainDestinationName(replyTo));
+  }
+  const std::string type = Message.GetType();
+  if (!type.empty()) {
+    Frame.AddHeader("type", type);
+  }
+  const std::string transactionID = Message.GetTransactionID();
+  if (!transactionID.empty()) {
+    Frame.AddHeader("transaction", transactionID);
+  }
+  for (const std::string& name : Message.GetPropertyNames()) {
+    CheckReservedProperty(name);
+    Frame.AddHeader(name, Message.GetStringProperty(name));
+  }
+
+  // Content held in std::string is UTF-8 already, so map and object contents go unchanged.
+  if (const auto* text = dynamic_cast<const TZQTextMessage*>(&Message)) {
+    Frame.SetBody(text->GetText());
+    Frame.AddHeader("content-type", "text/plain");
+  } else if (const auto* bytes = dynamic_cast<const TZQBytesMessage*>(&Message)) {
+    Frame.SetBody(bytes->GetContent());
+    Frame.AddHeader("content-type", "application/octet-stream");
+  } else if (const auto* object = dynamic_cast<const TZQObjectMessage*>(&Message)) {
+    Frame.SetBody(object->GetContent());
+    Frame.AddHeader("content-type", "text/plain");
+    Frame.AddHeader("transformation", GetObjectTransformationID());
+  } else if (const auto* map = dynamic_cast<const TZQMapMessage*>(&Message)) {
+    Frame.SetBody(map->GetContent());
+    Frame.AddHeader("content-type", "text/plain");
+    Frame.AddHeader("transformation", GetMapTransformationID());
+  } else {
+    throw EMQException("Unsupported Message Type");
+  }
+}
+
+// --- Receiving ---
+
+bool TZQMQTransportRabbitMQ::IsStandardHeader(const std::string& Name) const {
+  for (const std::string_view standard : StandardHeaderNames) {
+    if (Name == standard) {
+      return true;
+    }
+  }
+  return Name == "expiration" || Name == "receipt";
+}
+
+TDateTime TZQMQTransportRabbitMQ::GetExpiration(const IStompFrame& Frame) const {
+  const int64_t value = StrToInt64Def(Frame.GetHeader("expiration"), 0);
+  if (value <= 0) {
+    return 0;
+  }
+  return NowUTC() + static_cast<double>(value) / MillisPerDay;
+}
+
+void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
+  ClearLastMessage();
+  const std::string subscription = Frame->GetHeader("subscription");
+  const std::string contentType = Frame->GetHeader("content-type");
+  IMessagePtr message;
+  if (StartsWith(contentType, "text/")) {
+    const std::string transformation = Frame->GetHeader("transformation");
+    if (!transformation.empty()) {
+      if (IsObjectTransformation(transformation)) {
+        message = CreateObjectMessage(*Frame, subscription);
+      } else if (IsMapTransformation(transformation)) {
+        message = CreateMapMessage(*Frame, subscription);
+      } else {
+        throw EMQException(Format("Transformation error: unknown transformation %s", {transformation}));
+      }
+    } else {
+      message = CreateTextMessage(*Frame, subscription);
+    }
+  } else {
+    message = CreateBytesMessage(*Frame, subscription);
+  }
+  DeliverMessage(message);
+}
+
+// --- Unsubscribing ---
+
+void TZQMQTransportRabbitMQ::UnsubscribeDurable(const std::string& /*DestinationName*/,
+                                                const std::string& SubscriptionName) {
+  Trace("UnsubscribeDurable");
+  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("UNSUBSCRIBE");
+  frame->AddHeader("id", SubscriptionName);
+  frame->AddHeader("persistent", "true");
+  frame->AddHeader("auto-delete", "false");
+  SendWithReceipt(frame);
+}
+
+void TZQMQTransportRabbitMQ::Unsubscribe(const std::string& SubscriptionID) {
+  if (StartsWith(SubscriptionID, "/temp-queue/")) {
+    return;
+  }
+  TZQStompClient::Unsubscribe(SubscriptionID);
+}
+
+}  // namespace velmor

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "ZQAbstractTransport.h"
+#include "ZQDateTime.h"
+#include "ZQMQInterfaces.h"
+#include "ZQMessage.h"
+#include "ZQQueue.h"
+#include "ZQStompFrame.h"
+#include "ZQStompTypes.h"
+
+namespace velmor {
+
+// Received headers that are stored in message fields rather than as properties. Holds "expires", not
+// "expiration".
+inline constexpr std::array<std::string_view, 11> StandardHeaderNames = {
+    "message-id",     "correlation-id", "expires",   "persistent", "priority",   "destination",
+    "content-length", "reply-to",       "timestamp", "type",       "redelivered"};
+
+// A temporary queue that the broker created for a reply-to and named in a "/reply-queue/" header
+// (RabbitMQ calls it "amq.gen-..."). It is sent to under "/reply-queue/" + its name again; the broker
+// refuses "/temp-queue/" for it. Kind 2; Delete is not supported.
+class TZQReplyQueue final : public TZQQueue, public virtual ITemporaryQueue {
+ public:
+  explicit TZQReplyQueue(std::string Name);
+
+  static ITemporaryQueuePtr Create(const std::string& Name) { return std::make_shared<TZQReplyQueue>(Name); }
+
+  // Always raises EMQException "Feature not implemented".
+  void Delete() override;
+};
+
+// The broker transport for RabbitMQ's STOMP conventions: destination names ("/queue/", "/topic/",
+// "/exchange/", "/amq/queue/", "/temp-queue/", "/reply-queue/"), message fields as SEND headers,
+// properties as headers, bodies by message kind, the kind of a received message, "expiration" as the
+// per-message time-to-live in milliseconds, durable unsubscription.
+//
+// Not thread-safe (as every transport). Create it with Create: it must be held by std::shared_ptr.
+class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
+ public:
+  // Needs a registered communication adapter (EZQNoCommAdapterInstalled otherwise).
+  static std::shared_ptr<TZQMQTransportRabbitMQ> Create();
+
+  // Builds the library message of a MESSAGE frame, keeps it as the last message and hands it to the
+  // message callback.
+  void OnMessageFrame(const IStompFramePtr& Frame) override;
+  // UNSUBSCRIBE "id" = SubscriptionName, "persistent" "true", "auto-delete" "false" (the destination
+  // name is not used); a receipt when the URL option "unsubscribe.receipt" asks for one.
+  void UnsubscribeDurable(const std::string& DestinationName, const std::string& SubscriptionName) override;
+  // Sends nothing for an id beginning with "/temp-queue/": consumers of temporary queues never
+  // subscribed.
+  void Unsubscribe(const std::string& SubscriptionID) override;
+
+  // A received positive "expiration" (ms) counts from now; 0, negative or not a number gives 0.
+  TDateTime GetExpiration(const IStompFrame& Frame) const override;
+  void MessageToFrame(const TZQMessage& Message, IStompFrame& Frame, TStompVersion Version,
+                      std::chrono::milliseconds TimeToLive) const override;
+  // The 20 reserved header names, and "expiration", which only a time-to-live of a send may produce.
+  void CheckReservedProperty(const std::string& Name) const override;
+  // StandardHeaderNames, and the received headers the mapping uses itself: "expiration" (read into the
+  // expiration) and "receipt" (the broker's echo of the SEND's receipt request).
+  bool IsStandardHeader(const std::string& Name) const override;
+  IDestinationPtr CreateDestinationFromStompName(const std::string& Name) const override;
+  std::string GetDestinationName(const IDestinationPtr& Destination) const override;
+
+  // Use Create.
+  TZQMQTransportRabbitMQ() = default;
+};
+
+}  // namespace velmor
