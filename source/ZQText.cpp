@@ -11,13 +11,13 @@ std::string Format(std::string_view pattern, std::initializer_list<TFormatArg> a
   for (size_t i = 0; i < pattern.size(); ++i) {
     const char c = pattern[i];
     if (c == '%' && i + 1 < pattern.size()) {
-      const char spec = pattern[i + 1];
-      if (spec == '%') {
+      const char conversion = pattern[i + 1];
+      if (conversion == '%') {
         result += '%';
         ++i;
         continue;
       }
-      if ((spec == 's' || spec == 'd') && next != args.end()) {
+      if ((conversion == 's' || conversion == 'd') && next != args.end()) {
         if (const auto* text = std::get_if<std::string_view>(&*next)) {
           result += *text;
         } else {
