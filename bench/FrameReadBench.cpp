@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "../tests/support/LoopbackSocket.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQURI.h"
 
@@ -33,14 +34,8 @@ std::string MessageFrame(size_t BodySize) {
 class StreamingBroker {
  public:
   explicit StreamingBroker(std::string Frame) : FFrame(std::move(Frame)) {
-    FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(FListener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    listen(FListener, 1);
-    socklen_t length = sizeof address;
-    getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
+    FListener = velmor::testing::BindLoopback(1, address);
     FPort = ntohs(address.sin_port);
     FThread = std::thread([this] { Run(); });
   }

@@ -21,10 +21,6 @@ uint32_t SystemTicks() {
   return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-bool IsBlank(char C) {
-  return static_cast<unsigned char>(C) <= ' ';
-}
-
 }  // namespace
 
 uint32_t CurrentTicks() {
@@ -40,7 +36,7 @@ std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter) 
   std::vector<std::string> items;
   const size_t n = Text.size();
   size_t p = 0;
-  while (p < n && IsBlank(Text[p]))
+  while (p < n && IsBlankOrControl(Text[p]))
     ++p;
   while (p < n) {
     std::string item;
@@ -60,19 +56,19 @@ std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter) 
       }
     } else {
       const size_t start = p;
-      while (p < n && !IsBlank(Text[p]) && Text[p] != Delimiter)
+      while (p < n && !IsBlankOrControl(Text[p]) && Text[p] != Delimiter)
         ++p;
       item.assign(Text.substr(start, p - start));
     }
     items.push_back(std::move(item));
-    while (p < n && IsBlank(Text[p]))
+    while (p < n && IsBlankOrControl(Text[p]))
       ++p;
     if (p < n && Text[p] == Delimiter) {
       if (p + 1 == n)
         items.emplace_back();
       do {
         ++p;
-      } while (p < n && IsBlank(Text[p]));
+      } while (p < n && IsBlankOrControl(Text[p]));
     }
   }
   return items;
@@ -81,6 +77,11 @@ std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter) 
 std::string OptionName(std::string_view Item) {
   const auto equals = Item.find('=');
   return equals == std::string_view::npos ? std::string() : std::string(Item.substr(0, equals));
+}
+
+std::string OptionItemValue(std::string_view Item) {
+  const auto equals = Item.find('=');
+  return equals == std::string_view::npos ? std::string() : std::string(Item.substr(equals + 1));
 }
 
 std::string OptionValue(const std::vector<std::string>& Items, std::string_view Name) {
@@ -95,6 +96,13 @@ std::string OptionValue(const std::vector<std::string>& Items, std::string_view 
       return item.substr(equals + 1);
   }
   return std::string();
+}
+
+int32_t CheckedPort(std::string_view PortText) {
+  const int32_t port = StrToIntDef(PortText, 0);
+  if (port < 0 || port > 65535)
+    throw ERangeError("Range check error");
+  return port;
 }
 
 TZQAbstractCommAdapter::TZQAbstractCommAdapter() : FDecoder(TZQStompDecoder::Create()) {}
@@ -223,8 +231,6 @@ IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLin
 }
 
 void TZQAbstractCommAdapter::DoFrame(const IStompFramePtr& Frame) {
-  if (!FOnFrame)
-    return;
   FOnFrame(Frame);
 }
 
@@ -233,7 +239,7 @@ int32_t TZQAbstractCommAdapter::ConnectWaitTimeout() const {
 }
 
 int32_t TZQAbstractCommAdapter::FrameRestTimeout(int32_t Timeout) {
-  return std::max(Timeout, BodyReadTimeout);
+  return Timeout >= UnlimitedWait ? BodyReadTimeout : std::max(Timeout, BodyReadTimeout);
 }
 
 void TZQAbstractCommAdapter::CheckLineSepByte(uint8_t Octet) {

@@ -35,9 +35,16 @@ std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter =
 // The option's name: the text before its first "=", empty when it has none.
 std::string OptionName(std::string_view Item);
 
+// The option's value: the text after its first "=", empty when it has none.
+std::string OptionItemValue(std::string_view Item);
+
 // The value of the first item whose name equals Name without regard to ASCII letter case: the text after
 // its first "="; empty when there is none.
 std::string OptionValue(const std::vector<std::string>& Items, std::string_view Name);
+
+// The port of a broker URL from its text: the integer under the library's rule (0 when the text is not
+// one), which must lie in 0..65535, else ERangeError "Range check error".
+int32_t CheckedPort(std::string_view PortText);
 
 // State, handlers, heart-beat and version logic, URL options and the first-line and header-block reading
 // shared by every adapter; the transport operations are left to subclasses. Not thread-safe.
@@ -45,6 +52,8 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
  public:
   // Wait for each part of a frame body and of the frame end, at the least.
   static constexpr int32_t BodyReadTimeout = 5000;
+  // The time-out of a wait without limit (Receive).
+  static constexpr int32_t UnlimitedWait = INT32_MAX;
   // Largest header block (command line and header lines) accepted from a peer.
   static constexpr size_t MaxHeaderBlockLength = 1024 * 1024;
 
@@ -124,7 +133,8 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   void DoFrame(const IStompFramePtr& Frame);
   int32_t ConnectWaitTimeout() const;
   // The wait allowed for each part of a frame once its first line is in: the caller's time-out, and
-  // never less than BodyReadTimeout.
+  // never less than BodyReadTimeout; BodyReadTimeout when the caller waits without limit, so that a
+  // frame that stops half-way never holds the caller for longer.
   static int32_t FrameRestTimeout(int32_t Timeout);
   static void CheckLineSepByte(uint8_t Octet);
   static void CheckEndSepByte(uint8_t Octet);

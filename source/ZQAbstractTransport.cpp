@@ -1,6 +1,8 @@
 #include "ZQAbstractTransport.h"
 
+#include <cstddef>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 #include "ZQAdapterRegistry.h"
@@ -12,6 +14,20 @@
 #include "ZQTextMessage.h"
 
 namespace velmor {
+
+namespace {
+
+// Case-insensitive (ASCII) search without a lower-cased copy: runs on every received text message.
+bool ContainsIgnoringCase(std::string_view Text, std::string_view Part) {
+  for (std::size_t i = 0; i + Part.size() <= Text.size(); ++i) {
+    if (SameTextAscii(Text.substr(i, Part.size()), Part)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 TZQAbstractTransport::TZQAbstractTransport() {
   if (AdapterClassCount() < 1) {
@@ -52,7 +68,7 @@ void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const std::str
   // A persistent message waits for its receipt, except inside a transaction: the broker holds those
   // receipts back until COMMIT.
   const bool forceReceipt = Message.GetDeliveryMode() == 1 && Message.GetTransactionID().empty();
-  TZQStompClient::Send(DestinationName, frame.GetBody(), frame.GetHeaders(), OmitContentLength, forceReceipt,
+  TZQStompClient::Send(DestinationName, frame.TakeBody(), frame.GetHeaders(), OmitContentLength, forceReceipt,
                        SendTimeout);
 }
 
@@ -64,32 +80,25 @@ void TZQAbstractTransport::CheckDestinationName(const std::string& DestinationNa
 
 // --- Receiving ---
 
-bool TZQAbstractTransport::TakePendingMessage() {
-  return DispatchPendingMessageFrame();
+template <class TRead>
+IMessagePtr TZQAbstractTransport::ReceiveOne(TRead&& Read) {
+  ClearLastMessage();
+  if (!DispatchPendingMessageFrame()) {
+    Read();
+  }
+  return FLastMessage;
 }
 
 IMessagePtr TZQAbstractTransport::Receive() {
-  ClearLastMessage();
-  if (!TakePendingMessage()) {
-    Adapter().Receive();
-  }
-  return FLastMessage;
+  return ReceiveOne([this] { Adapter().Receive(); });
 }
 
 IMessagePtr TZQAbstractTransport::Receive(int32_t Timeout) {
-  ClearLastMessage();
-  if (!TakePendingMessage()) {
-    Adapter().ReadOneMessage(Timeout, false);
-  }
-  return FLastMessage;
+  return ReceiveOne([this, Timeout] { Adapter().ReadOneMessage(Timeout, false); });
 }
 
 IMessagePtr TZQAbstractTransport::ReceiveNoWait() {
-  ClearLastMessage();
-  if (!TakePendingMessage()) {
-    Adapter().Poll();
-  }
-  return FLastMessage;
+  return ReceiveOne([this] { Adapter().Poll(); });
 }
 
 void TZQAbstractTransport::DeliverMessage(const IMessagePtr& Message) {
@@ -102,8 +111,7 @@ void TZQAbstractTransport::DeliverMessage(const IMessagePtr& Message) {
 // --- Frame to message ---
 
 void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
-  const std::string lower = LowerCaseAscii(ContentType);
-  if (lower.find(';') == std::string::npos || lower.find("charset=utf-8") != std::string::npos) {
+  if (ContentType.find(';') == std::string::npos || ContainsIgnoringCase(ContentType, "charset=utf-8")) {
     return;
   }
   throw EMQException(Format("Unsupported content type %s", {ContentType}));

@@ -58,6 +58,7 @@ class TZQAbstractTransport : public TZQStompClient {
   // The message built from the MESSAGE frame read by the current receive call; nullptr otherwise.
   const IMessagePtr& GetLastMessage() const { return FLastMessage; }
 
+  // The handler must not hold the connection strongly: the transport owns it, so that would be a cycle.
   void SetOnMessage(TMessageEvent Handler) { FOnMessage = std::move(Handler); }
 
   // The "transformation" header values that mark map and object bodies (both empty at creation). The
@@ -114,8 +115,10 @@ class TZQAbstractTransport : public TZQStompClient {
   void ClearLastMessage() { FLastMessage.reset(); }
 
  private:
-  // Hands out a MESSAGE frame kept by a receipt wait, if there is one; true when it did.
-  bool TakePendingMessage();
+  // One receive call: clears the last message, then hands out the oldest MESSAGE frame kept by a receipt
+  // wait or, when there is none, reads through Read. Returns the last message.
+  template <class TRead>
+  IMessagePtr ReceiveOne(TRead&& Read);
 
   TMessageEvent FOnMessage;
   std::string FMapTransformationID;

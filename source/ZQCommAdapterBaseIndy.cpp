@@ -14,9 +14,7 @@ TZQCommAdapterBaseIndy::TZQCommAdapterBaseIndy() {
 void TZQCommAdapterBaseIndy::Init(const IURIPtr& URI) {
   CheckNotConnected();
   Check(URI != nullptr, "ZQCommAdapterBaseIndy", __LINE__, "Init needs a URI");
-  const int32_t port = StrToIntDef(URI->GetPort(), 0);
-  if (port < 0 || port > 65535)
-    throw ERangeError("Range check error");
+  const int32_t port = CheckedPort(URI->GetPort());
   TZQAbstractCommAdapterMQ::Init(URI);
   FClient.SetHost(URI->GetHost());
   FClient.SetPort(port);
@@ -61,7 +59,7 @@ void TZQCommAdapterBaseIndy::Receive() {
     CloseConnection();
     throw;
   }
-  ReadOneMessage(INT32_MAX, false);
+  ReadOneMessage(UnlimitedWait, false);
 }
 
 void TZQCommAdapterBaseIndy::ReadOneMessage(int32_t Timeout, bool RaiseOnNoData) {
@@ -103,7 +101,15 @@ void TZQCommAdapterBaseIndy::Write(const std::string& Data, int32_t SendTimeout)
 }
 
 std::string TZQCommAdapterBaseIndy::ReadLine(int32_t Timeout) {
-  return FClient.ReadLn(Timeout);
+  if (Timeout < UnlimitedWait)
+    return FClient.ReadLn(Timeout);
+  // Without limit for the line's first octet; a line that has begun must end within BodyReadTimeout,
+  // else the stream stalled in the middle of a frame.
+  FClient.WaitForData(-1);
+  std::string line = FClient.ReadLn(BodyReadTimeout);
+  if (line.empty() && FClient.ReadLnTimedOut())
+    throw EReadTimeout();
+  return line;
 }
 
 bool TZQCommAdapterBaseIndy::ReadLineTimedOut() const {

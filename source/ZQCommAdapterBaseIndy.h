@@ -37,6 +37,8 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   void Adopt(int Handle);
 
  protected:
+  // With UnlimitedWait: waits without limit for the first octet, then raises EReadTimeout when the line
+  // does not end within BodyReadTimeout.
   std::string ReadLine(int32_t Timeout) override;
   bool ReadLineTimedOut() const override;
   std::string ReadUntilEndSep() override;

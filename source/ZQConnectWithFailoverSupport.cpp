@@ -71,13 +71,10 @@ void TZQConnectWithFailoverSupport::CheckEntries(const std::vector<IURIPtr>& URI
     if (!EntrySchemeSupported(FStompClient.GetCommAdapter(), scheme)) {
       throw EConfigurationException(Format("Unsupported Protocol \"%s\" !", {scheme}));
     }
+    CheckedPort(uri->GetPort());
     TZQConnectionParams params;
     params.Load(uri);
-    for (const std::string& item : params.GetOptionList()) {
-      if (!TZQParamNameValidator::IsValid(OptionName(item))) {
-        throw EMQException(Format("Connection URL contains unknown option: %s", {item}));
-      }
-    }
+    TZQParamNameValidator::Validate(params.GetOptionList());
   }
 }
 

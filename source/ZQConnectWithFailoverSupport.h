@@ -33,7 +33,7 @@ class TZQConnectWithFailoverSupport final : public IZQFailoverSupport {
 
   // Tries the URL's brokers one after another, sleeping between attempts with a growing delay, until one
   // connects or the attempt limit is reached. Before the first attempt every entry's scheme and option
-  // names are checked, so an entry that could never connect raises at once and no socket is opened.
+  // names and port are checked, so an entry that could never connect raises at once and no socket is opened.
   // Each attempt starts from the client's credentials as they were when the loop began, then applies
   // the entry's own. On success the client keeps the entry's URL; on failure the failover URL and the
   // original credentials are restored, so a later Connect runs the whole loop again.
@@ -42,7 +42,8 @@ class TZQConnectWithFailoverSupport final : public IZQFailoverSupport {
   void SetEnvironment(TZQFailoverEnvironment Environment);
 
  private:
-  // Raises for an entry whose scheme the adapter does not serve or whose options the client rejects.
+  // Raises for an entry whose scheme the adapter does not serve, whose port lies outside 0..65535 or
+  // whose options the client rejects.
   void CheckEntries(const std::vector<IURIPtr>& URIs) const;
   // Progress texts; nothing is written anywhere.
   void Trace(std::string_view /*Text*/) const {}

@@ -18,9 +18,6 @@ constexpr int64_t Int64Max = std::numeric_limits<int64_t>::max();
 constexpr int64_t Int64Min = std::numeric_limits<int64_t>::min();
 constexpr uint64_t UInt64Max = std::numeric_limits<uint64_t>::max();
 
-bool IsBlankOrControl(char C) {
-  return static_cast<unsigned char>(C) <= ' ';
-}
 bool IsDigit(char C) {
   return C >= '0' && C <= '9';
 }

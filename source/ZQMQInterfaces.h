@@ -137,7 +137,7 @@ using IMessagePtr = std::shared_ptr<IMessage>;
 
 class ITextMessage : public virtual IMessage {
  public:
-  virtual void SetText(const std::string& Text) = 0;
+  virtual void SetText(std::string Text) = 0;
   virtual std::string GetText() const = 0;
 };
 

@@ -8,6 +8,7 @@
 #include "ZQExceptions.h"
 #include "ZQMapMessage.h"
 #include "ZQObjectMessage.h"
+#include "ZQPrimitiveMap.h"
 #include "ZQText.h"
 #include "ZQTextMessage.h"
 #include "ZQTopic.h"
@@ -20,25 +21,16 @@ bool StartsWith(std::string_view Text, std::string_view Prefix) {
   return Text.substr(0, Prefix.size()) == Prefix;
 }
 
-bool StartsWithIgnoringCase(std::string_view Text, std::string_view LowerPrefix) {
-  return Text.size() >= LowerPrefix.size() &&
-         LowerCaseAscii(Text.substr(0, LowerPrefix.size())) == LowerPrefix;
+bool StartsWithIgnoringCase(std::string_view Text, std::string_view Prefix) {
+  return Text.size() >= Prefix.size() && SameTextAscii(Text.substr(0, Prefix.size()), Prefix);
 }
 
 constexpr double MillisPerDay = 86400000.0;
 
 }  // namespace
 
-TZQReplyQueue::TZQReplyQueue(std::string Name) : TZQQueue(std::move(Name)) {
-  SetDestinationKind(DestinationKindTemporaryQueue);
-}
-
-void TZQReplyQueue::Delete() {
-  throw EMQException("Feature not implemented");
-}
-
 std::shared_ptr<TZQMQTransportRabbitMQ> TZQMQTransportRabbitMQ::Create() {
-  return std::make_shared<TZQMQTransportRabbitMQ>();
+  return std::make_shared<TZQMQTransportRabbitMQ>(TCreateKey{});
 }
 
 // --- Destination names ---
@@ -144,9 +136,9 @@ void TZQMQTransportRabbitMQ::MessageToFrame(const TZQMessage& Message, IStompFra
   if (!transactionID.empty()) {
     Frame.AddHeader("transaction", transactionID);
   }
-  for (const std::string& name : Message.GetPropertyNames()) {
-    CheckReservedProperty(name);
-    Frame.AddHeader(name, Message.GetStringProperty(name));
+  for (const TPrimitiveMapItem& property : Message.GetPropertyItems()) {
+    CheckReservedProperty(property.Name);
+    Frame.AddHeader(property.Name, property.Value);
   }
 
   // Content held in std::string is UTF-8 already, so map and object contents go unchanged.
@@ -225,7 +217,7 @@ void TZQMQTransportRabbitMQ::UnsubscribeDurable(const std::string& /*Destination
 }
 
 void TZQMQTransportRabbitMQ::Unsubscribe(const std::string& SubscriptionID) {
-  if (StartsWith(SubscriptionID, "/temp-queue/")) {
+  if (StartsWith(SubscriptionID, "/temp-queue/") || StartsWith(SubscriptionID, "/reply-queue/")) {
     return;
   }
   TZQStompClient::Unsubscribe(SubscriptionID);

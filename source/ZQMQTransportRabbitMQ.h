@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "ZQAbstractTransport.h"
 #include "ZQDateTime.h"
@@ -24,15 +25,13 @@ inline constexpr std::array<std::string_view, 11> StandardHeaderNames = {
 
 // A temporary queue that the broker created for a reply-to and named in a "/reply-queue/" header
 // (RabbitMQ calls it "amq.gen-..."). It is sent to under "/reply-queue/" + its name again; the broker
-// refuses "/temp-queue/" for it. Kind 2; Delete is not supported.
-class TZQReplyQueue final : public TZQQueue, public virtual ITemporaryQueue {
+// refuses "/temp-queue/" for it. Otherwise a temporary queue like any other (kind 2, Delete not
+// supported).
+class TZQReplyQueue final : public TZQTemporaryQueue {
  public:
-  explicit TZQReplyQueue(std::string Name);
+  explicit TZQReplyQueue(std::string Name) : TZQTemporaryQueue(std::move(Name)) {}
 
   static ITemporaryQueuePtr Create(const std::string& Name) { return std::make_shared<TZQReplyQueue>(Name); }
-
-  // Always raises EMQException "Feature not implemented".
-  void Delete() override;
 };
 
 // The broker transport for RabbitMQ's STOMP conventions: destination names ("/queue/", "/topic/",
@@ -40,8 +39,15 @@ class TZQReplyQueue final : public TZQQueue, public virtual ITemporaryQueue {
 // properties as headers, bodies by message kind, the kind of a received message, "expiration" as the
 // per-message time-to-live in milliseconds, durable unsubscription.
 //
-// Not thread-safe (as every transport). Create it with Create: it must be held by std::shared_ptr.
+// Not thread-safe (as every transport). Made only by Create: the messages it builds refer back to it
+// weakly, which needs shared ownership from the start.
 class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
+ private:
+  // Only Create can name this, so only Create can construct (std::make_shared needs a public constructor).
+  struct TCreateKey {
+    explicit TCreateKey() = default;
+  };
+
  public:
   // Needs a registered communication adapter (EZQNoCommAdapterInstalled otherwise).
   static std::shared_ptr<TZQMQTransportRabbitMQ> Create();
@@ -52,8 +58,8 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   // UNSUBSCRIBE "id" = SubscriptionName, "persistent" "true", "auto-delete" "false" (the destination
   // name is not used); a receipt when the URL option "unsubscribe.receipt" asks for one.
   void UnsubscribeDurable(const std::string& DestinationName, const std::string& SubscriptionName) override;
-  // Sends nothing for an id beginning with "/temp-queue/": consumers of temporary queues never
-  // subscribed.
+  // Sends nothing for an id beginning with "/temp-queue/" or "/reply-queue/": consumers of temporary
+  // queues use the destination name as their id and never subscribed.
   void Unsubscribe(const std::string& SubscriptionID) override;
 
   // A received positive "expiration" (ms) counts from now; 0, negative or not a number gives 0.
@@ -68,8 +74,8 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   IDestinationPtr CreateDestinationFromStompName(const std::string& Name) const override;
   std::string GetDestinationName(const IDestinationPtr& Destination) const override;
 
-  // Use Create.
-  TZQMQTransportRabbitMQ() = default;
+  // For Create alone.
+  explicit TZQMQTransportRabbitMQ(TCreateKey /*Key*/) {}
 };
 
 }  // namespace velmor

@@ -16,8 +16,7 @@ inline constexpr int32_t MaxPriority = 255;
 
 }  // namespace
 
-TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport)
-    : FTransport(std::move(Transport)), FProperties(TPrimitiveMap::Create()) {}
+TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport) : FTransport(std::move(Transport)) {}
 
 TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription)
     : TZQMessage(std::move(Transport)) {

@@ -7,6 +7,7 @@
 #include "ZQDateTime.h"
 #include "ZQMQInterfaces.h"
 #include "ZQMgmtInterfaces.h"
+#include "ZQPrimitiveMap.h"
 #include "ZQTypes.h"
 
 namespace velmor {
@@ -56,18 +57,20 @@ class TZQMessage : public virtual ITransactionIdSupport,
   void SetTimestamp(TDateTime Timestamp) override { FTimestamp = Timestamp; }
   TDateTime GetTimestamp() const override { return FTimestamp; }
 
-  PMStrings GetPropertyNames() const override { return FProperties->GetNames(); }
-  bool GetBooleanProperty(const std::string& Name) const override { return FProperties->GetBoolean(Name); }
+  PMStrings GetPropertyNames() const override { return FProperties.GetNames(); }
+  // Every property as name and text, in first-set order.
+  const TPrimitiveMapItems& GetPropertyItems() const { return FProperties.GetItems(); }
+  bool GetBooleanProperty(const std::string& Name) const override { return FProperties.GetBoolean(Name); }
   void SetBooleanProperty(const std::string& Name, bool Value) override {
-    FProperties->SetBoolean(Name, Value);
+    FProperties.SetBoolean(Name, Value);
   }
-  int32_t GetIntProperty(const std::string& Name) const override { return FProperties->GetInt(Name); }
-  void SetIntProperty(const std::string& Name, int32_t Value) override { FProperties->SetInt(Name, Value); }
+  int32_t GetIntProperty(const std::string& Name) const override { return FProperties.GetInt(Name); }
+  void SetIntProperty(const std::string& Name, int32_t Value) override { FProperties.SetInt(Name, Value); }
   std::string GetStringProperty(const std::string& Name) const override {
-    return FProperties->GetString(Name);
+    return FProperties.GetString(Name);
   }
   void SetStringProperty(const std::string& Name, const std::string& Value) override {
-    FProperties->SetString(Name, Value);
+    FProperties.SetString(Name, Value);
   }
 
   void Acknowledge() override;
@@ -109,7 +112,7 @@ class TZQMessage : public virtual ITransactionIdSupport,
   std::string FTransactionID;
   std::weak_ptr<TZQStompClient> FTransport;
   PMStrings FExtraHeaders;
-  const IPrimitiveMapPtr FProperties;
+  TPrimitiveMap FProperties;
 };
 
 }  // namespace velmor

@@ -33,6 +33,9 @@ class TPrimitiveMap final : public IPrimitiveMap {
   std::string GetString(const std::string& Name) const override;
   void SetString(const std::string& Name, const std::string& Value) override;
 
+  // The items themselves, in first-set order, for reading them all in one pass.
+  const TPrimitiveMapItems& GetItems() const { return FItems; }
+
  private:
   // Index of the item named exactly Name; -1 when there is none.
   int IndexOf(const std::string& Name) const;

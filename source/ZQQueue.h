@@ -22,7 +22,7 @@ class TZQQueue : public TZQDestination, public virtual IQueue {
 };
 
 // A temporary queue (kind 2): a queue that also answers ITemporaryQueue.
-class TZQTemporaryQueue final : public TZQQueue, public virtual ITemporaryQueue {
+class TZQTemporaryQueue : public TZQQueue, public virtual ITemporaryQueue {
  public:
   explicit TZQTemporaryQueue(std::string Name);
 

@@ -206,6 +206,7 @@ void TTCPClient::Disconnect() {
   FBuffer.clear();
   FBuffer.shrink_to_fit();
   FStart = 0;
+  FEnd = 0;
   FScanned = 0;
 }
 
@@ -222,11 +223,9 @@ int TTCPClient::WaitLimitOf(int32_t WaitLimit) const {
 void TTCPClient::Compact() {
   if (FStart == 0)
     return;
-  if (FStart == FBuffer.size()) {
-    FBuffer.clear();
-  } else {
-    FBuffer.erase(0, FStart);
-  }
+  if (FStart < FEnd)
+    std::memmove(FBuffer.data(), FBuffer.data() + FStart, FEnd - FStart);
+  FEnd -= FStart;
   FStart = 0;
 }
 
@@ -236,15 +235,20 @@ bool TTCPClient::Fill(int PollTimeout) {
     return true;
   if (!PollFor(FHandle, POLLIN, PollTimeout))
     return false;
-  Compact();
-  const size_t old = FBuffer.size();
-  FBuffer.resize(old + ReceiveChunk);
+  // The buffer keeps its size; only the room for one receive is made when it lacks, first by moving the
+  // unread octets to the front, so its size stays within the unread octets plus one chunk.
+  if (FBuffer.size() - FEnd < ReceiveChunk) {
+    Compact();
+    if (FBuffer.size() - FEnd < ReceiveChunk)
+      FBuffer.resize(FEnd + ReceiveChunk);
+  }
   ssize_t received;
   do {
-    received = ::recv(FHandle, FBuffer.data() + old, ReceiveChunk, MSG_DONTWAIT);
+    received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, MSG_DONTWAIT);
   } while (received < 0 && errno == EINTR);
   const int error = errno;
-  FBuffer.resize(old + (received > 0 ? static_cast<size_t>(received) : 0));
+  if (received > 0)
+    FEnd += static_cast<size_t>(received);
   if (received == 0) {
     FPeerClosed = true;
   } else if (received < 0 && error != EAGAIN && error != EWOULDBLOCK) {
@@ -258,7 +262,7 @@ size_t TTCPClient::FindTerminator(char Terminator, size_t MaxLength) {
     FScanTerminator = Terminator;
     FScanned = 0;
   }
-  const size_t available = FBuffer.size() - FStart;
+  const size_t available = FEnd - FStart;
   if (FScanned < available) {
     const char* begin = FBuffer.data() + FStart;
     const void* found = std::memchr(begin + FScanned, Terminator, available - FScanned);

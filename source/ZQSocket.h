@@ -137,8 +137,8 @@ class TTCPClient final {
   // Reads one octet under the same rule.
   uint8_t ReadByte(int32_t WaitLimit = -1);
 
-  bool InputBufferIsEmpty() const { return FStart == FBuffer.size(); }
-  size_t InputBufferSize() const { return FBuffer.size() - FStart; }
+  bool InputBufferIsEmpty() const { return FStart == FEnd; }
+  size_t InputBufferSize() const { return FEnd - FStart; }
   // Waits up to Timeout ms (negative: without limit) until some input is buffered: true when there is,
   // false on time-out. Raises ENotConnected without a connection and EConnClosedGracefully when the
   // peer has closed and nothing is buffered.
@@ -156,6 +156,7 @@ class TTCPClient final {
   bool Fill(int PollTimeout);
   // Index of the terminator in the buffer, or npos; raises when the line is too long.
   size_t FindTerminator(char Terminator, size_t MaxLength);
+  // Moves the unread octets to the front of the buffer.
   void Compact();
   void CheckOpen() const;
   int WaitLimitOf(int32_t WaitLimit) const;
@@ -168,8 +169,10 @@ class TTCPClient final {
   int FHandle = -1;
   bool FPeerClosed = false;
   bool FReadLnTimedOut = false;
+  // Received octets not yet read lie in FBuffer[FStart, FEnd); the rest of FBuffer is room for receives.
   std::string FBuffer;
   size_t FStart = 0;
+  size_t FEnd = 0;
   // Octets after FStart already searched for FScanTerminator without finding it.
   size_t FScanned = 0;
   char FScanTerminator = '\n';

@@ -18,19 +18,6 @@ namespace {
 constexpr const char* UnitName = "ZQStompClient";
 constexpr int32_t DefaultReceiptTimeout = 5000;
 
-// Blanks and control characters, as trimming and the option-list rule see them.
-bool IsBlankOrControl(char C) {
-  return static_cast<unsigned char>(C) <= ' ';
-}
-
-bool IsBlank(std::string_view Text) {
-  return std::all_of(Text.begin(), Text.end(), IsBlankOrControl);
-}
-
-bool StartsWith(std::string_view Text, std::string_view Prefix) {
-  return Text.substr(0, Prefix.size()) == Prefix;
-}
-
 // A heart-beat header or request, "cx,cy": the integer before the first "," and the one after it; without
 // a comma the first is 0 and the second is read from the whole text. A part that is not an integer, or a
 // negative one, counts as 0 (off).
@@ -45,12 +32,6 @@ std::pair<int32_t, int32_t> ReadHeartbeatPair(const std::string& Text) {
     second = StrToIntDef(std::string_view(Text).substr(comma + 1), 0);
   }
   return {std::max(first, 0), std::max(second, 0)};
-}
-
-// The value of one option item: the text after its first "=", empty when it has none.
-std::string ItemValue(std::string_view Item) {
-  const auto eq = Item.find('=');
-  return eq == std::string_view::npos ? std::string() : std::string(Item.substr(eq + 1));
 }
 
 // Clears a flag when the scope ends, also by an exception.
@@ -86,7 +67,7 @@ void TZQReceiptConfiguration::Load(const std::vector<std::string>& OptionList) {
   FRequired.clear();
   for (const auto& item : OptionList) {
     const std::string name = OptionName(item);
-    const std::string value = ItemValue(item);
+    const std::string value = OptionItemValue(item);
     MapOption(name, value, "subscribe.receipt", "SUBSCRIBE");
     MapOption(name, value, "unsubscribe.receipt", "UNSUBSCRIBE");
     MapOption(name, value, "send.receipt", "SEND");
@@ -108,8 +89,16 @@ bool TZQReceiptConfiguration::IsRequired(const std::string& Command) const {
   return std::find(FRequired.begin(), FRequired.end(), Command + "=true") != FRequired.end();
 }
 
+void TZQParamNameValidator::Validate(const std::vector<std::string>& OptionList) {
+  for (const auto& item : OptionList) {
+    if (!IsValid(OptionName(item))) {
+      throw EMQException(Format("Connection URL contains unknown option: %s", {item}));
+    }
+  }
+}
+
 bool TZQParamNameValidator::IsValid(std::string_view Name) {
-  if (StartsWith(Name, "connect."))
+  if (HasPrefix(Name, "connect."))
     return true;
   return std::find(ValidParamNames.begin(), ValidParamNames.end(), Name) != ValidParamNames.end();
 }
@@ -136,7 +125,7 @@ void TSubscribeOptionsBuilder::AddOptionHeaders(const std::string& Options, ISto
 void TSubscribeOptionsBuilder::AddTransformation(IStompFrame& Frame,
                                                  const std::vector<std::string>& OptionList) {
   for (const auto& item : OptionList) {
-    if (StartsWith(item, "subscribe.transformation")) {
+    if (HasPrefix(item, "subscribe.transformation")) {
       Frame.AddHeader("transformation", OptionValue(OptionList, OptionName(item)));
     }
   }
@@ -163,7 +152,7 @@ TStompVersion TZQStompClient::GetVersion() const {
 
 void TZQStompClient::Connect() {
   const IURIPtr uri = GetURI();
-  if (uri && StartsWith(uri->GetProtocol(), "failover:(stomp")) {
+  if (uri && HasPrefix(uri->GetProtocol(), "failover:(stomp")) {
     ConnectWithFailover(uri);
     return;
   }
@@ -191,6 +180,7 @@ void TZQStompClient::PlainConnect() {
     FReceiptReceived = false;
     FReceivedReceiptID.clear();
     FPendingMessages.clear();
+    FPendingBodyOctets = 0;
   }
   adapter.SetOnConnected([this](IStompCommAdapter& CommAdapter) { StompConnect(CommAdapter); });
   adapter.SetOnFrame([this](const IStompFramePtr& Frame) { DispatchFrame(Frame); });
@@ -242,31 +232,23 @@ void TZQStompClient::StompConnect(IStompCommAdapter& CommAdapter) {
     frame->AddHeader("passcode", FPasscode);
   }
   const std::vector<std::string>& options = FConnectionParams.GetOptionList();
-  ValidateParams(options);
+  TZQParamNameValidator::Validate(options);
   FReceiptConfiguration.Load(options);
   FSendReceipt = FReceiptConfiguration.IsRequired("SEND");
   AddConnectOptions(*frame);
   ApplyHeartbeatRequest(frame->GetHeader("heart-beat"));
-  if (!IsBlank(FClientID)) {
+  if (!IsBlankText(FClientID)) {
     frame->AddHeader("client-id", FClientID);
   }
   FAwaitingConnected = true;
   SendFrame(frame, -1);
 }
 
-void TZQStompClient::ValidateParams(const std::vector<std::string>& OptionList) const {
-  for (const auto& item : OptionList) {
-    if (!TZQParamNameValidator::IsValid(OptionName(item))) {
-      throw EMQException(Format("Connection URL contains unknown option: %s", {item}));
-    }
-  }
-}
-
 void TZQStompClient::AddConnectOptions(IStompFrame& Frame) const {
   constexpr std::string_view prefix = "connect.";
   const std::vector<std::string>& options = FConnectionParams.GetOptionList();
   for (const auto& item : options) {
-    if (StartsWith(item, prefix)) {
+    if (HasPrefix(item, prefix)) {
       const std::string name = OptionName(item);
       Frame.AddHeader(name.substr(prefix.size()), OptionValue(options, name));
     }
@@ -301,10 +283,16 @@ void TZQStompClient::NegotiateHeartbeat(const std::string& Text) {
   adapter.SetIncomingHeartbeat(cy == 0 || sx == 0 ? 0 : std::max(cy, sx));
 }
 
+void TZQStompClient::SetPendingMessageLimits(std::size_t MaxFrames, std::size_t MaxBodyOctets) {
+  FMaxPendingMessages = MaxFrames;
+  FMaxPendingBodyOctets = MaxBodyOctets;
+}
+
 void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
   Check(Frame != nullptr, UnitName, __LINE__);
   FReceiptReceived = false;
   FReceivedReceiptID.clear();
+  ++FFramesDispatched;
   const std::string& command = Frame->GetCommand();
   if (FAwaitingConnected) {
     FAwaitingConnected = false;
@@ -315,6 +303,7 @@ void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
   }
   if (command == "MESSAGE") {
     if (FWaitingForReceipt) {
+      FPendingBodyOctets += Frame->GetBody().size();
       FPendingMessages.push_back(Frame);
     } else {
       OnMessageFrame(Frame);
@@ -358,6 +347,7 @@ bool TZQStompClient::DispatchPendingMessageFrame() {
     return false;
   const IStompFramePtr frame = std::move(FPendingMessages.front());
   FPendingMessages.pop_front();
+  FPendingBodyOctets -= std::min(FPendingBodyOctets, frame->GetBody().size());
   OnMessageFrame(frame);
   return true;
 }
@@ -368,7 +358,16 @@ TStompVersion TZQStompClient::ConnectEncodingVersion(const IStompFrame& Frame) {
   // CONNECT is written before any version is negotiated. When it offers 1.1 or 1.2, the broker reads it
   // with that version's CONNECT escaping, so a backslash in a credential must go out escaped.
   TStompVersion version = 1;
-  for (const auto& item : SplitOptionList(ReplaceAllChar(',', "&", Frame.GetHeader("accept-version")))) {
+  const std::string offered = Frame.GetHeader("accept-version");
+  std::string_view rest = offered;
+  while (!rest.empty()) {
+    const auto comma = rest.find(',');
+    std::string_view item = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    while (!item.empty() && IsBlankOrControl(item.front()))
+      item.remove_prefix(1);
+    while (!item.empty() && IsBlankOrControl(item.back()))
+      item.remove_suffix(1);
     if (item == "1.2") {
       version = std::max<TStompVersion>(version, 3);
     } else if (item == "1.1") {
@@ -394,7 +393,7 @@ void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame) {
   Check(Frame != nullptr, UnitName, __LINE__);
   const std::string command = Frame->GetCommand();
   const std::string id = ReceiptIDFor(command);
-  if (!IsBlank(id)) {
+  if (!IsBlankText(id)) {
     Frame->AddHeader("receipt", id);
   }
   SendFrame(Frame, -1);
@@ -421,13 +420,22 @@ void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::st
   TFlagGuard waiting(FWaitingForReceipt);
   // The broker may answer with other frames first (a MESSAGE routed to this very connection before
   // the RECEIPT of the SEND that produced it, a late RECEIPT of an earlier wait): read on until the
-  // expected RECEIPT or the time-out.
+  // expected RECEIPT or the time-out. Until some frame has come, the read raises when none comes in
+  // time: the adapter then closes the connection and reports that no data came.
+  const uint64_t framesBefore = FFramesDispatched;
   bool otherReceipt = false;
   std::string lastOtherID;
   for (;;) {
+    // Held MESSAGE frames are bounded: past the limit the wait stops reading, keeps what it holds for
+    // the next receives and leaves the connection open (the RECEIPT, when it comes, is a stray then).
+    if (FPendingMessages.size() >= FMaxPendingMessages || FPendingBodyOctets >= FMaxPendingBodyOctets) {
+      throw EZQStompError(
+          Format("Too many MESSAGE frames arrived while waiting for RECEIPT %s", {ExpectedID}));
+    }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    adapter.ReadOneMessage(static_cast<int32_t>(std::max<int64_t>(left.count(), 1)), false);
+    adapter.ReadOneMessage(static_cast<int32_t>(std::max<int64_t>(left.count(), 1)),
+                           FFramesDispatched == framesBefore);
     if (FReceiptReceived) {
       if (ExpectedID.empty() || FReceivedReceiptID == ExpectedID) {
         return;
@@ -462,14 +470,14 @@ std::string TZQStompClient::AckModeName(uint8_t AckMode) {
 
 void TZQStompClient::AddHeaderIfNotBlank(IStompFrame& Frame, const std::string& Name,
                                          const std::string& Value) {
-  if (!IsBlank(Value)) {
+  if (!IsBlankText(Value)) {
     Frame.AddHeader(Name, Value);
   }
 }
 
 void TZQStompClient::AddHeaders(IStompFrame& Frame, const std::vector<std::string>& Items) {
   for (const auto& item : Items) {
-    Frame.AddHeader(OptionName(item), ItemValue(item));
+    Frame.AddHeader(OptionName(item), OptionItemValue(item));
   }
 }
 
@@ -482,7 +490,7 @@ void TZQStompClient::CheckHeaderNotSet(const IStompFrame& Frame, const std::stri
 }
 
 void TZQStompClient::CheckTransactionID(const std::string& TransactionID, const std::string& Command) {
-  if (IsBlank(TransactionID)) {
+  if (IsBlankText(TransactionID)) {
     throw EZQStompInvalidTransactionIdError(
         Format("Empty \"%s\" header in %s frame", {"transaction", Command}));
   }
@@ -503,15 +511,14 @@ void TZQStompClient::Subscribe(const std::string& Destination, uint8_t AckMode,
   SendWithReceipt(frame);
 }
 
-void TZQStompClient::Send(const std::string& Destination, const std::string& Body,
-                          const TStompHeaders& Headers, bool OmitContentLength, bool ForceReceipt,
-                          int32_t SendTimeout) {
+void TZQStompClient::Send(const std::string& Destination, std::string Body, const TStompHeaders& Headers,
+                          bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout) {
   const IStompFramePtr frame = TZQStompFrame::CreateForCommand("SEND");
   frame->AddHeader("destination", Destination);
   if (!OmitContentLength) {
     frame->AddHeader("content-length", std::to_string(Body.size()));
   }
-  frame->SetBody(Body);
+  frame->SetBody(std::move(Body));
   for (const auto& item : Headers) {
     frame->AddHeader(item.Name, item.Value);
   }

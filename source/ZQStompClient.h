@@ -63,6 +63,9 @@ class TZQParamNameValidator final {
 
   // True for a name beginning with "connect." and for exactly one of ValidParamNames (case-sensitive).
   static bool IsValid(std::string_view Name);
+  // Checks the items in list order; the first whose name is not valid raises EMQException "Connection
+  // URL contains unknown option: %s" with the whole item as written.
+  static void Validate(const std::vector<std::string>& OptionList);
 };
 
 // Turns the options of a destination text ("name?a=1&b=2") into SUBSCRIBE headers.
@@ -141,7 +144,11 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   std::string ReceiptIDFor(const std::string& Command);
   // Reads frames until the RECEIPT with ExpectedID arrives, within the time-out that the URL option
   // TimeoutOption gives (default 5000 ms). MESSAGE frames read meanwhile are held, in order, for the
-  // next receive calls (see DispatchPendingMessageFrame).
+  // next receive calls (see DispatchPendingMessageFrame), up to the held-frame limits; reaching them
+  // ends the wait with EZQStompError and the connection open. When no frame at all comes in time the
+  // adapter closes the connection ("ReadOneMessage: received no data."); when frames came, but not the
+  // RECEIPT, the error is "No RECEIPT received..." or, when only other receipts came, "Wrong RECEIPT
+  // received...", and the connection stays open.
   void WaitForReceipt(const std::string& ExpectedID, const std::string& TimeoutOption);
   // --- Commands ---
 
@@ -150,8 +157,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
                  const std::string& Selector, bool NoLocal);
   // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
-  // receipt when ForceReceipt or the URL option "send.receipt" asks for one.
-  void Send(const std::string& Destination, const std::string& Body, const TStompHeaders& Headers,
+  // receipt when ForceReceipt or the URL option "send.receipt" asks for one. Body moves into the frame.
+  void Send(const std::string& Destination, std::string Body, const TStompHeaders& Headers,
             bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout);
   // ACK in the form of the negotiated version ("id" on 1.2, "message-id" before, "subscription" on 1.1).
   void Ack(const std::string& MessageID, const std::string& Subscription, const std::string& Transaction);
@@ -202,8 +209,12 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Runs the failover loop for URI.
   virtual void ConnectWithFailover(const IURIPtr& URI);
 
+  // Bounds on the MESSAGE frames a receipt wait holds: frame count and total body octets.
+  static constexpr std::size_t DefaultMaxPendingMessages = 10000;
+  static constexpr std::size_t DefaultMaxPendingBodyOctets = 64 * 1024 * 1024;
+  void SetPendingMessageLimits(std::size_t MaxFrames, std::size_t MaxBodyOctets);
+
   // Steps of CONNECT and CONNECTED.
-  void ValidateParams(const std::vector<std::string>& OptionList) const;
   void AddConnectOptions(IStompFrame& Frame) const;
   void ApplyHeartbeatRequest(const std::string& Text);
   void NegotiateHeartbeat(const std::string& Text);
@@ -231,8 +242,13 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // The protocol version whose CONNECT escaping fits the versions that CONNECT offers.
   static TStompVersion ConnectEncodingVersion(const IStompFrame& Frame);
 
-  // MESSAGE frames read by a receipt wait, oldest first.
+  // MESSAGE frames read by a receipt wait, oldest first, and the octets of their bodies.
   std::deque<IStompFramePtr> FPendingMessages;
+  std::size_t FPendingBodyOctets = 0;
+  std::size_t FMaxPendingMessages = DefaultMaxPendingMessages;
+  std::size_t FMaxPendingBodyOctets = DefaultMaxPendingBodyOctets;
+  // Frames handed to DispatchFrame so far; tells a receipt wait whether any frame came.
+  uint64_t FFramesDispatched = 0;
   bool FWaitingForReceipt = false;
   // True from CONNECT until the broker's first frame was handled.
   bool FAwaitingConnected = false;

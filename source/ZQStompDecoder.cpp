@@ -200,8 +200,8 @@ IStompFramePtr TZQStompDecoder::Decode(const std::string& HeaderText, TStompVers
   }
   frame->SetCommand(std::string(command));
 
-  // Header lines run up to the blank line; the final LF is never scanned. The LF before it (line 77)
-  // ends the last header line, so every line found below is complete.
+  // Header lines run up to the blank line; the final LF is never scanned. The LF before it (checked
+  // above) ends the last header line, so every line found below is complete.
   const size_t end = size - 1;
   size_t lineStart = commandEnd + 1;
   TStompHeaders& headers = frame->GetHeaders();

@@ -1,5 +1,7 @@
 #include "ZQStompFrame.h"
 
+#include <algorithm>
+
 #include "ZQExceptions.h"
 #include "ZQText.h"
 
@@ -10,18 +12,23 @@ void TZQStompFrame::AddHeader(const std::string& Name, const std::string& Value)
     throw EIllegalArgumentException("Header name must not be empty");
   }
   // A repeated name goes first so that the newest non-empty value is the one read and written first.
-  if (!GetHeader(Name).empty()) {
+  const auto first = std::find_if(FHeaders.begin(), FHeaders.end(),
+                                  [&Name](const TStompHeaderItem& item) { return item.Name == Name; });
+  if (first != FHeaders.end() && !first->Value.empty()) {
     FHeaders.insert(FHeaders.begin(), TStompHeaderItem{Name, Value});
   } else {
     FHeaders.push_back(TStompHeaderItem{Name, Value});
   }
 }
 
-int32_t TZQStompFrame::GetContentLength() const { return StrToIntDef(GetHeader("content-length"), 0); }
+int32_t TZQStompFrame::GetContentLength() const {
+  return StrToIntDef(GetHeader("content-length"), 0);
+}
 
 std::string TZQStompFrame::GetHeader(const std::string& Name) const {
   for (const auto& item : FHeaders) {
-    if (item.Name == Name) return item.Value;
+    if (item.Name == Name)
+      return item.Value;
   }
   return {};
 }

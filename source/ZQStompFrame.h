@@ -46,6 +46,8 @@ class TZQStompFrame final : public IStompFrame {
   const std::string& GetBody() const override { return FBody; }
   const std::string& GetCommand() const override { return FCommand; }
   void SetBody(std::string Body) override { FBody = std::move(Body); }
+  // Hands the body over to the caller, leaving the frame's body empty.
+  std::string TakeBody() { return std::move(FBody); }
   void SetCommand(std::string Command) override { FCommand = std::move(Command); }
   void AddHeader(const std::string& Name, const std::string& Value) override;
   int32_t GetContentLength() const override;

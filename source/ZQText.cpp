@@ -1,5 +1,6 @@
 #include "ZQText.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace velmor {
@@ -36,16 +37,20 @@ std::string Format(std::string_view pattern, std::initializer_list<TFormatArg> a
 namespace {
 
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
   return -1;
 }
 
 // Parses under the integer rule within [min, max]; false for anything the rule does not accept.
 bool ParseInteger(std::string_view text, int64_t min, int64_t max, int64_t& out) {
   size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';
@@ -55,25 +60,31 @@ bool ParseInteger(std::string_view text, int64_t min, int64_t max, int64_t& out)
   if (i < text.size() && text[i] == '$') {
     base = 16;
     ++i;
-  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+  } else if (i + 1 < text.size() && text[i] == '0' && text[i + 1] == 'x') {
     base = 16;
     i += 2;
   }
-  if (i >= text.size()) return false;
+  if (i >= text.size())
+    return false;
   // Accumulate as a negative magnitude so that the most negative value fits.
   const int64_t lowest = std::numeric_limits<int64_t>::min();
   int64_t value = 0;
   for (; i < text.size(); ++i) {
-    const int digit = base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
-    if (digit < 0) return false;
-    if (value < (lowest + digit) / base) return false;
+    const int digit =
+        base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+    if (digit < 0)
+      return false;
+    if (value < (lowest + digit) / base)
+      return false;
     value = value * base - digit;
   }
   if (!negative) {
-    if (value == lowest) return false;
+    if (value == lowest)
+      return false;
     value = -value;
   }
-  if (value < min || value > max) return false;
+  if (value < min || value > max)
+    return false;
   out = value;
   return true;
 }
@@ -105,10 +116,15 @@ bool TryStrToInt(std::string_view text, int32_t& Value) {
   return true;
 }
 
+bool IsBlankText(std::string_view Text) {
+  return std::all_of(Text.begin(), Text.end(), IsBlankOrControl);
+}
+
 std::string UpperCaseAscii(std::string_view text) {
   std::string result(text);
   for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
   }
   return result;
 }
@@ -116,18 +132,23 @@ std::string UpperCaseAscii(std::string_view text) {
 std::string LowerCaseAscii(std::string_view text) {
   std::string result(text);
   for (char& c : result) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c - 'A' + 'a');
   }
   return result;
 }
 
 bool SameTextAscii(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
+    if (x >= 'a' && x <= 'z')
+      x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z')
+      y = static_cast<char>(y - 'a' + 'A');
+    if (x != y)
+      return false;
   }
   return true;
 }

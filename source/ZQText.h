@@ -17,9 +17,9 @@ using TFormatArg = std::variant<std::string_view, int64_t>;
 std::string Format(std::string_view pattern, std::initializer_list<TFormatArg> args);
 
 // Reads an integer with the one rule used for every integer text in options and headers: optional
-// leading blanks, an optional sign, then decimal digits, or hexadecimal digits after "$" or "0x".
-// Leading zeros are decimal ("0042" is 42). Anything else (no digits, trailing characters, a value
-// outside the signed 32-bit range) gives Default.
+// leading blanks, an optional sign, then decimal digits, or hexadecimal digits after "$" or "0x" (lower-case
+// x only: "0X10" gives Default). Leading zeros are decimal ("0042" is 42). Anything else (no digits, trailing
+// characters, a value outside the signed 32-bit range) gives Default.
 int32_t StrToIntDef(std::string_view text, int32_t Default);
 
 // The same rule over the signed 64-bit range.
@@ -27,6 +27,20 @@ int64_t StrToInt64Def(std::string_view text, int64_t Default);
 
 // True when the text is an integer under the rule above; the value goes to Value.
 bool TryStrToInt(std::string_view text, int32_t& Value);
+
+// Blanks and control characters (octets up to and including the space), as trimming and the option-list
+// rule see them.
+inline bool IsBlankOrControl(char C) {
+  return static_cast<unsigned char>(C) <= ' ';
+}
+
+// True when the text is empty or holds nothing but blanks and control characters (blank after trimming).
+bool IsBlankText(std::string_view Text);
+
+// True when Text begins with Prefix (compared exactly).
+inline bool HasPrefix(std::string_view Text, std::string_view Prefix) {
+  return Text.substr(0, Prefix.size()) == Prefix;
+}
 
 // ASCII-only case conversion and comparison (a-z against A-Z); other octets stay as they are.
 std::string UpperCaseAscii(std::string_view text);

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "ZQMQInterfaces.h"
 #include "ZQMessage.h"
@@ -15,7 +16,7 @@ class TZQTextMessage final : public TZQMessage, public ITextMessage {
   // For a received MESSAGE frame: Subscription is its "subscription" header.
   TZQTextMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription);
 
-  void SetText(const std::string& Text) override { FText = Text; }
+  void SetText(std::string Text) override { FText = std::move(Text); }
   std::string GetText() const override { return FText; }
 
  private:

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "MessageOf.h"
 #include "ZQAdapterRegistry.h"
 #include "ZQCommAdapterBaseIndy.h"
 #include "ZQCommAdapterIndy.h"
@@ -11,15 +12,7 @@
 namespace velmor {
 namespace {
 
-template <typename E, typename F>
-std::string MessageOf(F&& Call) {
-  try {
-    Call();
-  } catch (const E& error) {
-    return error.what();
-  }
-  return "<nothing raised>";
-}
+using testing::MessageOf;
 
 TAdapterClass BaseIndyClass() {
   return TAdapterClass{"TZQCommAdapterBaseIndy", [] { return std::make_shared<TZQCommAdapterBaseIndy>(); }};

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <future>
 #include <memory>
 #include <new>
 #include <string>
@@ -326,6 +327,44 @@ TEST_F(CommAdapterPeerTest, ReceiveOnAConnectionThePeerClosedRaises) {
   EXPECT_FALSE(Adapter->IsConnected());
   EXPECT_THROW(Adapter->Receive(), ENotConnected);
 }
+
+struct StallCase {
+  std::string Name;
+  std::string Octets;
+};
+
+class ReceiveStallTest : public CommAdapterPeerTest, public ::testing::WithParamInterface<StallCase> {};
+
+// Receive waits without limit for a frame to begin, but never for the rest of one.
+TEST_P(ReceiveStallTest, AFrameThatStopsHalfWayFailsReceiveWithinTheBodyReadTimeout) {
+  auto peer = std::make_unique<FakeStompPeer>();
+  Answering(*peer).Send(GetParam().Octets).Stall(30000ms);
+  peer->Start();
+  ConnectTo(*peer);
+  auto outcome = std::async(std::launch::async, [this] {
+    try {
+      Adapter->Receive();
+      return std::string("no error");
+    } catch (const std::exception& Error) {
+      return std::string(Error.what());
+    }
+  });
+  const bool ended = outcome.wait_for(8s) == std::future_status::ready;
+  if (!ended)
+    peer.reset();  // closing the connection ends a Receive that would wait on
+  const std::string text = outcome.get();
+  EXPECT_TRUE(ended) << "Receive was still waiting after 8 s";
+  EXPECT_EQ(text, "ReadOneMessage: Read timed out.");
+  EXPECT_FALSE(Adapter->IsConnected());
+  EXPECT_TRUE(Frames.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(CommAdapterPeerTest, ReceiveStallTest,
+                         ::testing::Values(StallCase{"InTheCommandLine", "MESS"},
+                                           StallCase{"InTheHeaders", "MESSAGE\ndestination:/queue/a\n"},
+                                           StallCase{"InTheBody", "MESSAGE\ncontent-length:10\n\nabc"},
+                                           StallCase{"BeforeTheFrameEnd", "RECEIPT\nreceipt-id:1\n\n"}),
+                         [](const ::testing::TestParamInfo<StallCase>& Info) { return Info.param.Name; });
 
 TEST_F(CommAdapterPeerTest, AFrameBeforeTheCloseIsStillDelivered) {
   FakeStompPeer peer;

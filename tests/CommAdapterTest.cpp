@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "MessageOf.h"
 #include "ZQAbstractCommAdapter.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQExceptions.h"
@@ -29,15 +30,7 @@ class TicksFixture : public ::testing::Test {
   static void SetNow(uint32_t Now) { FakeNow = Now; }
 };
 
-template <typename E, typename F>
-std::string MessageOf(F&& Call) {
-  try {
-    Call();
-  } catch (const E& error) {
-    return error.what();
-  }
-  return "<nothing raised>";
-}
+using testing::MessageOf;
 
 std::shared_ptr<TZQCommAdapterIndy> NewAdapter() {
   return std::make_shared<TZQCommAdapterIndy>();

@@ -19,6 +19,7 @@
 
 #include "BrokerFixture.h"
 #include "FakeStompPeer.h"
+#include "RecordingClient.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQConnectWithFailoverSupport.h"
 #include "ZQExceptions.h"
@@ -29,8 +30,7 @@ namespace velmor {
 namespace {
 
 using testing::Broker;
-
-const std::filesystem::path RepoRoot = std::filesystem::path(__FILE__).parent_path().parent_path();
+using testing::TRecordingClient;
 
 int SecondPort() {
   const char* value = std::getenv("VELMOR_BROKER2_PORT");
@@ -43,16 +43,14 @@ std::string NodeUrl(int Port) {
 
 // Runs scripts/broker with Command for the second node; its exit status.
 int SecondNode(const std::string& Command) {
-  const std::string line = "'" + (RepoRoot / "scripts" / "broker").string() + "' " + Command + " --port " +
-                           std::to_string(SecondPort()) + " >/dev/null 2>&1";
-  return std::system(line.c_str());
+  return testing::RunBrokerScript(Command + " --port " + std::to_string(SecondPort()) + " >/dev/null 2>&1");
 }
 
 // A lock shared by the tests that need the second node running, exclusive for those that stop it.
 class TSecondNodeLock {
  public:
   explicit TSecondNodeLock(bool Exclusive) {
-    const std::filesystem::path dir = RepoRoot / "build" / "broker";
+    const std::filesystem::path dir = std::filesystem::path(testing::RepoRoot()) / "build" / "broker";
     std::error_code ignored;
     std::filesystem::create_directories(dir, ignored);
     const std::string path = (dir / ("failover-" + std::to_string(SecondPort()) + ".lock")).string();
@@ -74,24 +72,8 @@ class TSecondNodeLock {
   bool FLocked = false;
 };
 
-// A client that keeps the MESSAGE frames it is handed.
-class TTestClient final : public TZQStompClient {
- public:
-  TTestClient() = default;
-  void OnMessageFrame(const IStompFramePtr& Frame) override { Received.push_back(Frame); }
-  void UnsubscribeDurable(const std::string& /*DestinationName*/,
-                          const std::string& /*SubscriptionName*/) override {}
-
-  std::vector<IStompFramePtr> Received;
-};
-
-std::shared_ptr<TTestClient> ClientFor(const std::string& URL) {
-  auto client = std::make_shared<TTestClient>();
-  client->SetCommAdapter(TZQCommAdapterIndy::Create());
-  client->SetLogin(Broker().User);
-  client->SetPasscode(Broker().Pass);
-  client->SetURI(CreateURI(URL, 61613));
-  return client;
+std::shared_ptr<TRecordingClient> ClientFor(const std::string& URL) {
+  return testing::NewClient(TZQCommAdapterIndy::Create(), URL, Broker().User, Broker().Pass);
 }
 
 // The port of the broker a connected client reports as its own.
@@ -122,15 +104,15 @@ class FailoverBrokerTest : public testing::BrokerTest {
   }
 
   // A message sent through the client comes back to it: the connection is live.
-  static void ExpectRoundTrip(TTestClient& Client) {
+  static void ExpectRoundTrip(TRecordingClient& Client) {
     const std::string topic = "/topic/" + testing::UniqueName("failover");
-    Client.Received.clear();
+    Client.Messages.clear();
     Client.Subscribe(topic, AckModeAuto, "sub-1", "", false);
     Client.Send(topic, "hello", {}, false, false, -1);
-    for (int i = 0; i < 5 && Client.Received.empty(); ++i)
+    for (int i = 0; i < 5 && Client.Messages.empty(); ++i)
       Client.GetCommAdapter()->ReadOneMessage(1000, false);
-    ASSERT_EQ(Client.Received.size(), 1u);
-    EXPECT_EQ(Client.Received.front()->GetBody(), "hello");
+    ASSERT_EQ(Client.Messages.size(), 1u);
+    EXPECT_EQ(Client.Messages.front()->GetBody(), "hello");
   }
 };
 

@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "ZQCommInterfaces.h"
+#include "FakeCommAdapter.h"
+#include "RecordingClient.h"
 #include "ZQConnectWithFailoverSupport.h"
 #include "ZQExceptions.h"
 #include "ZQStompClient.h"
@@ -20,15 +21,11 @@
 namespace velmor {
 namespace {
 
+using testing::TFakeCommAdapter;
+using testing::TRecordingClient;
+
 // How a fake broker answers a connect.
 enum class Answer { Refuse, Error, Accept };
-
-// One connect the fake adapter saw: the broker's "host:port" and the CONNECT frame written (empty when
-// the connection was refused before CONNECT).
-struct Attempt {
-  std::string Broker;
-  std::string ConnectFrame;
-};
 
 // The value of header Name in an encoded frame, or "(none)".
 std::string HeaderOf(const std::string& Frame, const std::string& Name) {
@@ -40,114 +37,29 @@ std::string HeaderOf(const std::string& Frame, const std::string& Name) {
   return Frame.substr(begin, Frame.find('\n', begin) - begin);
 }
 
-// A communication adapter without a network: each broker ("host:port") answers as the test scripted
-// (refused when not scripted), and every connect is recorded.
-class TFakeAdapter final : public IStompCommAdapter {
- public:
-  std::map<std::string, Answer> Brokers;
-  std::vector<Attempt> Attempts;
-  int Disconnects = 0;
-
-  void SetOnConnected(TStompConnectedEvent Handler) override { FOnConnected = std::move(Handler); }
-  TStompConnectedEvent GetOnConnected() const override { return FOnConnected; }
-  void SetSpareHandler(TStompSpareEvent Handler) override { FSpare = std::move(Handler); }
-  TStompSpareEvent GetSpareHandler() const override { return FSpare; }
-  void SetOnFrame(TStompFrameEvent Handler) override { FOnFrame = std::move(Handler); }
-  TStompFrameEvent GetOnFrame() const override { return FOnFrame; }
-  void SetConnectTimeout(int32_t Ms) override { FConnectTimeout = Ms; }
-  int32_t GetConnectTimeout() const override { return FConnectTimeout; }
-  void SetOutgoingHeartbeat(int32_t Ms) override { FOutgoing = Ms; }
-  int32_t GetOutgoingHeartbeat() const override { return FOutgoing; }
-  void SetIncomingHeartbeat(int32_t Ms) override { FIncoming = Ms; }
-  int32_t GetIncomingHeartbeat() const override { return FIncoming; }
-  TStompVersion GetVersion() const override { return FVersion; }
-  void SetVersion(TStompVersion Version) override { FVersion = Version; }
-  void Init(const IURIPtr& URI) override {
-    if (FConnected)
-      throw EMQException("Transport layer is already connected.");
-    FURI = URI;
-  }
-  IURIPtr GetURI() const override { return FURI; }
-  bool GetUseConnectTimeout() const override { return false; }
-  void SetUseConnectTimeout(bool /*Value*/) override {}
-
-  void Connect() override {
-    if (FConnected)
-      throw EMQException("Transport layer is already connected.");
-    const std::string broker = FURI->GetHost() + ":" + FURI->GetPort();
-    Attempts.push_back({broker, ""});
-    const auto found = Brokers.find(broker);
-    const Answer answer = found == Brokers.end() ? Answer::Refuse : found->second;
-    if (answer == Answer::Refuse)
-      throw EMQException("Connection refused: " + broker);
-    FOnConnected(*this);
-    if (answer == Answer::Error) {
-      const IStompFramePtr error = TZQStompFrame::CreateForCommand("ERROR");
-      error->AddHeader("message", "Access refused");
-      FOnFrame(error);
-      throw EMQException("an ERROR frame must raise");
-    }
-    const IStompFramePtr connected = TZQStompFrame::CreateForCommand("CONNECTED");
-    connected->AddHeader("version", "1.2");
-    connected->AddHeader("server", "fake/" + broker);
-    connected->AddHeader("heart-beat", "5000,5000");
-    FOnFrame(connected);
-    FConnected = true;
-  }
-  bool Supports(const std::string& Scheme) const override {
-    return Scheme == "stomp" || Scheme == "failover:(stomp";
-  }
-  void Disconnect() override {
-    ++Disconnects;
-    FConnected = false;
-  }
-  bool IsConnected() const override { return FConnected; }
-  std::string GetParam(const std::string& /*Name*/) const override { return {}; }
-  void Receive() override {}
-  void ReadOneMessage(int32_t /*Timeout*/, bool /*RaiseOnNoData*/) override {}
-  void Poll() override {}
-  void Write(const std::string& Data, int32_t /*SendTimeout*/) override {
-    if (!Attempts.empty())
-      Attempts.back().ConnectFrame += Data;
-  }
-  std::string GetClassName() const override { return "TFakeAdapter"; }
-  void SendHeartbeat() override {}
-  void CheckHeartbeat() override {}
-  bool OutgoingHeartbeatEnabled() const override { return FOutgoing > 0; }
-  bool IncomingHeartbeatEnabled() const override { return FIncoming > 0; }
-  void MarkHeartbeat() override {}
-  bool WaitHeartbeat(int32_t /*Timeout*/) override { return false; }
-  bool SupportsVersion(TStompVersion Version) const override { return FVersion >= Version; }
-  void RequireVersion(TStompVersion /*Version*/) const override {}
-
-  // Puts the adapter in the connected state without any connect.
-  void ForceConnected() { FConnected = true; }
-
- private:
-  TStompConnectedEvent FOnConnected;
-  TStompFrameEvent FOnFrame;
-  TStompSpareEvent FSpare;
-  int32_t FConnectTimeout = 0;
-  int32_t FOutgoing = 0;
-  int32_t FIncoming = 0;
-  TStompVersion FVersion = 1;
-  IURIPtr FURI;
-  bool FConnected = false;
-};
-
-class TTestClient final : public TZQStompClient {
- public:
-  TTestClient() = default;
-  void OnMessageFrame(const IStompFramePtr& /*Frame*/) override {}
-  void UnsubscribeDurable(const std::string& /*DestinationName*/,
-                          const std::string& /*SubscriptionName*/) override {}
-};
-
 class FailoverLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Adapter = std::make_shared<TFakeAdapter>();
-    Client = std::make_shared<TTestClient>();
+    Adapter = std::make_shared<TFakeCommAdapter>();
+    // Each broker answers as scripted in Answers; one not scripted refuses the connection.
+    Adapter->OnConnect = [this](const std::string& Broker) {
+      const auto found = Answers.find(Broker);
+      const Answer answer = found == Answers.end() ? Answer::Refuse : found->second;
+      if (answer == Answer::Refuse)
+        throw EMQException("Connection refused: " + Broker);
+      if (answer == Answer::Error) {
+        const IStompFramePtr error = TZQStompFrame::CreateForCommand("ERROR");
+        error->AddHeader("message", "Access refused");
+        Adapter->Incoming.push_back(error);
+        return;
+      }
+      const IStompFramePtr connected = TZQStompFrame::CreateForCommand("CONNECTED");
+      connected->AddHeader("version", "1.2");
+      connected->AddHeader("server", "fake/" + Broker);
+      connected->AddHeader("heart-beat", "5000,5000");
+      Adapter->Incoming.push_back(connected);
+    };
+    Client = std::make_shared<TRecordingClient>();
     Client->SetCommAdapter(Adapter);
     TZQFailoverEnvironment environment;
     environment.Sleep = [this](std::chrono::milliseconds Duration) { Sleeps.push_back(Duration.count()); };
@@ -190,13 +102,14 @@ class FailoverLoopTest : public ::testing::Test {
 
   std::vector<std::string> Brokers() const {
     std::vector<std::string> brokers;
-    for (const Attempt& attempt : Adapter->Attempts)
+    for (const TFakeCommAdapter::Attempt& attempt : Adapter->Attempts)
       brokers.push_back(attempt.Broker);
     return brokers;
   }
 
-  std::shared_ptr<TFakeAdapter> Adapter;
-  std::shared_ptr<TTestClient> Client;
+  std::map<std::string, Answer> Answers;
+  std::shared_ptr<TFakeCommAdapter> Adapter;
+  std::shared_ptr<TRecordingClient> Client;
   TZQConnectWithFailoverSupport* Support = nullptr;
   std::vector<int64_t> Sleeps;
   std::vector<int32_t> RandomScript;
@@ -252,7 +165,7 @@ TEST_F(FailoverLoopTest, NoReconnectsRaiseTheAttemptsOwnError) {
 }
 
 TEST_F(FailoverLoopTest, NoReconnectsKeepsTheBrokersErrorType) {
-  Adapter->Brokers["a:1"] = Answer::Error;
+  Answers["a:1"] = Answer::Error;
   EXPECT_THROW(Connect("failover:(stomp://a:1)?maxReconnectAttempts=0"), EZQStompServerErrorMessage);
 }
 
@@ -265,7 +178,7 @@ TEST_F(FailoverLoopTest, AttemptLimitCountsReconnectsAfterTheFirstAttempt) {
 
 TEST_F(FailoverLoopTest, RandomOrderAsksTheRandomSourceBeforeEveryAttempt) {
   RandomScript = {2, 2, 0, 1};
-  Adapter->Brokers["b:2"] = Answer::Accept;
+  Answers["b:2"] = Answer::Accept;
   Connect("failover:(stomp://a:1,stomp://b:2,stomp://c:3)?maxReconnectAttempts=10");
   EXPECT_EQ(Brokers(), (Texts{"c:3", "c:3", "a:1", "b:2"}));
   EXPECT_EQ(Counts, (std::vector<int32_t>{3, 3, 3, 3, 3}));
@@ -279,7 +192,7 @@ TEST_F(FailoverLoopTest, RandomIndexOutOfRangeIsAnInternalError) {
 }
 
 TEST_F(FailoverLoopTest, ConnectsToTheFirstBrokerThatAnswersAndKeepsItsUrl) {
-  Adapter->Brokers["b:2"] = Answer::Accept;
+  Answers["b:2"] = Answer::Accept;
   Connect("failover:(stomp://a:1,stomp://b:2?send.receipt=true)?randomize=false&maxReconnectAttempts=3");
   EXPECT_TRUE(Client->IsConnected());
   EXPECT_TRUE(Client->GetConnected());
@@ -301,7 +214,7 @@ TEST_F(FailoverLoopTest, AlreadyConnectedTriesNothing) {
 }
 
 TEST_F(FailoverLoopTest, UnsupportedSchemeFailsBeforeAnyAttempt) {
-  Adapter->Brokers["a:1"] = Answer::Accept;
+  Answers["a:1"] = Answer::Accept;
   EXPECT_EQ(ErrorOf("failover:(stomp://a:1,stomp+ssl://b:2)?maxReconnectAttempts=1"),
             "Unsupported Protocol \"stomp+ssl\" !");
   EXPECT_THROW(Connect("failover:(stomp://a:1,stomp+ssl://b:2)?maxReconnectAttempts=1"), EMQException);
@@ -316,7 +229,7 @@ TEST_F(FailoverLoopTest, UnsupportedSchemeFailsBeforeAnyAttempt) {
 }
 
 TEST_F(FailoverLoopTest, UnknownEntryOptionFailsBeforeAnyAttempt) {
-  Adapter->Brokers["a:1"] = Answer::Accept;
+  Answers["a:1"] = Answer::Accept;
   EXPECT_EQ(ErrorOf("failover:(stomp://a:1,stomp://b:2?send.receipt=true&bogus=1)?maxReconnectAttempts=1"),
             "Connection URL contains unknown option: bogus=1");
   EXPECT_EQ(ErrorOf("failover:(stomp://a:1?Send.Receipt=true)?maxReconnectAttempts=1"),
@@ -324,8 +237,19 @@ TEST_F(FailoverLoopTest, UnknownEntryOptionFailsBeforeAnyAttempt) {
   EXPECT_TRUE(Adapter->Attempts.empty());
 }
 
+TEST_F(FailoverLoopTest, EntryPortOutOfRangeFailsBeforeAnyAttempt) {
+  Answers["a:1"] = Answer::Accept;
+  EXPECT_EQ(ErrorOf("failover:(stomp://a:1,stomp://b:70000)?maxReconnectAttempts=1"), "Range check error");
+  EXPECT_THROW(Connect("failover:(stomp://a:1,stomp://b:-1)?maxReconnectAttempts=1"), ERangeError);
+  EXPECT_TRUE(Adapter->Attempts.empty());
+  EXPECT_TRUE(Sleeps.empty());
+  // The edges of the range pass the check.
+  Answers["b:65535"] = Answer::Accept;
+  EXPECT_NO_THROW(Connect("failover:(stomp://b:65535)?maxReconnectAttempts=1"));
+}
+
 TEST_F(FailoverLoopTest, UnknownFailoverOptionFailsBeforeAnyAttempt) {
-  Adapter->Brokers["a:1"] = Answer::Accept;
+  Answers["a:1"] = Answer::Accept;
   EXPECT_EQ(ErrorOf("failover:(stomp://a:1)?maxReconnectAttempts=1&send.receipt=true"),
             "unknown option: send.receipt=true");
   EXPECT_EQ(ErrorOf("failover:(stomp://a:1)?maxReconnectAttempts=1&initialReconnectDelay=-5"),
@@ -336,7 +260,7 @@ TEST_F(FailoverLoopTest, UnknownFailoverOptionFailsBeforeAnyAttempt) {
 TEST_F(FailoverLoopTest, EachBrokerGetsTheBaseCredentialsUnlessItsEntryNamesOthers) {
   Client->SetLogin("base");
   Client->SetPasscode("basepw");
-  Adapter->Brokers["c:3"] = Answer::Accept;
+  Answers["c:3"] = Answer::Accept;
   Connect("failover:(stomp://a:1,stomp://u2:p2@b:2,stomp://c:3)?randomize=false&maxReconnectAttempts=5");
   ASSERT_EQ(Adapter->Attempts.size(), 3u);
   EXPECT_EQ(HeaderOf(Adapter->Attempts[0].ConnectFrame, "login"), "(none)");  // refused before CONNECT
@@ -348,8 +272,8 @@ TEST_F(FailoverLoopTest, EachBrokerGetsTheBaseCredentialsUnlessItsEntryNamesOthe
 TEST_F(FailoverLoopTest, EntryCredentialsReachOnlyThatBroker) {
   Client->SetLogin("base");
   Client->SetPasscode("basepw");
-  Adapter->Brokers["b:2"] = Answer::Error;
-  Adapter->Brokers["c:3"] = Answer::Accept;
+  Answers["b:2"] = Answer::Error;
+  Answers["c:3"] = Answer::Accept;
   Connect("failover:(stomp://a:1,stomp://u2:p2@b:2,stomp://c:3)?randomize=false&maxReconnectAttempts=5");
   ASSERT_EQ(Adapter->Attempts.size(), 3u);
   EXPECT_EQ(HeaderOf(Adapter->Attempts[1].ConnectFrame, "login"), "u2");
@@ -362,8 +286,8 @@ TEST_F(FailoverLoopTest, FirstEntrysCredentialsAreNotTakenForTheBase) {
   // The failover URL read as one broker URL shows the first entry's user information as its own.
   Client->SetLogin("base");
   Client->SetPasscode("basepw");
-  Adapter->Brokers["a:1"] = Answer::Error;
-  Adapter->Brokers["b:2"] = Answer::Accept;
+  Answers["a:1"] = Answer::Error;
+  Answers["b:2"] = Answer::Accept;
   Connect("failover:(stomp://u1:p1@a:1,stomp://b:2)?randomize=false&maxReconnectAttempts=1");
   ASSERT_EQ(Adapter->Attempts.size(), 2u);
   EXPECT_EQ(HeaderOf(Adapter->Attempts[0].ConnectFrame, "login"), "u1");
@@ -372,8 +296,8 @@ TEST_F(FailoverLoopTest, FirstEntrysCredentialsAreNotTakenForTheBase) {
 }
 
 TEST_F(FailoverLoopTest, EntryOptionsApplyToThatBrokerOnly) {
-  Adapter->Brokers["a:1"] = Answer::Error;
-  Adapter->Brokers["b:2"] = Answer::Accept;
+  Answers["a:1"] = Answer::Error;
+  Answers["b:2"] = Answer::Accept;
   Connect("failover:(stomp://a:1?connect.host=vh-a,stomp://b:2)?randomize=false&maxReconnectAttempts=2");
   ASSERT_EQ(Adapter->Attempts.size(), 2u);
   EXPECT_EQ(HeaderOf(Adapter->Attempts[0].ConnectFrame, "host"), "vh-a");
@@ -384,13 +308,13 @@ TEST_F(FailoverLoopTest, FailedLoopRestoresTheFailoverUrlAndBaseCredentials) {
   Client->SetLogin("base");
   Client->SetPasscode("basepw");
   const std::string url = "failover:(stomp://a:1,stomp://u2:p2@b:2)?randomize=false&maxReconnectAttempts=1";
-  Adapter->Brokers["b:2"] = Answer::Error;
+  Answers["b:2"] = Answer::Error;
   EXPECT_EQ(ErrorOf(url), "Reached 1 reconnect attempts");
   EXPECT_EQ(Client->GetURI()->GetURI(), url);
   EXPECT_EQ(Client->GetLogin(), "base");
   EXPECT_EQ(Client->GetPasscode(), "basepw");
   // A second start fails over again and reaches the broker that has come up meanwhile.
-  Adapter->Brokers["a:1"] = Answer::Accept;
+  Answers["a:1"] = Answer::Accept;
   Client->Connect();
   EXPECT_EQ(Brokers(), (Texts{"a:1", "b:2", "a:1"}));
   EXPECT_EQ(HeaderOf(Adapter->Attempts[2].ConnectFrame, "login"), "base");
@@ -398,8 +322,8 @@ TEST_F(FailoverLoopTest, FailedLoopRestoresTheFailoverUrlAndBaseCredentials) {
 }
 
 TEST_F(FailoverLoopTest, FailedHeartBeatRequestDoesNotSpoilTheNextAttempt) {
-  Adapter->Brokers["a:1"] = Answer::Error;
-  Adapter->Brokers["b:2"] = Answer::Accept;
+  Answers["a:1"] = Answer::Error;
+  Answers["b:2"] = Answer::Accept;
   Connect(
       "failover:(stomp://a:1?connect.heart-beat=1000,2000,stomp://b:2?connect.heart-beat=3000,0)?"
       "randomize=false&maxReconnectAttempts=1");

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "FakeStompPeer.h"
+#include "RecordingClient.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQExceptions.h"
 #include "ZQStompClient.h"
@@ -18,22 +19,9 @@ namespace {
 using testing::FakeStompPeer;
 using testing::FrameHeader;
 
-class TTestClient final : public TZQStompClient {
- public:
-  TTestClient() = default;
-  void OnMessageFrame(const IStompFramePtr& /*Frame*/) override {}
-  void UnsubscribeDurable(const std::string& /*DestinationName*/,
-                          const std::string& /*SubscriptionName*/) override {}
-};
-
 // A client as the connection factory leaves it: TCP adapter, base credentials, the URL.
-std::shared_ptr<TTestClient> ClientFor(const std::string& URL) {
-  auto client = std::make_shared<TTestClient>();
-  client->SetCommAdapter(TZQCommAdapterIndy::Create());
-  client->SetLogin("base");
-  client->SetPasscode("basepw");
-  client->SetURI(CreateURI(URL, 61613));
-  return client;
+std::shared_ptr<testing::TRecordingClient> ClientFor(const std::string& URL) {
+  return testing::NewClient(TZQCommAdapterIndy::Create(), URL, "base", "basepw");
 }
 
 // A loopback port on which nothing listens (a peer's port, closed again).
@@ -187,6 +175,25 @@ TEST(FailoverPeerTest, EntriesThatCanNeverConnectFailBeforeAnySocketOpens) {
     }
   }
   // Nobody knocked: the peer's accept times out with no connection.
+  peer.ReadFrame();
+  peer.Start();
+  EXPECT_FALSE(peer.WaitDone());
+  EXPECT_EQ(peer.Connections(), 0);
+}
+
+TEST(FailoverPeerTest, EntryPortOutOfRangeFailsBeforeAnySocketOpens) {
+  testing::FakeStompPeerOptions options;
+  options.StepTimeout = std::chrono::milliseconds(200);
+  FakeStompPeer peer(options);
+  const auto client =
+      ClientFor("failover:(" + peer.Url() + ",stomp://127.0.0.1:70000)?randomize=false&maxReconnectAttempts=1");
+  try {
+    client->Connect();
+    ADD_FAILURE() << "connected";
+  } catch (const ERangeError& error) {
+    EXPECT_STREQ(error.what(), "Range check error");
+  }
+  EXPECT_FALSE(client->IsConnected());
   peer.ReadFrame();
   peer.Start();
   EXPECT_FALSE(peer.WaitDone());

@@ -2,15 +2,13 @@
 // comes back.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "BrokerFixture.h"
+#include "RecordingClient.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQStompClient.h"
 #include "ZQTextMessage.h"
@@ -21,27 +19,21 @@ namespace {
 
 using testing::Broker;
 using testing::BrokerUrl;
+using testing::MessageFromFrame;
 using testing::UniqueName;
 
 // Unused queues of these tests disappear on the broker ten seconds after their last use.
 const std::string QueueExpiry = "10000";
 
 // A STOMP client that keeps the MESSAGE frames it is handed.
-class TRecordingClient final : public TZQStompClient {
+class TAckClient final : public testing::TRecordingClient {
  public:
-  static std::shared_ptr<TRecordingClient> Open() {
-    auto client = std::make_shared<TRecordingClient>();
-    client->SetCommAdapter(TZQCommAdapterIndy::Create());
-    client->SetLogin(Broker().User);
-    client->SetPasscode(Broker().Pass);
-    client->SetURI(TZQURI::Create(BrokerUrl("disconnect.receipt=true")));
+  static std::shared_ptr<TAckClient> Open() {
+    auto client = testing::NewClient<TAckClient>(
+        TZQCommAdapterIndy::Create(), BrokerUrl("disconnect.receipt=true"), Broker().User, Broker().Pass);
     client->Connect();
     return client;
   }
-
-  void OnMessageFrame(const IStompFramePtr& Frame) override { Received.push_back(Frame); }
-  void UnsubscribeDurable(const std::string& /*DestinationName*/,
-                          const std::string& /*SubscriptionName*/) override {}
 
   void SendText(const std::string& Queue, const std::string& Text) {
     Send("/queue/" + Queue, Text, {{"content-type", "text/plain"}, {"x-expires", QueueExpiry}}, true, false,
@@ -55,7 +47,7 @@ class TRecordingClient final : public TZQStompClient {
   // The next MESSAGE frame within Timeout, or nullptr.
   IStompFramePtr NextMessageFrame(std::chrono::milliseconds Timeout) {
     const auto deadline = std::chrono::steady_clock::now() + Timeout;
-    while (Received.empty()) {
+    while (Messages.empty()) {
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) {
@@ -63,32 +55,11 @@ class TRecordingClient final : public TZQStompClient {
       }
       GetCommAdapter()->ReadOneMessage(static_cast<int32_t>(left.count()), false);
     }
-    IStompFramePtr frame = Received.front();
-    Received.erase(Received.begin());
+    IStompFramePtr frame = Messages.front();
+    Messages.erase(Messages.begin());
     return frame;
   }
-
-  std::vector<IStompFramePtr> Received;
 };
-
-// The message a MESSAGE frame becomes: text body, subscription, message id, redelivered flag, and every
-// header beyond the standard ones as a property (so "ack" under STOMP 1.2).
-std::shared_ptr<TZQTextMessage> MessageFromFrame(const std::shared_ptr<TZQStompClient>& Client,
-                                                 const IStompFrame& Frame) {
-  static constexpr std::array<std::string_view, 11> Standard = {
-      "message-id",     "correlation-id", "expires",   "persistent", "priority",   "destination",
-      "content-length", "reply-to",       "timestamp", "type",       "redelivered"};
-  auto message = std::make_shared<TZQTextMessage>(Client, Frame.GetHeader("subscription"));
-  message->SetMessageID(Frame.GetHeader("message-id"));
-  message->SetRedelivered(Frame.GetHeader("redelivered") == "true");
-  for (const TStompHeaderItem& header : Frame.GetHeaders()) {
-    if (std::find(Standard.begin(), Standard.end(), header.Name) == Standard.end()) {
-      message->SetStringProperty(header.Name, header.Value);
-    }
-  }
-  message->SetText(Frame.GetBodyText());
-  return message;
-}
 
 constexpr std::chrono::milliseconds Arrival{5000};
 constexpr std::chrono::milliseconds Quiet{500};
@@ -98,7 +69,7 @@ class MessageAckBrokerTest : public testing::BrokerTest {};
 TEST_F(MessageAckBrokerTest, AcknowledgedMessageIsNotRedelivered) {
   const std::string queue = UniqueName("velmor-ack");
   {
-    const auto client = TRecordingClient::Open();
+    const auto client = TAckClient::Open();
     ASSERT_EQ(client->GetVersion(), 3);
     client->SendText(queue, "one");
     client->SendText(queue, "two");
@@ -117,7 +88,7 @@ TEST_F(MessageAckBrokerTest, AcknowledgedMessageIsNotRedelivered) {
     EXPECT_EQ(second->GetBodyText(), "two");
     client->Disconnect();
   }
-  const auto client = TRecordingClient::Open();
+  const auto client = TAckClient::Open();
   client->SubscribeTo(queue, AckModeClientIndividual, "s2");
   const IStompFramePtr again = client->NextMessageFrame(Arrival);
   ASSERT_NE(again, nullptr);
@@ -131,7 +102,7 @@ TEST_F(MessageAckBrokerTest, AcknowledgedMessageIsNotRedelivered) {
 
 TEST_F(MessageAckBrokerTest, RejectedMessageIsRedelivered) {
   const std::string queue = UniqueName("velmor-nack");
-  const auto client = TRecordingClient::Open();
+  const auto client = TAckClient::Open();
   client->SendText(queue, "x");
   client->SubscribeTo(queue, AckModeClientIndividual, "s1");
 
@@ -155,7 +126,7 @@ TEST_F(MessageAckBrokerTest, RejectedMessageIsRedelivered) {
 TEST_F(MessageAckBrokerTest, MessageAcknowledgedInClientModeIsGoneAfterReconnect) {
   const std::string queue = UniqueName("velmor-ack-client");
   {
-    const auto client = TRecordingClient::Open();
+    const auto client = TAckClient::Open();
     client->SendText(queue, "only");
     client->SubscribeTo(queue, AckModeClient, "s1");
     const IStompFramePtr frame = client->NextMessageFrame(Arrival);
@@ -163,7 +134,7 @@ TEST_F(MessageAckBrokerTest, MessageAcknowledgedInClientModeIsGoneAfterReconnect
     MessageFromFrame(client, *frame)->Acknowledge();
     client->Disconnect();
   }
-  const auto client = TRecordingClient::Open();
+  const auto client = TAckClient::Open();
   client->SubscribeTo(queue, AckModeClient, "s2");
   EXPECT_EQ(client->NextMessageFrame(Quiet), nullptr) << "an acknowledged message came back";
   client->Disconnect();

@@ -2,14 +2,12 @@
 // reach the broker, per protocol version, and what happens once the connection is gone.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "FakeStompPeer.h"
+#include "RecordingClient.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQExceptions.h"
 #include "ZQMQInterfaces.h"
@@ -21,52 +19,26 @@ namespace velmor {
 namespace {
 
 using testing::FakeStompPeer;
+using testing::MessageFromFrame;
 using testing::PeerHeaders;
 using namespace std::string_literals;
 
 // A STOMP client that keeps the MESSAGE frames it is handed.
-class TRecordingClient final : public TZQStompClient {
+class TAckClient final : public testing::TRecordingClient {
  public:
-  static std::shared_ptr<TRecordingClient> Open(const std::string& Url) {
-    auto client = std::make_shared<TRecordingClient>();
-    client->SetCommAdapter(TZQCommAdapterIndy::Create());
-    client->SetURI(TZQURI::Create(Url));
+  static std::shared_ptr<TAckClient> Open(const std::string& Url) {
+    auto client = testing::NewClient<TAckClient>(TZQCommAdapterIndy::Create(), Url);
     client->Connect();
     return client;
   }
 
-  void OnMessageFrame(const IStompFramePtr& Frame) override { Received.push_back(Frame); }
-  void UnsubscribeDurable(const std::string& /*DestinationName*/,
-                          const std::string& /*SubscriptionName*/) override {}
-
   // Reads one frame; it must be a MESSAGE.
   IStompFramePtr ReadMessageFrame() {
-    Received.clear();
+    Messages.clear();
     GetCommAdapter()->ReadOneMessage(5000, true);
-    return Received.empty() ? nullptr : Received.front();
+    return Messages.empty() ? nullptr : Messages.front();
   }
-
-  std::vector<IStompFramePtr> Received;
 };
-
-// The message a MESSAGE frame becomes: text body, subscription, message id, and every header beyond
-// the standard ones as a property (so "ack" under STOMP 1.2).
-std::shared_ptr<TZQTextMessage> MessageFromFrame(const std::shared_ptr<TZQStompClient>& Client,
-                                                 const IStompFrame& Frame) {
-  static constexpr std::array<std::string_view, 11> Standard = {
-      "message-id",     "correlation-id", "expires",   "persistent", "priority",   "destination",
-      "content-length", "reply-to",       "timestamp", "type",       "redelivered"};
-  auto message = std::make_shared<TZQTextMessage>(Client, Frame.GetHeader("subscription"));
-  message->SetMessageID(Frame.GetHeader("message-id"));
-  message->SetRedelivered(Frame.GetHeader("redelivered") == "true");
-  for (const TStompHeaderItem& header : Frame.GetHeaders()) {
-    if (std::find(Standard.begin(), Standard.end(), header.Name) == Standard.end()) {
-      message->SetStringProperty(header.Name, header.Value);
-    }
-  }
-  message->SetText(Frame.GetBodyText());
-  return message;
-}
 
 // One MESSAGE as a broker of that version sends it; "ack" is there for every version, so that the
 // versions before 1.2 show that they ignore it.
@@ -97,7 +69,7 @@ TEST_P(AckFramePeerTest, WritesTheFrameOfTheNegotiatedVersion) {
       .ExpectFrame(Case.Expected);
   peer.Start();
 
-  const auto client = TRecordingClient::Open(peer.Url());
+  const auto client = TAckClient::Open(peer.Url());
   const IStompFramePtr frame = client->ReadMessageFrame();
   ASSERT_NE(frame, nullptr);
   const auto message = MessageFromFrame(client, *frame);
@@ -137,7 +109,7 @@ TEST(MessageAckPeerTest, NackOnStomp10IsRefusedBeforeAnythingIsWritten) {
       .ExpectFrame("ACK\nmessage-id:m-1\n\n\0"s);
   peer.Start();
 
-  const auto client = TRecordingClient::Open(peer.Url());
+  const auto client = TAckClient::Open(peer.Url());
   const IStompFramePtr frame = client->ReadMessageFrame();
   ASSERT_NE(frame, nullptr);
   const auto message = MessageFromFrame(client, *frame);
@@ -160,7 +132,7 @@ TEST(MessageAckPeerTest, UnderStomp12WithoutAnAckHeaderTheAckIdIsEmptyAndRefused
       .ExpectFrame("ACK\nid:later\n\n\0"s);
   peer.Start();
 
-  const auto client = TRecordingClient::Open(peer.Url());
+  const auto client = TAckClient::Open(peer.Url());
   const IStompFramePtr frame = client->ReadMessageFrame();
   ASSERT_NE(frame, nullptr);
   const auto message = MessageFromFrame(client, *frame);
@@ -176,7 +148,7 @@ TEST(MessageAckPeerTest, AcknowledgeAfterTheClientIsGoneRaisesAndWritesNothing) 
   peer.ReadFrame().Send(testing::ConnectedFrame("1.2")).Send(BrokerMessage()).ExpectClosed();
   peer.Start();
 
-  auto client = TRecordingClient::Open(peer.Url());
+  auto client = TAckClient::Open(peer.Url());
   const IStompFramePtr frame = client->ReadMessageFrame();
   ASSERT_NE(frame, nullptr);
   const auto message = MessageFromFrame(client, *frame);

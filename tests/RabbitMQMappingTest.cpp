@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -85,6 +86,14 @@ class RabbitMQMappingTest : public ::testing::Test {
 
   const std::shared_ptr<TZQMQTransportRabbitMQ> Transport = TZQMQTransportRabbitMQ::Create();
 };
+
+// The messages a transport builds reach it through a weak reference, so it exists only shared.
+TEST(RabbitMQTransportTest, CanOnlyBeMadeThroughCreate) {
+  EXPECT_FALSE(std::is_default_constructible_v<TZQMQTransportRabbitMQ>);
+  const std::shared_ptr<TZQMQTransportRabbitMQ> transport = TZQMQTransportRabbitMQ::Create();
+  ASSERT_NE(transport, nullptr);
+  EXPECT_EQ(transport->weak_from_this().lock(), transport);
+}
 
 // --- Destination objects to broker names ---
 
@@ -189,10 +198,18 @@ TEST_F(RabbitMQMappingTest, RefusesBrokerNamesOfUnknownForm) {
 }
 
 TEST_F(RabbitMQMappingTest, BrokerReplyQueueIsATemporaryQueueThatCannotBeDeleted) {
-  const ITemporaryQueuePtr queue = std::dynamic_pointer_cast<ITemporaryQueue>(
-      Transport->CreateDestinationFromStompName("/reply-queue/amq.gen-C"));
+  const IDestinationPtr destination = Transport->CreateDestinationFromStompName("/reply-queue/amq.gen-C");
+  const ITemporaryQueuePtr queue = std::dynamic_pointer_cast<ITemporaryQueue>(destination);
   ASSERT_NE(queue, nullptr);
   EXPECT_EQ(ErrorOf([&] { queue->Delete(); }), "Feature not implemented");
+  EXPECT_EQ(ErrorOf([&] { queue->Delete(); }), "Feature not implemented");
+  // Exactly the interfaces of a temporary queue, and still usable.
+  EXPECT_NE(std::dynamic_pointer_cast<IQueue>(destination), nullptr);
+  EXPECT_EQ(std::dynamic_pointer_cast<ITopic>(destination), nullptr);
+  EXPECT_EQ(std::dynamic_pointer_cast<ITemporaryTopic>(destination), nullptr);
+  EXPECT_EQ(queue->GetDestinationKind(), DestinationKindTemporaryQueue);
+  EXPECT_EQ(queue->GetQueueName(), "amq.gen-C");
+  EXPECT_EQ(Transport->GetDestinationName(destination), "/reply-queue/amq.gen-C");
 }
 
 // --- SEND headers per message kind ---

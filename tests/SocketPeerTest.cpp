@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "FakeStompPeer.h"
+#include "LoopbackSocket.h"
+#include "MessageOf.h"
 #include "ZQSocket.h"
 
 namespace velmor {
@@ -20,16 +22,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeStompPeer;
-
-template <typename E, typename F>
-std::string MessageOf(F&& Call) {
-  try {
-    Call();
-  } catch (const E& error) {
-    return error.what();
-  }
-  return "<nothing raised>";
-}
+using testing::MessageOf;
 
 void ConnectTo(TTCPClient& Client, const FakeStompPeer& Peer) {
   Client.SetHost(Peer.Host());
@@ -43,14 +36,8 @@ void ConnectTo(TTCPClient& Client, const FakeStompPeer& Peer) {
 class FullBacklogListener {
  public:
   FullBacklogListener() {
-    FListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(FListener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    listen(FListener, 0);
-    socklen_t length = sizeof address;
-    getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length);
+    FListener = testing::BindLoopback(0, address);
     FPort = ntohs(address.sin_port);
     // Fill the queue: connect until one connection no longer completes quickly.
     for (int i = 0; i < 16; ++i) {
@@ -79,13 +66,8 @@ class FullBacklogListener {
 
 // A port on 127.0.0.1 with nothing listening.
 int ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  const int fd = testing::BindLoopback(-1, address);
   close(fd);
   return ntohs(address.sin_port);
 }

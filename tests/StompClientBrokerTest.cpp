@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "BrokerFixture.h"
+#include "RecordingClient.h"
 #include "ZQAdapterRegistry.h"
 #include "ZQExceptions.h"
 #include "ZQStompClient.h"
@@ -20,18 +19,17 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using velmor::testing::Broker;
+using velmor::testing::BrokerScript;
 using velmor::testing::BrokerTest;
 using velmor::testing::BrokerUrl;
+using velmor::testing::NewClient;
+using velmor::testing::RunBrokerScript;
+using velmor::testing::TRecordingClient;
 using velmor::testing::UniqueName;
 
-// A client on the default TCP adapter that keeps the MESSAGE frames handed to it.
-class TBrokerClient final : public TZQStompClient {
+// A client that keeps the MESSAGE frames handed to it.
+class TBrokerClient final : public TRecordingClient {
  public:
-  std::vector<IStompFramePtr> Messages;
-  void OnMessageFrame(const IStompFramePtr& Frame) override { Messages.push_back(Frame); }
-  void UnsubscribeDurable(const std::string& /*DestinationName*/,
-                          const std::string& /*SubscriptionName*/) override {}
-
   // The next MESSAGE frame: one held by a receipt wait, else one read within Timeout ms; nullptr when
   // none came.
   IStompFramePtr Receive(int32_t Timeout = 3000) {
@@ -52,11 +50,7 @@ class TBrokerClient final : public TZQStompClient {
 std::shared_ptr<TBrokerClient> Connected(const std::string& Query = "",
                                          const std::string& Login = Broker().User,
                                          const std::string& Passcode = Broker().Pass) {
-  auto client = std::make_shared<TBrokerClient>();
-  client->SetCommAdapter(CreateDefaultAdapter());
-  client->SetLogin(Login);
-  client->SetPasscode(Passcode);
-  client->SetURI(CreateURI(BrokerUrl(Query), 61613));
+  auto client = NewClient<TBrokerClient>(CreateDefaultAdapter(), BrokerUrl(Query), Login, Passcode);
   client->Connect();
   return client;
 }
@@ -129,16 +123,10 @@ TEST_F(StompClientBrokerTest, HeartbeatsAreNegotiatedWithTheBroker) {
 }
 
 TEST_F(StompClientBrokerTest, UserWithBackslashInPasscodeLogsInOnTheFirstConnect) {
-  std::string script;
-  if (const char* fromEnv = std::getenv("VELMOR_BROKER_SCRIPT"); fromEnv != nullptr && *fromEnv != '\0') {
-    script = fromEnv;
-  } else {
-    script = (std::filesystem::path(__FILE__).parent_path().parent_path() / "scripts" / "broker").string();
-  }
   const std::string user = UniqueName("bs-user");
   const std::string passcode = "pa\\ss\\word";
-  const std::string command = "'" + script + "' adduser '" + user + "' '" + passcode + "' >/dev/null";
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  const std::string args = "adduser '" + user + "' '" + passcode + "' >/dev/null";
+  ASSERT_EQ(RunBrokerScript(args), 0) << BrokerScript() << " " << args;
   const auto client = Connected("", user, passcode);
   EXPECT_TRUE(client->GetConnected());
   client->Disconnect();

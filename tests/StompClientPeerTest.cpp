@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FakeStompPeer.h"
+#include "RecordingClient.h"
 #include "ZQAdapterRegistry.h"
 #include "ZQExceptions.h"
 #include "ZQStompClient.h"
@@ -26,22 +27,9 @@ using velmor::testing::MessageFrame;
 using velmor::testing::ReceiptFrame;
 
 // A client on the default TCP adapter that keeps the MESSAGE frames handed to it.
-class TPeerClient final : public TZQStompClient {
- public:
-  std::vector<IStompFramePtr> Messages;
-  void OnMessageFrame(const IStompFramePtr& Frame) override { Messages.push_back(Frame); }
-  void UnsubscribeDurable(const std::string& /*DestinationName*/,
-                          const std::string& /*SubscriptionName*/) override {}
-};
-
-std::shared_ptr<TPeerClient> NewClient(const std::string& Url, const std::string& Login = "u",
-                                       const std::string& Passcode = "p") {
-  auto client = std::make_shared<TPeerClient>();
-  client->SetCommAdapter(CreateDefaultAdapter());
-  client->SetLogin(Login);
-  client->SetPasscode(Passcode);
-  client->SetURI(CreateURI(Url, 61613));
-  return client;
+std::shared_ptr<testing::TRecordingClient> NewClient(const std::string& Url, const std::string& Login = "u",
+                                                     const std::string& Passcode = "p") {
+  return testing::NewClient(CreateDefaultAdapter(), Url, Login, Passcode);
 }
 
 // --- Every command, byte for byte, per protocol version ---
@@ -250,9 +238,30 @@ TEST(StompClientPeerTest, SendReceiptArrivingAfterTheMessageItRoutedIsAccepted) 
   EXPECT_THAT(frames[2], StartsWith("SEND\ndestination:/queue/a\nreceipt:send.receipt.id.1."));
 }
 
-TEST(StompClientPeerTest, MissingReceiptFailsAfterTheTimeoutAndKeepsTheConnection) {
+TEST(StompClientPeerTest, NoFrameBeforeTheReceiptTimeoutClosesTheConnection) {
   FakeStompPeer peer;
-  peer.ReadFrame().Send(ConnectedFrame("1.2")).ReadFrame().ReadFrame().SendReceiptForLastFrame();
+  peer.ReadFrame().Send(ConnectedFrame("1.2")).ReadFrame().ExpectClosed();
+  peer.Start();
+  const auto client = NewClient(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=100"));
+  client->Connect();
+  try {
+    client->Unsubscribe("s1");
+    FAIL() << "no error";
+  } catch (const EMQException& error) {
+    EXPECT_STREQ(error.what(), "ReadOneMessage: received no data.");
+  }
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(StompClientPeerTest, OtherFramesWithoutTheReceiptFailAfterTheTimeoutAndKeepTheConnection) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(ConnectedFrame("1.2"))
+      .ReadFrame()
+      .Send(MessageFrame("/queue/a", "m1", "s1", "x"))
+      .ReadFrame()
+      .SendReceiptForLastFrame();
   peer.Start();
   const auto client = NewClient(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=100"));
   client->Connect();
@@ -264,9 +273,91 @@ TEST(StompClientPeerTest, MissingReceiptFailsAfterTheTimeoutAndKeepsTheConnectio
                 StartsWith("No RECEIPT received. Timeout: 100 msec Expected: unsubscribe.receipt.id.0."));
   }
   EXPECT_TRUE(client->IsConnected());
+  EXPECT_EQ(client->PendingMessageFrameCount(), 1U);
   EXPECT_NO_THROW(client->Unsubscribe("s2"));
   EXPECT_TRUE(peer.Done());
 }
+
+TEST(StompClientPeerTest, OnlyOtherReceiptsBeforeTheTimeoutAreAWrongReceiptAndKeepTheConnection) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(ConnectedFrame("1.2"))
+      .ReadFrame()
+      .Send(ReceiptFrame("other"))
+      .ReadFrame()
+      .SendReceiptForLastFrame();
+  peer.Start();
+  const auto client = NewClient(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=100"));
+  client->Connect();
+  try {
+    client->Unsubscribe("s1");
+    FAIL() << "no error";
+  } catch (const EZQStompError& error) {
+    EXPECT_THAT(error.what(), StartsWith("Wrong RECEIPT received - expected unsubscribe.receipt.id.0."));
+    EXPECT_THAT(error.what(), ::testing::EndsWith(", received other"));
+  }
+  EXPECT_TRUE(client->IsConnected());
+  EXPECT_NO_THROW(client->Unsubscribe("s2"));
+  EXPECT_TRUE(peer.Done());
+}
+
+// A client whose receipt waits hold at most a few MESSAGE frames.
+class TSmallHoldClient : public testing::TRecordingClient {
+ public:
+  using TZQStompClient::SetPendingMessageLimits;
+};
+
+struct HoldLimitCase {
+  const char* Name;
+  std::size_t MaxFrames;
+  std::size_t MaxBodyOctets;
+};
+
+class ReceiptWaitHoldLimitTest : public ::testing::TestWithParam<HoldLimitCase> {};
+
+TEST_P(ReceiptWaitHoldLimitTest, EndsTheWaitKeepsTheHeldFramesInOrderAndTheConnectionOpen) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(ConnectedFrame("1.2"))
+      .ReadFrame()
+      .Send(MessageFrame("/queue/a", "m1", "s1", "aaaa") + MessageFrame("/queue/a", "m2", "s1", "bbbb") +
+            MessageFrame("/queue/a", "m3", "s1", "cccc"))
+      .SendReceiptForLastFrame();
+  peer.Start();
+  const auto client = testing::NewClient<TSmallHoldClient>(CreateDefaultAdapter(),
+                                                           peer.Url("send.receipt=true"), "u", "p");
+  client->SetPendingMessageLimits(GetParam().MaxFrames, GetParam().MaxBodyOctets);
+  client->Connect();
+  try {
+    client->Send("/queue/a", "x", {}, false, false, -1);
+    FAIL() << "no error";
+  } catch (const EZQStompError& error) {
+    EXPECT_THAT(error.what(),
+                StartsWith("Too many MESSAGE frames arrived while waiting for RECEIPT send.receipt.id.0."));
+  }
+  EXPECT_TRUE(client->IsConnected());
+  EXPECT_TRUE(client->GetConnected());
+  ASSERT_EQ(client->PendingMessageFrameCount(), 2U);
+  ASSERT_TRUE(peer.WaitDone());
+  // The held frames come first, then the rest of the stream; the late RECEIPT gives no message.
+  while (client->DispatchPendingMessageFrame()) {
+  }
+  client->GetCommAdapter()->ReadOneMessage(2000, true);
+  client->GetCommAdapter()->ReadOneMessage(2000, true);
+  EXPECT_TRUE(client->GetReceiptReceived());
+  ASSERT_EQ(client->Messages.size(), 3U);
+  EXPECT_EQ(client->Messages[0]->GetBody(), "aaaa");
+  EXPECT_EQ(client->Messages[1]->GetBody(), "bbbb");
+  EXPECT_EQ(client->Messages[2]->GetBody(), "cccc");
+  EXPECT_TRUE(client->IsConnected());
+}
+
+INSTANTIATE_TEST_SUITE_P(StompClientPeerTest, ReceiptWaitHoldLimitTest,
+                         ::testing::Values(HoldLimitCase{"ByFrameCount", 2, 1024},
+                                           HoldLimitCase{"ByBodyOctets", 100, 8}),
+                         [](const ::testing::TestParamInfo<HoldLimitCase>& Info) {
+                           return std::string(Info.param.Name);
+                         });
 
 TEST(StompClientPeerTest, ErrorWhileWaitingForAReceiptRaisesTheBrokersMessage) {
   FakeStompPeer peer;
@@ -315,8 +406,8 @@ TEST(StompClientPeerTest, DisconnectWithoutItsReceiptStillClosesTheSocket) {
   try {
     client->Disconnect();
     FAIL() << "no error";
-  } catch (const EZQStompError& error) {
-    EXPECT_THAT(error.what(), HasSubstr("No RECEIPT received. Timeout: 100 msec"));
+  } catch (const EMQException& error) {
+    EXPECT_STREQ(error.what(), "ReadOneMessage: received no data.");
   }
   EXPECT_FALSE(client->GetConnected());
   EXPECT_EQ(client->GetSessionID(), "");

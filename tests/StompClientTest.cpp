@@ -1,17 +1,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "ZQAbstractCommAdapter.h"
-#include "ZQCommInterfaces.h"
+#include "FakeCommAdapter.h"
+#include "RecordingClient.h"
+#include "StompFrames.h"
 #include "ZQExceptions.h"
 #include "ZQStompClient.h"
 #include "ZQStompFrame.h"
@@ -22,6 +20,9 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using velmor::testing::MakeFrame;
+using velmor::testing::TFakeCommAdapter;
+using velmor::testing::TRecordingClient;
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
@@ -30,140 +31,10 @@ std::string Octets(const std::string& Text) {
   return Text + std::string(1, '\0');
 }
 
-IStompFramePtr MakeFrame(const std::string& Command, const HeaderList& Headers = {},
-                         const std::string& Body = "") {
-  IStompFramePtr frame = TZQStompFrame::CreateForCommand(Command);
-  for (const auto& [name, value] : Headers)
-    frame->AddHeader(name, value);
-  frame->SetBody(Body);
-  return frame;
-}
-
-// An adapter without a socket: frames queued in Incoming are handed to the frame handler one per read,
-// encoded frames written by the client are kept in Written.
-class TFakeAdapter final : public IStompCommAdapter {
- public:
-  std::deque<IStompFramePtr> Incoming;
-  std::vector<std::string> Written;
-  std::vector<int32_t> SendTimeouts;
-  // Called after each write with the octets written (to script answers).
-  std::function<void(const std::string&)> OnWrite;
-  int Disconnects = 0;
-  int Connects = 0;
-  bool Open = false;
-
-  void SetOnConnected(TStompConnectedEvent Handler) override { FOnConnected = std::move(Handler); }
-  TStompConnectedEvent GetOnConnected() const override { return FOnConnected; }
-  void SetSpareHandler(TStompSpareEvent Handler) override { FSpare = std::move(Handler); }
-  TStompSpareEvent GetSpareHandler() const override { return FSpare; }
-  void SetOnFrame(TStompFrameEvent Handler) override { FOnFrame = std::move(Handler); }
-  TStompFrameEvent GetOnFrame() const override { return FOnFrame; }
-  void SetConnectTimeout(int32_t Ms) override { FConnectTimeout = Ms; }
-  int32_t GetConnectTimeout() const override { return FConnectTimeout; }
-  void SetOutgoingHeartbeat(int32_t Ms) override { FOutgoing = Ms; }
-  int32_t GetOutgoingHeartbeat() const override { return FOutgoing; }
-  void SetIncomingHeartbeat(int32_t Ms) override { FIncoming = Ms; }
-  int32_t GetIncomingHeartbeat() const override { return FIncoming; }
-  TStompVersion GetVersion() const override { return FVersion; }
-  void SetVersion(TStompVersion Version) override { FVersion = Version; }
-  void Init(const IURIPtr& URI) override {
-    if (FConnected)
-      throw EMQException("Transport layer is already connected.");
-    FURI = URI;
-    FParams = URI ? SplitOptionList(URI->GetParams()) : std::vector<std::string>();
-  }
-  IURIPtr GetURI() const override { return FURI; }
-  bool GetUseConnectTimeout() const override { return false; }
-  void SetUseConnectTimeout(bool /*Value*/) override {}
-  void Connect() override {
-    if (FConnected)
-      throw EMQException("Transport layer is already connected.");
-    ++Connects;
-    Open = true;
-    FOnConnected(*this);
-    ReadOneMessage(5000, true);
-    FConnected = true;
-  }
-  bool Supports(const std::string& Scheme) const override { return Scheme == "stomp"; }
-  void Disconnect() override {
-    ++Disconnects;
-    Open = false;
-    FConnected = false;
-  }
-  bool IsConnected() const override { return FConnected; }
-  std::string GetParam(const std::string& Name) const override { return OptionValue(FParams, Name); }
-  void Receive() override { ReadOneMessage(1, false); }
-  void ReadOneMessage(int32_t /*Timeout*/, bool RaiseOnNoData) override {
-    if (Incoming.empty()) {
-      if (RaiseOnNoData) {
-        Open = false;
-        FConnected = false;
-        throw EMQException("ReadOneMessage: received no data.");
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      return;
-    }
-    IStompFramePtr frame = Incoming.front();
-    Incoming.pop_front();
-    FOnFrame(frame);
-  }
-  void Poll() override { ReadOneMessage(1, false); }
-  void Write(const std::string& Data, int32_t SendTimeout) override {
-    if (!Open)
-      throw EMQException("Not Connected");
-    Written.push_back(Data);
-    SendTimeouts.push_back(SendTimeout);
-    if (OnWrite)
-      OnWrite(Data);
-  }
-  std::string GetClassName() const override { return "TFakeAdapter"; }
-  void SendHeartbeat() override {
-    if (FOutgoing <= 0)
-      throw EZQStompError("Server does not expect heartbeats.");
-    Write("\n", -1);
-  }
-  void CheckHeartbeat() override {
-    if (FIncoming <= 0)
-      throw EZQStompError("Server does not send heartbeats.");
-  }
-  bool OutgoingHeartbeatEnabled() const override { return FOutgoing > 0; }
-  bool IncomingHeartbeatEnabled() const override { return FIncoming > 0; }
-  void MarkHeartbeat() override { ++Marks; }
-  bool WaitHeartbeat(int32_t /*Timeout*/) override { return false; }
-  bool SupportsVersion(TStompVersion Version) const override { return FVersion >= Version; }
-  void RequireVersion(TStompVersion Version) const override {
-    if (FVersion < Version && Version == 2)
-      throw EZQStompError("STOMP 1.1 support is required for this operation.");
-  }
-
-  int Marks = 0;
-
- private:
-  TStompConnectedEvent FOnConnected;
-  TStompSpareEvent FSpare;
-  TStompFrameEvent FOnFrame;
-  int32_t FConnectTimeout = 0;
-  int32_t FOutgoing = 0;
-  int32_t FIncoming = 0;
-  TStompVersion FVersion = 1;
-  IURIPtr FURI;
-  std::vector<std::string> FParams;
-  bool FConnected = false;
-};
-
-// A client that keeps the MESSAGE frames handed to it.
-class TRecordingClient final : public TZQStompClient {
- public:
-  std::vector<IStompFramePtr> Messages;
-  void OnMessageFrame(const IStompFramePtr& Frame) override { Messages.push_back(Frame); }
-  void UnsubscribeDurable(const std::string& /*DestinationName*/,
-                          const std::string& /*SubscriptionName*/) override {}
-};
-
 class StompClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Adapter = std::make_shared<TFakeAdapter>();
+    Adapter = std::make_shared<TFakeCommAdapter>();
     Client = std::make_shared<TRecordingClient>();
     Client->SetCommAdapter(Adapter);
   }
@@ -198,7 +69,7 @@ class StompClientTest : public ::testing::Test {
     return Adapter->Written.empty() ? std::string() : Adapter->Written.back();
   }
 
-  std::shared_ptr<TFakeAdapter> Adapter;
+  std::shared_ptr<TFakeCommAdapter> Adapter;
   std::shared_ptr<TRecordingClient> Client;
 };
 
@@ -370,6 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HeartbeatCase{"NoAnswerHeader", "1000,2000", nullptr, 0, 0},
                       HeartbeatCase{"NoRequest", nullptr, "5000,5000", 0, 0},
                       HeartbeatCase{"NegativeAnswerMeansOff", "1000,2000", "-1,-1", 0, 0},
+                      HeartbeatCase{"NegativeRequestMeansOff", "-1000,-2000", "3000,500", 0, 0},
                       HeartbeatCase{"NotANumberMeansOff", "1000,2000", "x,y", 0, 0}),
     [](const ::testing::TestParamInfo<HeartbeatCase>& info) { return std::string(info.param.name); });
 
@@ -505,8 +377,22 @@ TEST_F(StompClientTest, LateReceiptOfAnEarlierWaitDoesNotBreakTheNextOne) {
   EXPECT_TRUE(Adapter->Incoming.empty());
 }
 
-TEST_F(StompClientTest, MissingReceiptFailsAfterTheConfiguredTimeout) {
+TEST_F(StompClientTest, NoFrameWithinTheReceiptTimeoutClosesTheConnection) {
   ConnectWith({{"version", "1.2"}}, "subscribe.receipt=true&subscribe.receipt.timeout=30");
+  try {
+    Client->Subscribe("/queue/a", AckModeAuto, "s1", "", false);
+    FAIL() << "no error";
+  } catch (const EMQException& error) {
+    EXPECT_STREQ(error.what(), "ReadOneMessage: received no data.");
+  }
+  EXPECT_FALSE(Adapter->IsConnected());
+}
+
+TEST_F(StompClientTest, OtherFramesWithoutTheReceiptFailAfterTheConfiguredTimeoutAndKeepTheConnection) {
+  ConnectWith({{"version", "1.2"}}, "subscribe.receipt=true&subscribe.receipt.timeout=30");
+  Adapter->OnWrite = [this](const std::string&) {
+    Adapter->Incoming.push_back(MakeFrame("MESSAGE", {{"message-id", "m1"}}, "one"));
+  };
   try {
     Client->Subscribe("/queue/a", AckModeAuto, "s1", "", false);
     FAIL() << "no error";
@@ -515,6 +401,8 @@ TEST_F(StompClientTest, MissingReceiptFailsAfterTheConfiguredTimeout) {
                 StartsWith("No RECEIPT received. Timeout: 30 msec Expected: subscribe.receipt.id.0."));
   }
   EXPECT_TRUE(Client->GetConnected());
+  EXPECT_TRUE(Adapter->IsConnected());
+  EXPECT_EQ(Client->PendingMessageFrameCount(), 1U);
 }
 
 TEST_F(StompClientTest, OnlyOtherReceiptsWithinTheTimeoutIsAWrongReceipt) {
@@ -572,7 +460,7 @@ TEST_F(StompClientTest, DisconnectSendsDisconnectWithClientIdAndCloses) {
 TEST_F(StompClientTest, FailedDisconnectStillClosesTheConnectionAndReportsTheError) {
   ConnectWith({{"version", "1.2"}, {"session", "s"}},
               "disconnect.receipt=true&disconnect.receipt.timeout=20");
-  EXPECT_THROW(Client->Disconnect(), EZQStompError);
+  EXPECT_THROW(Client->Disconnect(), EMQException);
   EXPECT_FALSE(Client->GetConnected());
   EXPECT_EQ(Client->GetSessionID(), "");
   EXPECT_FALSE(Adapter->Open);
@@ -581,7 +469,7 @@ TEST_F(StompClientTest, FailedDisconnectStillClosesTheConnectionAndReportsTheErr
 
 TEST_F(StompClientTest, DisconnectFrameWithoutReceiptKeepsTheConnectedState) {
   ConnectWith({{"version", "1.2"}}, "disconnect.receipt=true&disconnect.receipt.timeout=20");
-  EXPECT_THROW(Client->SendDisconnectFrame(), EZQStompError);
+  EXPECT_THROW(Client->SendDisconnectFrame(), EMQException);
   EXPECT_TRUE(Client->GetConnected());
 }
 
@@ -590,7 +478,7 @@ TEST_F(StompClientTest, DisconnectFrameWithoutReceiptKeepsTheConnectedState) {
 TEST_F(StompClientTest, ReplacingAnActiveAdapterIsRefused) {
   ConnectWith();
   try {
-    Client->SetCommAdapter(std::make_shared<TFakeAdapter>());
+    Client->SetCommAdapter(std::make_shared<TFakeCommAdapter>());
     FAIL() << "replaced";
   } catch (const EMQException& error) {
     EXPECT_STREQ(error.what(), "Changing the CommAdapter is not supported when the connection is active");

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "StompFrames.h"
 #include "ZQExceptions.h"
 #include "ZQStompDecoder.h"
 #include "ZQStompEncoder.h"
@@ -15,6 +16,7 @@ namespace {
 
 using namespace std::string_literals;
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
+using velmor::testing::MakeFrame;
 
 const char* const kUnknownFrame =
     "Unknown frame type. Expected MESSAGE, RECEIPT, CONNECTED or ERROR. Received: #";
@@ -24,15 +26,6 @@ HeaderList ListOf(const IStompFrame& frame) {
   for (const auto& item : frame.GetHeaders())
     list.emplace_back(item.Name, item.Value);
   return list;
-}
-
-IStompFramePtr MakeFrame(const std::string& command, const HeaderList& headers,
-                         const std::string& body = "") {
-  IStompFramePtr frame = TZQStompFrame::CreateForCommand(command);
-  for (const auto& [name, value] : headers)
-    frame->AddHeader(name, value);
-  frame->SetBody(body);
-  return frame;
 }
 
 // The message of the exception E that Call raises; a test failure when it raises none.
@@ -86,7 +79,7 @@ struct EncodeCase {
   std::string expected;
 };
 
-class EncodeEscapingTest : public testing::TestWithParam<EncodeCase> {};
+class EncodeEscapingTest : public ::testing::TestWithParam<EncodeCase> {};
 
 TEST_P(EncodeEscapingTest, WritesTheVersionsEscapes) {
   const auto& param = GetParam();
@@ -95,7 +88,7 @@ TEST_P(EncodeEscapingTest, WritesTheVersionsEscapes) {
 
 INSTANTIATE_TEST_SUITE_P(
     EncoderTest, EncodeEscapingTest,
-    testing::Values(
+    ::testing::Values(
         EncodeCase{"Stomp11EscapesColonLfBackslashButNotCr",
                    "SEND",
                    2,
@@ -120,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{
             "ConnectRuleNeedsTheExactCommand", "connect", 3, {{"h", "a:b"}}, "connect\nh:a\\cb\n\n\0"s},
         EncodeCase{"Stomp11KeepsCrInName", "SUBSCRIBE", 2, {{"a\rb", "v"}}, "SUBSCRIBE\na\rb:v\n\n\0"s}),
-    [](const testing::TestParamInfo<EncodeCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<EncodeCase>& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
   const char* name;
@@ -131,7 +124,7 @@ struct RefusedCase {
   std::string message;
 };
 
-class EncodeRefusalTest : public testing::TestWithParam<RefusedCase> {};
+class EncodeRefusalTest : public ::testing::TestWithParam<RefusedCase> {};
 
 TEST_P(EncodeRefusalTest, RefusesHeaderThatWouldBreakTheFrame) {
   const auto& param = GetParam();
@@ -141,25 +134,25 @@ TEST_P(EncodeRefusalTest, RefusesHeaderThatWouldBreakTheFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     EncoderTest, EncodeRefusalTest,
-    testing::Values(RefusedCase{"Stomp10ValueWithLf", "SEND", 1, "selector", "a\nforged:1",
-                                "Header \"selector\" cannot be encoded: its value holds a line break"},
-                    RefusedCase{"Stomp10ValueWithCr", "SEND", 1, "x", "a\rb",
-                                "Header \"x\" cannot be encoded: its value holds a line break"},
-                    RefusedCase{"Stomp10NameWithColon", "SEND", 1, "a:b", "v",
-                                "Header \"a:b\" cannot be encoded: its name holds a colon"},
-                    RefusedCase{"Stomp10NameWithLf", "MESSAGE", 1, "a\nb", "v",
-                                "Header \"a\nb\" cannot be encoded: its name holds a line break"},
-                    RefusedCase{"ConnectLoginWithLf", "CONNECT", 3, "login", "guest\npasscode:x",
-                                "Header \"login\" cannot be encoded: its value holds a line break"},
-                    RefusedCase{"ConnectPasscodeWithCr", "CONNECT", 2, "passcode", "se\rcret",
-                                "Header \"passcode\" cannot be encoded: its value holds a line break"},
-                    RefusedCase{"ConnectNameWithColon", "CONNECT", 3, "host:x", "v",
-                                "Header \"host:x\" cannot be encoded: its name holds a colon"},
-                    RefusedCase{"ConnectNameWithCr", "CONNECT", 3, "a\r", "v",
-                                "Header \"a\r\" cannot be encoded: its name holds a line break"},
-                    RefusedCase{"ConnectOnStomp10ValueWithLf", "CONNECT", 1, "passcode", "\n",
-                                "Header \"passcode\" cannot be encoded: its value holds a line break"}),
-    [](const testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
+    ::testing::Values(RefusedCase{"Stomp10ValueWithLf", "SEND", 1, "selector", "a\nforged:1",
+                                  "Header \"selector\" cannot be encoded: its value holds a line break"},
+                      RefusedCase{"Stomp10ValueWithCr", "SEND", 1, "x", "a\rb",
+                                  "Header \"x\" cannot be encoded: its value holds a line break"},
+                      RefusedCase{"Stomp10NameWithColon", "SEND", 1, "a:b", "v",
+                                  "Header \"a:b\" cannot be encoded: its name holds a colon"},
+                      RefusedCase{"Stomp10NameWithLf", "MESSAGE", 1, "a\nb", "v",
+                                  "Header \"a\nb\" cannot be encoded: its name holds a line break"},
+                      RefusedCase{"ConnectLoginWithLf", "CONNECT", 3, "login", "guest\npasscode:x",
+                                  "Header \"login\" cannot be encoded: its value holds a line break"},
+                      RefusedCase{"ConnectPasscodeWithCr", "CONNECT", 2, "passcode", "se\rcret",
+                                  "Header \"passcode\" cannot be encoded: its value holds a line break"},
+                      RefusedCase{"ConnectNameWithColon", "CONNECT", 3, "host:x", "v",
+                                  "Header \"host:x\" cannot be encoded: its name holds a colon"},
+                      RefusedCase{"ConnectNameWithCr", "CONNECT", 3, "a\r", "v",
+                                  "Header \"a\r\" cannot be encoded: its name holds a line break"},
+                      RefusedCase{"ConnectOnStomp10ValueWithLf", "CONNECT", 1, "passcode", "\n",
+                                  "Header \"passcode\" cannot be encoded: its value holds a line break"}),
+    [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
 TEST(EncoderTest, EscapesWhatEscapingCanCarry) {
   // The same texts are fine where the version escapes them.
@@ -266,7 +259,7 @@ struct UnescapeCase {
   std::string expected;  // as decoded
 };
 
-class DecodeEscapesTest : public testing::TestWithParam<UnescapeCase> {};
+class DecodeEscapesTest : public ::testing::TestWithParam<UnescapeCase> {};
 
 TEST_P(DecodeEscapesTest, UndoesTheVersionsEscapes) {
   const auto& param = GetParam();
@@ -276,26 +269,26 @@ TEST_P(DecodeEscapesTest, UndoesTheVersionsEscapes) {
 
 INSTANTIATE_TEST_SUITE_P(
     DecoderTest, DecodeEscapesTest,
-    testing::Values(UnescapeCase{"Stomp11Backslash", 2, "MESSAGE", "a\\\\b", "a\\b"},
-                    UnescapeCase{"Stomp11Colon", 2, "MESSAGE", "a\\cb", "a:b"},
-                    UnescapeCase{"Stomp11Lf", 2, "MESSAGE", "a\\nb", "a\nb"},
-                    UnescapeCase{"Stomp12Backslash", 3, "RECEIPT", "\\\\", "\\"},
-                    UnescapeCase{"Stomp12Colon", 3, "ERROR", "\\c", ":"},
-                    UnescapeCase{"Stomp12Lf", 3, "MESSAGE", "\\n", "\n"},
-                    UnescapeCase{"Stomp12Cr", 3, "MESSAGE", "x\\ry", "x\ry"},
-                    UnescapeCase{"AllEscapesTogether", 3, "MESSAGE", "\\\\\\c\\n\\r\\\\n", "\\:\n\r\\n"},
-                    UnescapeCase{"TrailingBackslashIsDropped", 3, "MESSAGE", "abc\\", "abc"},
-                    UnescapeCase{"TrailingBackslashAfterPairIsDropped", 2, "MESSAGE", "\\\\\\", "\\"},
-                    UnescapeCase{"RawCrIsKept", 2, "MESSAGE", "a\rb", "a\rb"},
-                    UnescapeCase{"Stomp10KeepsEverything", 1, "MESSAGE", "a\\cb\\n\\\\\\t\\",
-                                 "a\\cb\\n\\\\\\t\\"},
-                    UnescapeCase{"ConnectedKeepsEscapedColon", 2, "CONNECTED", "a\\cb", "a\\cb"},
-                    UnescapeCase{"ConnectedDoubleBackslash", 2, "CONNECTED", "a\\\\b", "a\\b"},
-                    UnescapeCase{"ConnectedKeepsOtherEscapes", 3, "CONNECTED", "\\n\\r\\t", "\\n\\r\\t"},
-                    UnescapeCase{"ConnectedDropsTrailingBackslash", 3, "CONNECTED", "x\\", "x"},
-                    UnescapeCase{"NonAsciiPassesThrough", 3, "MESSAGE", "caf\xC3\xA9\\c", "caf\xC3\xA9:"},
-                    UnescapeCase{"NulPassesThrough", 3, "MESSAGE", "a\0b"s, "a\0b"s}),
-    [](const testing::TestParamInfo<UnescapeCase>& info) { return std::string(info.param.name); });
+    ::testing::Values(UnescapeCase{"Stomp11Backslash", 2, "MESSAGE", "a\\\\b", "a\\b"},
+                      UnescapeCase{"Stomp11Colon", 2, "MESSAGE", "a\\cb", "a:b"},
+                      UnescapeCase{"Stomp11Lf", 2, "MESSAGE", "a\\nb", "a\nb"},
+                      UnescapeCase{"Stomp12Backslash", 3, "RECEIPT", "\\\\", "\\"},
+                      UnescapeCase{"Stomp12Colon", 3, "ERROR", "\\c", ":"},
+                      UnescapeCase{"Stomp12Lf", 3, "MESSAGE", "\\n", "\n"},
+                      UnescapeCase{"Stomp12Cr", 3, "MESSAGE", "x\\ry", "x\ry"},
+                      UnescapeCase{"AllEscapesTogether", 3, "MESSAGE", "\\\\\\c\\n\\r\\\\n", "\\:\n\r\\n"},
+                      UnescapeCase{"TrailingBackslashIsDropped", 3, "MESSAGE", "abc\\", "abc"},
+                      UnescapeCase{"TrailingBackslashAfterPairIsDropped", 2, "MESSAGE", "\\\\\\", "\\"},
+                      UnescapeCase{"RawCrIsKept", 2, "MESSAGE", "a\rb", "a\rb"},
+                      UnescapeCase{"Stomp10KeepsEverything", 1, "MESSAGE", "a\\cb\\n\\\\\\t\\",
+                                   "a\\cb\\n\\\\\\t\\"},
+                      UnescapeCase{"ConnectedKeepsEscapedColon", 2, "CONNECTED", "a\\cb", "a\\cb"},
+                      UnescapeCase{"ConnectedDoubleBackslash", 2, "CONNECTED", "a\\\\b", "a\\b"},
+                      UnescapeCase{"ConnectedKeepsOtherEscapes", 3, "CONNECTED", "\\n\\r\\t", "\\n\\r\\t"},
+                      UnescapeCase{"ConnectedDropsTrailingBackslash", 3, "CONNECTED", "x\\", "x"},
+                      UnescapeCase{"NonAsciiPassesThrough", 3, "MESSAGE", "caf\xC3\xA9\\c", "caf\xC3\xA9:"},
+                      UnescapeCase{"NulPassesThrough", 3, "MESSAGE", "a\0b"s, "a\0b"s}),
+    [](const ::testing::TestParamInfo<UnescapeCase>& info) { return std::string(info.param.name); });
 
 TEST(DecoderTest, UnescapesNamesAfterTheSplit) {
   EXPECT_EQ(ListOf(*Decode("MESSAGE\na\\cb\\\\:1\n\n", 3)), (HeaderList{{"a:b\\", "1"}}));
@@ -400,7 +393,7 @@ TEST(CodecRoundTripTest, UnescapeUndoesEscape) {
   for (const TStompVersion version : {2, 3}) {
     for (const auto& text : TrickyTexts()) {
       ASSERT_EQ(TZQStompDecoder::Unescape(Escape(text, false, version), false, version), text)
-          << "version " << int(version) << " text " << testing::PrintToString(text);
+          << "version " << int(version) << " text " << ::testing::PrintToString(text);
     }
   }
 }
@@ -414,7 +407,7 @@ TEST(CodecRoundTripTest, DecodedHeadersEqualEncodedOnes) {
       const std::string octets = Encode(*MakeFrame("MESSAGE", headers, "body"), version);
       const std::string headerText = octets.substr(0, octets.find("\n\n") + 2);
       ASSERT_EQ(ListOf(*Decode(headerText, version)), headers)
-          << "version " << int(version) << " octets " << testing::PrintToString(octets);
+          << "version " << int(version) << " octets " << ::testing::PrintToString(octets);
     }
   }
 }

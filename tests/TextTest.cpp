@@ -47,7 +47,7 @@ INSTANTIATE_TEST_SUITE_P(
                     IntCase{"-2147483648", Min32}, IntCase{"2147483647", Max32},
                     IntCase{"2147483648", Default32}, IntCase{"-2147483649", Default32},
                     IntCase{"99999999999999999999", Default32}, IntCase{"$1F", 31}, IntCase{"$1f", 31},
-                    IntCase{"0x1f", 31}, IntCase{"0X1F", 31}, IntCase{" $10", 16}, IntCase{"-$10", -16},
+                    IntCase{"0x1f", 31}, IntCase{"0X1F", Default32}, IntCase{"0X10", Default32}, IntCase{" $10", 16}, IntCase{"-$10", -16},
                     IntCase{"-0x10", -16}, IntCase{"$7FFFFFFF", Max32}, IntCase{"$80000000", Default32},
                     IntCase{"-$80000000", Min32}, IntCase{"42abc", Default32}, IntCase{"42 ", Default32},
                     IntCase{"4 2", Default32}, IntCase{"1.0", Default32}, IntCase{"1e3", Default32},

@@ -308,5 +308,27 @@ TEST_F(TransportBrokerTest, RequestWithTemporaryQueueReplyToIsAnsweredThroughThe
   EXPECT_EQ(answered->GetCorrelationID(), "c-7");
 }
 
+TEST_F(TransportBrokerTest, ClosingAConsumerOfAReceivedReplyQueueKeepsTheConnection) {
+  const std::string requests = testing::UniqueName("transport-reply-unsub");
+  const auto responder = Open("subscribe.receipt=true");
+  SubscribeQueue(*responder, requests, "sub-requests");
+  const auto requester = Open();
+  const auto request = Text("question");
+  request->SetReplyTo(TZQTemporaryQueue::Create("tmp-1"));
+  requester->Send(*request, "/queue/" + requests, -1);
+
+  const IMessagePtr received = responder->Receive(ReceiveTimeout);
+  ASSERT_NE(received, nullptr);
+  ASSERT_NE(received->GetReplyTo(), nullptr);
+  // A consumer of a temporary queue uses the destination name as its id and never subscribed; an
+  // UNSUBSCRIBE for it would draw an ERROR that closes the connection.
+  responder->Unsubscribe(responder->GetDestinationName(received->GetReplyTo()));
+  const auto check = Text("check");
+  check->SetDeliveryMode(1);
+  responder->Send(*check, "/queue/" + requests, -1);
+  EXPECT_TRUE(responder->GetReceiptReceived());
+  EXPECT_EQ(TextOf(responder->Receive(ReceiveTimeout)), "check");
+}
+
 }  // namespace
 }  // namespace velmor

@@ -106,6 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
         SendCase{"TemporaryQueueConsumerSendsNoUnsubscribe",
                  [](TZQMQTransportRabbitMQ& T) {
                    T.Unsubscribe("/temp-queue/tmp-0");
+                   T.Unsubscribe("/reply-queue/amq.gen-r1");
                    T.Unsubscribe("sub-1");
                  },
                  "UNSUBSCRIBE\nid:sub-1\n\n\0"s},

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 
 namespace velmor::testing {
 
@@ -48,6 +49,21 @@ std::string BrokerUrl(const std::string& Query) {
 std::string UniqueName(const std::string& Prefix) {
   static std::atomic<int> counter{0};
   return Prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+}
+
+std::string RepoRoot() {
+  // This file is tests/support/BrokerFixture.cpp below the root.
+  return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().string();
+}
+
+std::string BrokerScript() {
+  const std::string script = EnvOr("VELMOR_BROKER_SCRIPT", "");
+  return script.empty() ? (std::filesystem::path(RepoRoot()) / "scripts" / "broker").string() : script;
+}
+
+int RunBrokerScript(const std::string& Args) {
+  const std::string line = "'" + BrokerScript() + "' " + Args;
+  return std::system(line.c_str());
 }
 
 bool BrokerReachable() {

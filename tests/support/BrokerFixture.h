@@ -24,6 +24,17 @@ std::string BrokerUrl(const std::string& Query = "");
 // A name no other test or run uses: Prefix, the process id and a counter.
 std::string UniqueName(const std::string& Prefix);
 
+// The root folder of the repository these tests were built from.
+std::string RepoRoot();
+
+// The repository's scripts/broker, which starts, stops and administers the broker nodes;
+// VELMOR_BROKER_SCRIPT names another one.
+std::string BrokerScript();
+
+// Runs BrokerScript() with Args (shell words, redirections allowed) through the shell; its status as
+// std::system returns it, 0 on success.
+int RunBrokerScript(const std::string& Args);
+
 // True when a TCP connection to the broker's STOMP port can be opened.
 bool BrokerReachable();
 
