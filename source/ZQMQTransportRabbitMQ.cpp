@@ -17,10 +17,6 @@ namespace velmor {
 
 namespace {
 
-bool StartsWith(std::string_view Text, std::string_view Prefix) {
-  return Text.substr(0, Prefix.size()) == Prefix;
-}
-
 bool StartsWithIgnoringCase(std::string_view Text, std::string_view Prefix) {
   return Text.size() >= Prefix.size() && SameTextAscii(Text.substr(0, Prefix.size()), Prefix);
 }
@@ -45,7 +41,7 @@ std::string TZQMQTransportRabbitMQ::GetDestinationName(const IDestinationPtr& De
       if (StartsWithIgnoringCase(name, "/exchange/")) {
         return name;
       }
-      if (StartsWith(name, "amq.gen")) {
+      if (HasPrefix(name, "amq.gen")) {
         return "/reply-queue/" + name;
       }
       if (StartsWithIgnoringCase(name, "/amq/queue/")) {
@@ -73,21 +69,21 @@ std::string TZQMQTransportRabbitMQ::GetDestinationName(const IDestinationPtr& De
 }
 
 IDestinationPtr TZQMQTransportRabbitMQ::CreateDestinationFromStompName(const std::string& Name) const {
-  if (StartsWith(Name, "/topic/")) {
+  if (HasPrefix(Name, "/topic/")) {
     return TZQTopic::Create(Name.substr(7));
   }
-  if (StartsWith(Name, "/exchange/")) {
+  if (HasPrefix(Name, "/exchange/")) {
     return TZQTopic::Create(Name);
   }
-  if (StartsWith(Name, "/queue/")) {
+  if (HasPrefix(Name, "/queue/")) {
     return TZQQueue::Create(Name.substr(7));
   }
-  if (StartsWith(Name, "/reply-queue/")) {
+  if (HasPrefix(Name, "/reply-queue/")) {
     return TZQReplyQueue::Create(Name.substr(13));
   }
   // The broker passes such a name through as it was sent (this library sends it for queues so named);
   // a queue keeping the whole name is sent to under it again.
-  if (StartsWith(Name, "/amq/queue/")) {
+  if (HasPrefix(Name, "/amq/queue/")) {
     return TZQQueue::Create(Name);
   }
   throw EMQException(Format("CreateDestinationFromStompName for \"%s\" failed", {Name}));
@@ -185,7 +181,7 @@ void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
   const std::string subscription = Frame->GetHeader("subscription");
   const std::string contentType = Frame->GetHeader("content-type");
   IMessagePtr message;
-  if (StartsWith(contentType, "text/")) {
+  if (HasPrefix(contentType, "text/")) {
     const std::string transformation = Frame->GetHeader("transformation");
     if (!transformation.empty()) {
       if (IsObjectTransformation(transformation)) {
@@ -217,7 +213,7 @@ void TZQMQTransportRabbitMQ::UnsubscribeDurable(const std::string& /*Destination
 }
 
 void TZQMQTransportRabbitMQ::Unsubscribe(const std::string& SubscriptionID) {
-  if (StartsWith(SubscriptionID, "/temp-queue/") || StartsWith(SubscriptionID, "/reply-queue/")) {
+  if (HasPrefix(SubscriptionID, "/temp-queue/") || HasPrefix(SubscriptionID, "/reply-queue/")) {
     return;
   }
   TZQStompClient::Unsubscribe(SubscriptionID);
