@@ -5,10 +5,12 @@
 // object does not implement it.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 
 #include "ZQDateTime.h"
+#include "ZQMgmtInterfaces.h"
 #include "ZQTypes.h"
 
 namespace velmor {
@@ -196,5 +198,358 @@ using IBytesMessagePtr = std::shared_ptr<IBytesMessage>;
 using IMapMessagePtr = std::shared_ptr<IMapMessage>;
 using IObjectMessagePtr = std::shared_ptr<IObjectMessage>;
 using IMessageContentPtr = std::shared_ptr<IMessageContent>;
+
+// ---------------------------------------------------------------------------------------------------
+// Life cycle of connections, sessions, producers and consumers
+// ---------------------------------------------------------------------------------------------------
+
+class IStartable {
+ public:
+  virtual ~IStartable() = default;
+  virtual void Start() = 0;
+};
+
+class IStoppable {
+ public:
+  virtual ~IStoppable() = default;
+  virtual void Stop() = 0;
+};
+
+class ICloseable {
+ public:
+  virtual ~ICloseable() = default;
+  virtual void Close() = 0;
+};
+
+class ISession;
+class IMessageProducer;
+class IMessageConsumer;
+using ISessionPtr = std::shared_ptr<ISession>;
+using IMessageProducerPtr = std::shared_ptr<IMessageProducer>;
+using IMessageConsumerPtr = std::shared_ptr<IMessageConsumer>;
+
+// Written by applications: converts messages on receive and on send. It is the only place where map
+// entries and objects become the raw body of map and object messages (IMessageContent) and back. A
+// Replacement left nullptr keeps the message; any other takes its place. TransformIncoming is called on
+// every receive, also when no message came (Message nullptr).
+class IMessageTransformer {
+ public:
+  virtual ~IMessageTransformer() = default;
+
+  virtual void TransformIncoming(const ISessionPtr& Session, const IMessageConsumerPtr& Consumer,
+                                 const IMessagePtr& Message, IMessagePtr& Replacement) = 0;
+  virtual void TransformOutgoing(const ISessionPtr& Session, const IMessageProducerPtr& Producer,
+                                 const IMessagePtr& Message, IMessagePtr& Replacement) = 0;
+};
+
+using IMessageTransformerPtr = std::shared_ptr<IMessageTransformer>;
+
+// The connection offers every received message to each of its sessions through this hook.
+class IMessageArrivedHook {
+ public:
+  virtual ~IMessageArrivedHook() = default;
+  virtual void MessageArrived(const IMessagePtr& Message) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// Producer and consumer
+// ---------------------------------------------------------------------------------------------------
+
+// Sends messages for one session, with defaults for delivery mode, priority, time-to-live and
+// destination. Every operation but Close raises EIllegalStateException "The producer is closed" once
+// closed; Close is idempotent.
+class IMessageProducer {
+ public:
+  virtual ~IMessageProducer() = default;
+
+  // 1 = persistent.
+  virtual void SetDeliveryMode(uint8_t DeliveryMode) = 0;
+  // 0 to 255, else EIllegalArgumentException.
+  virtual void SetPriority(int32_t Priority) = 0;
+  // Milliseconds; 0 = no expiration.
+  virtual void SetTimeToLive(uint32_t TimeToLive) = 0;
+  virtual uint8_t GetDeliveryMode() const = 0;
+  virtual int32_t GetPriority() const = 0;
+  virtual uint32_t GetTimeToLive() const = 0;
+  virtual void Close() = 0;
+  virtual void Send(const IMessagePtr& Message) = 0;
+  virtual void Send(const IDestinationPtr& Destination, const IMessagePtr& Message) = 0;
+  virtual void Send(const IMessagePtr& Message, uint8_t DeliveryMode, int32_t Priority, int32_t TimeToLive) = 0;
+  virtual void Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode,
+                    int32_t Priority, int32_t TimeToLive) = 0;
+};
+
+// Receives the messages of one subscription by polling on the caller's thread. Each receive returns
+// nullptr when nothing came in time.
+class IMessageConsumer {
+ public:
+  virtual ~IMessageConsumer() = default;
+
+  virtual std::string GetMessageSelector() const = 0;
+  // Waits without limit.
+  virtual IMessagePtr Receive() = 0;
+  // Waits at most Timeout ms (below 1 counts as 1).
+  virtual IMessagePtr Receive(int32_t Timeout) = 0;
+  virtual IMessagePtr ReceiveNoWait() = 0;
+  virtual void Close() = 0;
+};
+
+// A durable topic subscription.
+class ITopicSubscriber : public virtual IMessageConsumer {
+ public:
+  virtual bool GetNoLocal() const = 0;
+  virtual ITopicPtr GetTopic() const = 0;
+};
+
+using ITopicSubscriberPtr = std::shared_ptr<ITopicSubscriber>;
+
+// Not supported by the library: no session ever returns one.
+class IQueueBrowser {
+ public:
+  virtual ~IQueueBrowser() = default;
+};
+
+using IQueueBrowserPtr = std::shared_ptr<IQueueBrowser>;
+
+// ---------------------------------------------------------------------------------------------------
+// Session and connection
+// ---------------------------------------------------------------------------------------------------
+
+// Acknowledge modes of a session.
+inline constexpr uint8_t AcknowledgeModeClient = 0;
+inline constexpr uint8_t AcknowledgeModeTransacted = 1;
+inline constexpr uint8_t AcknowledgeModeAuto = 2;
+inline constexpr uint8_t AcknowledgeModeClientIndividual = 3;
+
+// A unit of work on a connection: creates messages, destinations, producers and consumers; a transacted
+// session keeps one broker transaction open at a time.
+class ISession {
+ public:
+  virtual ~ISession() = default;
+
+  virtual uint8_t GetAcknowledgeMode() const = 0;
+  virtual bool GetTransacted() const = 0;
+  virtual void Close() = 0;
+  virtual void Commit() = 0;
+  virtual IBytesMessagePtr CreateBytesMessage() = 0;
+  virtual IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination) = 0;
+  virtual IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination,
+                                             const std::string& MessageSelector) = 0;
+  virtual IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination, const std::string& MessageSelector,
+                                             bool NoLocal) = 0;
+  virtual ITopicSubscriberPtr CreateDurableSubscriber(const ITopicPtr& Topic, const std::string& Name) = 0;
+  virtual ITopicSubscriberPtr CreateDurableSubscriber(const ITopicPtr& Topic, const std::string& Name,
+                                                      const std::string& MessageSelector, bool NoLocal) = 0;
+  virtual IMessagePtr CreateMessage() = 0;
+  // Destination may be nullptr (every send then names one).
+  virtual IMessageProducerPtr CreateProducer(const IDestinationPtr& Destination) = 0;
+  virtual IQueuePtr CreateQueue(const std::string& QueueName) = 0;
+  virtual ITemporaryQueuePtr CreateTemporaryQueue() = 0;
+  virtual ITemporaryTopicPtr CreateTemporaryTopic() = 0;
+  // Not supported: always raises EMQException "Feature not supported".
+  virtual IQueueBrowserPtr CreateBrowser(const IQueuePtr& Queue) = 0;
+  virtual IObjectMessagePtr CreateObjectMessage() = 0;
+  virtual IObjectMessagePtr CreateObjectMessage(const IObjectPtr& Object) = 0;
+  virtual ITextMessagePtr CreateTextMessage() = 0;
+  virtual IMapMessagePtr CreateMapMessage() = 0;
+  virtual ITextMessagePtr CreateTextMessage(const std::string& Text) = 0;
+  virtual ITopicPtr CreateTopic(const std::string& TopicName) = 0;
+  virtual void Rollback() = 0;
+  // Removes the durable subscription SubscriptionName of topic TopicName from the broker.
+  virtual void Unsubscribe(const std::string& TopicName, const std::string& SubscriptionName) = 0;
+};
+
+// An application's handle on one broker connection.
+class IConnection {
+ public:
+  virtual ~IConnection() = default;
+
+  virtual std::string GetClientID() const = 0;
+  virtual void SetClientID(const std::string& ClientID) = 0;
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+  virtual void Close() = 0;
+  virtual ISessionPtr CreateSession(bool Transacted, uint8_t AcknowledgeMode) = 0;
+  // Transacted exactly for AcknowledgeModeTransacted.
+  virtual ISessionPtr CreateSession(uint8_t AcknowledgeMode) = 0;
+};
+
+using IConnectionPtr = std::shared_ptr<IConnection>;
+
+// The message transformer and the "transformation" header values of map and object bodies.
+class ITransformerSettings {
+ public:
+  virtual ~ITransformerSettings() = default;
+
+  virtual IMessageTransformerPtr GetMessageTransformer() const = 0;
+  virtual void SetMessageTransformer(const IMessageTransformerPtr& Transformer) = 0;
+  virtual void SetMapTransformationID(const std::string& ID) = 0;
+  virtual void SetObjectTransformationID(const std::string& ID) = 0;
+};
+
+// What the broker said in its CONNECTED frame.
+class IConnectionInfo {
+ public:
+  virtual ~IConnectionInfo() = default;
+
+  virtual bool IsConnected() const = 0;
+  virtual std::string GetSessionID() const = 0;
+  virtual std::string GetServer() const = 0;
+  // 1 = STOMP 1.0, 2 = 1.1, 3 = 1.2.
+  virtual uint8_t GetProtocolVersion() const = 0;
+};
+
+// Heart-beats, sent and checked only when the application asks, on its thread.
+class IHeartbeatControl {
+ public:
+  virtual ~IHeartbeatControl() = default;
+
+  virtual void SendHeartbeat() = 0;
+  virtual void CheckHeartbeat() = 0;
+  // True when a heart-beat line arrived within Timeout ms.
+  virtual bool WaitHeartbeat(int32_t Timeout) = 0;
+};
+
+// ---------------------------------------------------------------------------------------------------
+// Simplified API
+// ---------------------------------------------------------------------------------------------------
+
+// Told the outcome of one send of the simplified producer.
+class ICompletionListener {
+ public:
+  virtual ~ICompletionListener() = default;
+
+  virtual void OnCompletion(const IMessagePtr& Message) = 0;
+  // The send (or OnCompletion) raised Error; the producer raises it again afterwards.
+  virtual void OnException(const IMessagePtr& Message, const std::exception& Error) = 0;
+};
+
+using ICompletionListenerPtr = std::shared_ptr<ICompletionListener>;
+
+class IMQProducer;
+using IMQProducerPtr = std::shared_ptr<IMQProducer>;
+
+// A fluent producer with its own correlation id, type, reply-to and properties, stamped on every
+// message it sends.
+class IMQProducer {
+ public:
+  virtual ~IMQProducer() = default;
+
+  virtual IMQProducerPtr SetDeliveryMode(uint8_t DeliveryMode) = 0;
+  virtual IMQProducerPtr SetPriority(int32_t Priority) = 0;
+  virtual IMQProducerPtr SetTimeToLive(int32_t TimeToLive) = 0;
+  virtual uint8_t GetDeliveryMode() const = 0;
+  virtual int32_t GetPriority() const = 0;
+  virtual int32_t GetTimeToLive() const = 0;
+  virtual void SetCorrelationID(const std::string& CorrelationID) = 0;
+  virtual std::string GetCorrelationID() const = 0;
+  virtual std::string GetType() const = 0;
+  virtual void SetType(const std::string& Type) = 0;
+  virtual void SetReplyTo(const IDestinationPtr& ReplyTo) = 0;
+  virtual IDestinationPtr GetReplyTo() const = 0;
+  virtual void ClearProperties() = 0;
+  virtual PMStrings GetPropertyNames() const = 0;
+  virtual bool PropertyExists(const std::string& Name) const = 0;
+  virtual bool GetBooleanProperty(const std::string& Name) const = 0;
+  virtual void SetBooleanProperty(const std::string& Name, bool Value) = 0;
+  virtual int32_t GetIntProperty(const std::string& Name) const = 0;
+  virtual void SetIntProperty(const std::string& Name, int32_t Value) = 0;
+  virtual std::string GetStringProperty(const std::string& Name) const = 0;
+  virtual void SetStringProperty(const std::string& Name, const std::string& Value) = 0;
+  virtual IMQProducerPtr Send(const IDestinationPtr& Destination, const std::string& Text) = 0;
+  virtual IMQProducerPtr Send(const IDestinationPtr& Destination, const std::string& Text,
+                              const ICompletionListenerPtr& CompletionListener) = 0;
+  virtual IMQProducerPtr Send(const IDestinationPtr& Destination, const IMessagePtr& Message) = 0;
+  virtual IMQProducerPtr Send(const IDestinationPtr& Destination, const IMessagePtr& Message,
+                              const ICompletionListenerPtr& CompletionListener) = 0;
+};
+
+// Wraps a session consumer.
+class IMQConsumer {
+ public:
+  virtual ~IMQConsumer() = default;
+
+  virtual void Close() = 0;
+  virtual std::string GetMessageSelector() const = 0;
+  virtual IMessagePtr Receive() = 0;
+  virtual IMessagePtr Receive(int32_t Timeout) = 0;
+  virtual IMessagePtr ReceiveNoWait() = 0;
+};
+
+using IMQConsumerPtr = std::shared_ptr<IMQConsumer>;
+
+// One connection with one session. CreateConsumer, CreateProducer and Start start the connection first.
+class IMQContext {
+ public:
+  virtual ~IMQContext() = default;
+
+  virtual void Close() = 0;
+  virtual void Commit() = 0;
+  virtual IQueueBrowserPtr CreateBrowser(const IQueuePtr& Queue) = 0;
+  virtual IBytesMessagePtr CreateBytesMessage() = 0;
+  virtual IMQConsumerPtr CreateConsumer(const IDestinationPtr& Destination) = 0;
+  virtual IMQConsumerPtr CreateConsumer(const IDestinationPtr& Destination, const std::string& MessageSelector) = 0;
+  virtual ITopicSubscriberPtr CreateDurableConsumer(const ITopicPtr& Topic, const std::string& Name) = 0;
+  virtual ITopicSubscriberPtr CreateDurableConsumer(const ITopicPtr& Topic, const std::string& Name,
+                                                    const std::string& MessageSelector) = 0;
+  virtual IMapMessagePtr CreateMapMessage() = 0;
+  virtual IObjectMessagePtr CreateObjectMessage() = 0;
+  virtual IObjectMessagePtr CreateObjectMessage(const IObjectPtr& Object) = 0;
+  virtual IMQProducerPtr CreateProducer() = 0;
+  virtual IQueuePtr CreateQueue(const std::string& QueueName) = 0;
+  virtual ITemporaryQueuePtr CreateTemporaryQueue() = 0;
+  virtual ITemporaryTopicPtr CreateTemporaryTopic() = 0;
+  virtual ITextMessagePtr CreateTextMessage() = 0;
+  virtual ITextMessagePtr CreateTextMessage(const std::string& Text) = 0;
+  virtual ITopicPtr CreateTopic(const std::string& TopicName) = 0;
+  virtual uint8_t GetSessionMode() const = 0;
+  virtual std::string GetClientID() const = 0;
+  virtual bool GetTransacted() const = 0;
+  virtual void Rollback() = 0;
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+  virtual void Unsubscribe(const std::string& TopicName, const std::string& SubscriptionName) = 0;
+};
+
+using IMQContextPtr = std::shared_ptr<IMQContext>;
+
+// ---------------------------------------------------------------------------------------------------
+// Connection factory and library information
+// ---------------------------------------------------------------------------------------------------
+
+// Makes connections and contexts; neither is started.
+class IConnectionFactory {
+ public:
+  virtual ~IConnectionFactory() = default;
+
+  virtual IConnectionPtr CreateConnection() = 0;
+  virtual IConnectionPtr CreateConnection(const std::string& UserName, const std::string& Password) = 0;
+  virtual IMQContextPtr CreateContext() = 0;
+  virtual IMQContextPtr CreateContext(uint8_t SessionMode) = 0;
+  virtual IMQContextPtr CreateContext(const std::string& UserName, const std::string& Password) = 0;
+  virtual IMQContextPtr CreateContext(const std::string& UserName, const std::string& Password,
+                                      uint8_t SessionMode) = 0;
+};
+
+using IConnectionFactoryPtr = std::shared_ptr<IConnectionFactory>;
+
+class IClientLibraryInfo {
+ public:
+  virtual ~IClientLibraryInfo() = default;
+
+  virtual std::string GetName() const = 0;
+  virtual std::string GetVersion() const = 0;
+  virtual std::string GetCopyright() const = 0;
+  virtual IPrimitiveMapPtr GetProperties() const = 0;
+};
+
+using IClientLibraryInfoPtr = std::shared_ptr<IClientLibraryInfo>;
+
+// How a connection factory hands out the library information.
+class ILibraryInfoProvider {
+ public:
+  virtual ~ILibraryInfoProvider() = default;
+  virtual IClientLibraryInfoPtr GetClientLibraryInfo() const = 0;
+};
 
 }  // namespace velmor
