@@ -227,7 +227,7 @@ IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLin
       throw EReadTimeout();
   } while (!line.empty());
   text += LINE_SEP;
-  return FDecoder->Decode(text, GetVersion());
+  return FDecoder->Decode(text, HeaderEscapingVersion(GetVersion(), FEscapeV10Headers));
 }
 
 void TZQAbstractCommAdapter::DoFrame(const IStompFramePtr& Frame) {

@@ -75,6 +75,8 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   int32_t GetIncomingHeartbeat() const override { return FIncomingHeartbeat; }
   TStompVersion GetVersion() const override;
   void SetVersion(TStompVersion Version) override { FVersion = Version; }
+  bool GetEscapeV10Headers() const override { return FEscapeV10Headers; }
+  void SetEscapeV10Headers(bool Value) override { FEscapeV10Headers = Value; }
   void Init(const IURIPtr& URI) override;
   IURIPtr GetURI() const override { return FBrokerURI; }
   bool GetUseConnectTimeout() const override { return FUseConnectTimeout; }
@@ -142,6 +144,7 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   int32_t FConnectTimeout = 0;
   bool FUseConnectTimeout = false;
   TStompVersion FVersion = 1;
+  bool FEscapeV10Headers = false;
   IStompDecoderPtr FDecoder;
   IURIPtr FBrokerURI;
   int32_t FOutgoingHeartbeat = 0;

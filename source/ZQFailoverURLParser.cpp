@@ -139,19 +139,42 @@ std::optional<int64_t> ScaleToFixedPoint(const TDecimal& Value) {
   return static_cast<int64_t>(magnitude);
 }
 
-// "initialReconnectDelay", "maxReconnectDelay": an integer that is not negative; not an integer leaves
-// the default.
-uint32_t ReadDelay(const std::vector<std::string>& Items, std::string_view Name, uint32_t Default) {
-  int32_t value = 0;
-  if (!TryStrToInt(OptionValue(Items, Name), value))
+// The first item named Name (any case), or nullptr when there is none.
+const std::string* FindItem(const std::vector<std::string>& Items, std::string_view Name) {
+  for (const auto& item : Items) {
+    if (SameTextAscii(OptionName(item), Name))
+      return &item;
+  }
+  return nullptr;
+}
+
+// A value that does not read would otherwise leave a default silently (for the attempts: no limit).
+[[noreturn]] void RaiseInvalidValue(const std::string& Item) {
+  throw EConfigurationException(Format("Failover option \"%s\" has an invalid value: \"%s\"",
+                                       {OptionName(Item), OptionItemValue(Item)}));
+}
+
+// An integer option; Default when absent.
+int32_t ReadInteger(const std::vector<std::string>& Items, std::string_view Name, int32_t Default) {
+  const std::string* item = FindItem(Items, Name);
+  if (item == nullptr)
     return Default;
+  int32_t value = 0;
+  if (!TryStrToInt(OptionItemValue(*item), value))
+    RaiseInvalidValue(*item);
+  return value;
+}
+
+// "initialReconnectDelay", "maxReconnectDelay": an integer that is not negative.
+uint32_t ReadDelay(const std::vector<std::string>& Items, std::string_view Name, uint32_t Default) {
+  const int32_t value = ReadInteger(Items, Name, static_cast<int32_t>(Default));
   if (value < 0)
     throw ERangeError("Range check error");
   return static_cast<uint32_t>(value);
 }
 
 // "true"/"false" in any case, or a number: zero is false, anything else true.
-bool ReadBoolean(const std::string& Text, bool Default) {
+std::optional<bool> ReadBoolean(const std::string& Text) {
   if (SameTextAscii(Text, "true"))
     return true;
   if (SameTextAscii(Text, "false"))
@@ -160,7 +183,7 @@ bool ReadBoolean(const std::string& Text, bool Default) {
     return number != 0;
   if (const auto decimal = ReadDecimal(Text))
     return !decimal->IsZero();
-  return Default;
+  return std::nullopt;
 }
 
 // Position of the first "stomp" (any case) that directly follows a comma at or after From, pointing at
@@ -268,11 +291,17 @@ TZQFailoverOptions TZQFailoverURLParser::ParseOptions(const std::string& URL) {
   ValidateOptions(items);
   options.InitialReconnectDelay = ReadDelay(items, FailoverOptionNames[0], options.InitialReconnectDelay);
   options.MaxReconnectDelay = ReadDelay(items, FailoverOptionNames[1], options.MaxReconnectDelay);
-  if (int64_t multiplier = 0; TryReadFixedPoint(OptionValue(items, FailoverOptionNames[2]), multiplier)) {
-    options.BackOffMultiplier = multiplier;
+  if (const std::string* item = FindItem(items, FailoverOptionNames[2])) {
+    if (!TryReadFixedPoint(OptionItemValue(*item), options.BackOffMultiplier))
+      RaiseInvalidValue(*item);
   }
-  options.MaxReconnectAttempts = StrToIntDef(OptionValue(items, FailoverOptionNames[3]), -1);
-  options.Randomize = ReadBoolean(OptionValue(items, FailoverOptionNames[4]), true);
+  options.MaxReconnectAttempts = ReadInteger(items, FailoverOptionNames[3], options.MaxReconnectAttempts);
+  if (const std::string* item = FindItem(items, FailoverOptionNames[4])) {
+    const std::optional<bool> randomize = ReadBoolean(OptionItemValue(*item));
+    if (!randomize)
+      RaiseInvalidValue(*item);
+    options.Randomize = *randomize;
+  }
   return options;
 }
 

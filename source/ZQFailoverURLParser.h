@@ -46,15 +46,17 @@ class TZQFailoverURLParser final {
   // Stores the URL and the port for entries that name none; parses nothing yet.
   TZQFailoverURLParser(std::string URL, int32_t DefaultPort);
 
-  // ParseOptions of the URL, then ParseURLs. Raises EMQException "unknown option: <item>" for an option
-  // name that is not one of FailoverOptionNames, ERangeError for a negative delay.
+  // ParseOptions of the URL, then ParseURLs.
   void Parse();
 
   const TZQFailoverOptions& GetOptions() const { return FOptions; }
   // The broker entries in written order.
   const std::vector<IURIPtr>& GetURIs() const { return FURIs; }
 
-  // The reconnect options of URL: defaults, overridden by the options after the last ")".
+  // The reconnect options of URL: defaults, overridden by the options after the last ")". Raises
+  // EMQException "unknown option: <item>" for an option name that is not one of FailoverOptionNames,
+  // EConfigurationException "Failover option "<name>" has an invalid value: "<value>"" for a value that
+  // does not read as the option's integer, decimal or Boolean, and ERangeError for a negative delay.
   static TZQFailoverOptions ParseOptions(const std::string& URL);
   // Raises EMQException "unknown option: <item>" at the first item whose name is not a failover option
   // (names compared without regard to case).

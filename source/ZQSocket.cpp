@@ -14,7 +14,6 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <type_traits>
 
 #include "ZQText.h"
 
@@ -27,15 +26,19 @@ using TClock = std::chrono::steady_clock;
 // Octets asked of the system per receive; the input buffer grows by at most this much beyond need.
 constexpr size_t ReceiveChunk = 64 * 1024;
 
+// strerror_r comes in two forms: the XSI one returns an error number and fills the buffer, the GNU one
+// returns the text, which may be a static one instead of the buffer. Overloads pick the form at hand.
+[[maybe_unused]] std::string StrErrorResult(int Result, const char* Buffer) {
+  return Result == 0 ? std::string(Buffer) : std::string("Unknown error");
+}
+
+[[maybe_unused]] std::string StrErrorResult(const char* Result, const char* /*Buffer*/) {
+  return Result != nullptr ? std::string(Result) : std::string("Unknown error");
+}
+
 std::string SystemText(int Code) {
   char text[256] = {};
-  // The GNU strerror_r may return a static text instead of filling the buffer.
-  const auto result = strerror_r(Code, text, sizeof text);
-  if constexpr (std::is_same_v<decltype(result), char*>) {
-    return result != nullptr ? std::string(result) : std::string();
-  } else {
-    return result == 0 ? std::string(text) : std::string("Unknown error");
-  }
+  return StrErrorResult(strerror_r(Code, text, sizeof text), text);
 }
 
 // Milliseconds left until Deadline, 0 when it has passed, capped to what poll() takes.
@@ -383,6 +386,9 @@ void TTCPClient::Write(std::string_view Data) {
       sent += static_cast<size_t>(written);
     } else if (written < 0 && errno == EINTR) {
       continue;
+    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // The socket blocks, so this is the send time-out (SO_SNDTIMEO) running out.
+      throw ESocketError(ETIMEDOUT);
     } else {
       throw ESocketError(written < 0 ? errno : EIO);
     }

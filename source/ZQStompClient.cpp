@@ -172,6 +172,7 @@ void TZQStompClient::PlainConnect() {
   // not leak into this one. A live connection is left alone; the adapter refuses to connect again.
   if (!adapter.IsConnected()) {
     adapter.SetVersion(1);
+    adapter.SetEscapeV10Headers(false);
     adapter.SetOutgoingHeartbeat(0);
     adapter.SetIncomingHeartbeat(0);
     FConnected = false;
@@ -206,10 +207,14 @@ void TZQStompClient::Disconnect() {
   if (!FConnected)
     return;
   std::exception_ptr failure;
-  try {
-    SendDisconnectFrame();
-  } catch (...) {
-    failure = std::current_exception();
+  // After an ERROR frame or a failed read the adapter has already closed the TCP connection: there is
+  // no one to say DISCONNECT to, and raising here would hide the error that closed it.
+  if (Adapter().IsConnected()) {
+    try {
+      SendDisconnectFrame();
+    } catch (...) {
+      failure = std::current_exception();
+    }
   }
   // The broker must stop delivering to this client whatever became of DISCONNECT.
   FConnected = false;
@@ -321,6 +326,8 @@ void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
     } else if (version == "1.1") {
       Adapter().SetVersion(2);
     }
+    // RabbitMQ reads and writes 1.0 headers with 1.1's escaping; without it values would be altered.
+    Adapter().SetEscapeV10Headers(HasPrefix(FServer, "RabbitMQ/"));
     NegotiateHeartbeat(Frame->GetHeader("heart-beat"));
   } else if (command == "ERROR") {
     Adapter().Disconnect();
@@ -386,7 +393,7 @@ void TZQStompClient::SendFrame(const IStompFramePtr& Frame, int32_t SendTimeout)
   }
   IStompCommAdapter& adapter = Adapter();
   const TStompVersion version = isConnect ? ConnectEncodingVersion(*Frame) : adapter.GetVersion();
-  adapter.Write(Encode(*Frame, version), SendTimeout);
+  adapter.Write(Encode(*Frame, version, !isConnect && adapter.GetEscapeV10Headers()), SendTimeout);
 }
 
 void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame) {

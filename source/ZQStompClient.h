@@ -110,8 +110,9 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Connects: a URL whose scheme begins with "failover:(stomp" goes to the failover loop, any other
   // one to PlainConnect.
   void Connect() override;
-  // Sends DISCONNECT when connected, then always closes the TCP connection and clears the connected
-  // state and the session; a failure on the way is reported after that.
+  // Sends DISCONNECT when connected and the TCP connection is still open, then always closes the TCP
+  // connection and clears the connected state and the session; a failure on the way is reported after
+  // that.
   void Disconnect() override;
 
   // One connect to the broker of the current URL: version, heart-beats and connected state are reset,

@@ -1,6 +1,7 @@
 #include "ZQStompEncoder.h"
 
 #include <array>
+#include <utility>
 
 #include "ZQExceptions.h"
 #include "ZQText.h"
@@ -14,12 +15,8 @@ bool EscapesNothing(TStompVersion Version) {
   return Version <= 1;
 }
 
-bool HoldsLineBreak(std::string_view Text) {
-  return Text.find_first_of(std::string_view("\n\r", 2)) != std::string_view::npos;
-}
-
 // Octet classes for escaping; a mode escapes the classes in its mask.
-enum : unsigned char { kBackslashOctet = 1, kLfOctet = 2, kColonOctet = 4, kCrOctet = 8 };
+enum : unsigned char { kBackslashOctet = 1, kLfOctet = 2, kColonOctet = 4, kCrOctet = 8, kNulOctet = 16 };
 
 constexpr std::array<unsigned char, 256> MakeOctetClasses() {
   std::array<unsigned char, 256> classes{};
@@ -27,6 +24,7 @@ constexpr std::array<unsigned char, 256> MakeOctetClasses() {
   classes[static_cast<unsigned char>('\n')] = kLfOctet;
   classes[static_cast<unsigned char>(':')] = kColonOctet;
   classes[static_cast<unsigned char>('\r')] = kCrOctet;
+  classes[0] = kNulOctet;
   return classes;
 }
 
@@ -71,40 +69,72 @@ void AppendEscaped(std::string& Out, std::string_view Text, bool IsConnect, TSto
   Out.append(Text.data() + runStart, Text.size() - runStart);
 }
 
-// Refuses a header that cannot be written without changing the frame's structure: where nothing is
-// escaped (STOMP 1.0) or the CONNECT rule keeps LF, CR and colon raw, a line break would end the header
-// line early and a colon in the name would move the name/value split.
-void CheckWritable(const TStompHeaderItem& Item, bool IsConnect, TStompVersion Version) {
-  if (!EscapesNothing(Version) && !IsConnect) {
-    return;
+// The classes of the octets in Text, those in Mask only.
+unsigned char ClassesIn(std::string_view Text, unsigned char Mask) {
+  unsigned char found = 0;
+  for (const char c : Text)
+    found |= kOctetClasses[static_cast<unsigned char>(c)];
+  return found & Mask;
+}
+
+// The name is quoted as it is, except that a NUL is shown as backslash and 0: the message is read as a
+// C string and would end there.
+[[noreturn]] void RaiseNotWritable(const std::string& Name, std::string_view Reason) {
+  throw EIllegalArgumentException(
+      Format("Header \"%s\" cannot be encoded: %s", {ReplaceAllChar('\0', "\\0", Name), Reason}));
+}
+
+// Refuses a header that cannot be written without changing the frame: a NUL would end the frame early
+// on every version. Where nothing is escaped (STOMP 1.0) or the CONNECT rule keeps LF, CR and colon raw,
+// a line break would end the header line early and a colon in the name would move the name/value
+// split. STOMP 1.1 escapes LF and colon but has no escape for CR, which brokers drop or choke on.
+// RefuseLeadingSpace guards 1.0 values against brokers that strip leading spaces.
+void CheckWritable(const TStompHeaderItem& Item, bool IsConnect, TStompVersion Version,
+                   bool RefuseLeadingSpace) {
+  const bool raw = EscapesNothing(Version) || IsConnect;
+  unsigned char refused = kNulOctet;
+  if (raw) {
+    refused |= kLfOctet | kCrOctet;
+  } else if (Version < 3) {
+    refused |= kCrOctet;
   }
-  if (HoldsLineBreak(Item.Name)) {
-    throw EIllegalArgumentException(
-        Format("Header \"%s\" cannot be encoded: its name holds a line break", {Item.Name}));
+  const std::pair<const std::string&, std::string_view> parts[] = {{Item.Name, "name"},
+                                                                   {Item.Value, "value"}};
+  for (const auto& [text, part] : parts) {
+    const unsigned char found = ClassesIn(text, refused | (raw && part == "name" ? kColonOctet : 0));
+    if (found == 0)
+      continue;
+    std::string reason = "its " + std::string(part) + " holds ";
+    if (found & kNulOctet) {
+      reason += "a NUL octet";
+    } else if (raw && (found & (kLfOctet | kCrOctet))) {
+      reason += "a line break";
+    } else if (found & kCrOctet) {
+      reason += "a carriage return";
+    } else {
+      reason += "a colon";
+    }
+    RaiseNotWritable(Item.Name, reason);
   }
-  if (Item.Name.find(HEADER_SEP) != std::string::npos) {
-    throw EIllegalArgumentException(
-        Format("Header \"%s\" cannot be encoded: its name holds a colon", {Item.Name}));
-  }
-  if (HoldsLineBreak(Item.Value)) {
-    throw EIllegalArgumentException(
-        Format("Header \"%s\" cannot be encoded: its value holds a line break", {Item.Name}));
-  }
+  if (RefuseLeadingSpace && !Item.Value.empty() && Item.Value.front() == ' ')
+    RaiseNotWritable(Item.Name, "its value begins with a space");
 }
 
 }  // namespace
 
-std::string Encode(const IStompFrame& Frame, TStompVersion Version) {
+std::string Encode(const IStompFrame& Frame, TStompVersion Version, bool EscapeV10Headers) {
   const std::string& command = Frame.GetCommand();
   const std::string& body = Frame.GetBody();
   const TStompHeaders& headers = Frame.GetHeaders();
   const bool isConnect = command == "CONNECT";
+  const bool refuseLeadingSpace = Version == 1 && EscapeV10Headers;
+  Version = HeaderEscapingVersion(Version, EscapeV10Headers);
 
   // Check every header before writing anything, and size the result for one allocation in the usual
   // case (escapes only grow it a little).
   size_t size = command.size() + 1 + 1 + body.size() + 1;
   for (const auto& item : headers) {
-    CheckWritable(item, isConnect, Version);
+    CheckWritable(item, isConnect, Version, refuseLeadingSpace);
     size += item.Name.size() + 1 + item.Value.size() + 1;
   }
 

@@ -19,6 +19,12 @@ using TStompHeaders = std::vector<TStompHeaderItem>;
 // Protocol version of a connection: 1 = STOMP 1.0, 2 = STOMP 1.1, 3 = STOMP 1.2.
 using TStompVersion = uint8_t;
 
+// The version whose header escaping a connection uses: STOMP 1.1's for 1.0 frames when EscapeV10Headers
+// is set (brokers that read and write 1.0 headers with it), else the version's own.
+constexpr TStompVersion HeaderEscapingVersion(TStompVersion Version, bool EscapeV10Headers) {
+  return Version == 1 && EscapeV10Headers ? 2 : Version;
+}
+
 // Separator octets of the frame format.
 inline constexpr char LINE_SEP = '\n';
 inline constexpr char END_SEP = '\0';

@@ -254,7 +254,9 @@ TEST_F(FailoverLoopTest, UnknownFailoverOptionFailsBeforeAnyAttempt) {
             "unknown option: send.receipt=true");
   EXPECT_EQ(ErrorOf("failover:(stomp://a:1)?maxReconnectAttempts=1&initialReconnectDelay=-5"),
             "Range check error");
+  EXPECT_THROW(Connect("failover:(stomp://a:1)?maxReconnectAttempts=abc"), EConfigurationException);
   EXPECT_TRUE(Adapter->Attempts.empty());
+  EXPECT_EQ(Adapter->Connects, 0);
 }
 
 TEST_F(FailoverLoopTest, EachBrokerGetsTheBaseCredentialsUnlessItsEntryNamesOthers) {

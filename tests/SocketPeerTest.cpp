@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakeStompPeer.h"
@@ -240,8 +241,18 @@ TEST(SocketTest, SendTimeOutEndsAWriteToAPeerThatNeverReads) {
     client.Write(std::string(64 * 1024 * 1024, 'x'));
     FAIL() << "the write completed";
   } catch (const ESocketError& error) {
-    EXPECT_TRUE(error.GetErrorCode() == EAGAIN || error.GetErrorCode() == EWOULDBLOCK) << error.what();
-    EXPECT_EQ(std::string(error.what()).rfind("Socket Error # ", 0), 0u);
+    EXPECT_EQ(error.GetErrorCode(), ETIMEDOUT);
+    EXPECT_STREQ(error.what(), "Socket Error # 110\r\nConnection timed out");
+  }
+}
+
+TEST(SocketTest, SocketErrorsCarryTheSystemsReason) {
+  const std::pair<int, const char*> cases[] = {{ECONNREFUSED, "Socket Error # 111\r\nConnection refused"},
+                                               {ECONNRESET, "Socket Error # 104\r\nConnection reset by peer"},
+                                               {EPIPE, "Socket Error # 32\r\nBroken pipe"},
+                                               {ETIMEDOUT, "Socket Error # 110\r\nConnection timed out"}};
+  for (const auto& [code, text] : cases) {
+    EXPECT_STREQ(ESocketError(code).what(), text);
   }
 }
 
@@ -265,7 +276,7 @@ TEST(SocketTest, ConnectToAPortWithoutListenerIsASocketError) {
     FAIL() << "connected";
   } catch (const ESocketError& error) {
     EXPECT_EQ(error.GetErrorCode(), ECONNREFUSED);
-    EXPECT_EQ(std::string(error.what()).rfind("Socket Error # 111\r\n", 0), 0u) << error.what();
+    EXPECT_STREQ(error.what(), "Socket Error # 111\r\nConnection refused");
   }
   EXPECT_FALSE(client.Connected());
 }

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BrokerFixture.h"
+#include "MessageOf.h"
 #include "RecordingClient.h"
 #include "ZQAdapterRegistry.h"
 #include "ZQExceptions.h"
@@ -18,10 +20,12 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
+using namespace std::string_literals;
 using velmor::testing::Broker;
 using velmor::testing::BrokerScript;
 using velmor::testing::BrokerTest;
 using velmor::testing::BrokerUrl;
+using velmor::testing::MessageOf;
 using velmor::testing::NewClient;
 using velmor::testing::RunBrokerScript;
 using velmor::testing::TRecordingClient;
@@ -281,6 +285,51 @@ TEST_F(StompClientBrokerTest, ForcedSendReceiptArrives) {
   EXPECT_TRUE(client->GetReceiptReceived());
   client->Disconnect();
 }
+
+// --- Header values the broker must not alter ---
+
+struct HeaderFidelityCase {
+  const char* offer;
+  std::vector<std::pair<std::string, std::string>> refused;  // header value, reason
+};
+
+class StompClientHeaderFidelityTest : public StompClientBrokerTest,
+                                      public ::testing::WithParamInterface<HeaderFidelityCase> {};
+
+// What can be written arrives unchanged; what the version cannot carry is refused before anything goes
+// out, and the connection goes on.
+TEST_P(StompClientHeaderFidelityTest, ValuesArriveUnchangedOrAreRefused) {
+  const auto client = Connected(std::string("connect.accept-version=") + GetParam().offer);
+  client->Subscribe(Queue, AckModeAuto, "s1", "", false);
+  const TStompHeaders sent = {
+      {"p1", "C:\\dir"}, {"p2", "a:b"}, {"p3", "a\nb"}, {"p4", "\tx"}, {"p5", "end "}};
+  for (const auto& [value, reason] : GetParam().refused) {
+    EXPECT_EQ(MessageOf<EIllegalArgumentException>([&] {
+                client->Send(Queue, "x", {{"p", value}}, false, true, -1);
+              }),
+              "Header \"p\" cannot be encoded: " + reason);
+  }
+  client->Send(Queue, "kept", sent, false, true, -1);
+  const IStompFramePtr frame = client->Receive();
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->GetBodyText(), "kept");
+  for (const auto& item : sent)
+    EXPECT_EQ(frame->GetHeader(item.Name), item.Value) << item.Name;
+  client->Disconnect();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StompClientBrokerTest, StompClientHeaderFidelityTest,
+    ::testing::Values(HeaderFidelityCase{"1.0",
+                                         {{" lead", "its value begins with a space"},
+                                          {"a\rb", "its value holds a carriage return"}}},
+                      HeaderFidelityCase{"1.1",
+                                         {{"a\rb", "its value holds a carriage return"},
+                                          {"end\r", "its value holds a carriage return"}}},
+                      HeaderFidelityCase{"1.2", {{"a\0b"s, "its value holds a NUL octet"}}}),
+    [](const ::testing::TestParamInfo<HeaderFidelityCase>& info) {
+      return "Stomp" + std::string(info.param.offer).replace(1, 1, "_");
+    });
 
 }  // namespace
 }  // namespace velmor

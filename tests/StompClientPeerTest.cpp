@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         VersionScript{"StompOneDotZero", "1.0",
                       "SUBSCRIBE\ndestination:/queue/a\nack:client-individual\nid:s1\nx-max-length:10\n\n",
-                      "SEND\ndestination:/queue/a\ncontent-length:2\nnote:a:b\n\nhi",
+                      "SEND\ndestination:/queue/a\ncontent-length:2\nnote:a\\cb\n\nhi",
                       "ACK\nmessage-id:m1\n\n", nullptr},
         VersionScript{"StompOneDotOne", "1.1",
                       "SUBSCRIBE\ndestination:/queue/a\nack:client-individual\nid:s1\nx-max-length:10\n\n",
@@ -101,6 +101,40 @@ INSTANTIATE_TEST_SUITE_P(
                       "SEND\ndestination:/queue/a\ncontent-length:2\nnote:a\\cb\n\nhi", "ACK\nid:m1\n\n",
                       "NACK\nid:m1\n\n"}),
     [](const ::testing::TestParamInfo<VersionScript>& info) { return std::string(info.param.name); });
+
+// --- Header escaping on STOMP 1.0 by server ---
+
+struct V10EscapingCase {
+  const char* name;
+  const char* server;    // CONNECTED "server"
+  const char* written;   // the SEND header line for the value "C:\dir"
+  const char* received;  // the MESSAGE header value that arrives as "a:b"
+};
+
+class V10EscapingTest : public ::testing::TestWithParam<V10EscapingCase> {};
+
+TEST_P(V10EscapingTest, FollowsTheServersEscapingBothWays) {
+  const V10EscapingCase& param = GetParam();
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(ConnectedFrame("1.0", {{"server", param.server}}))
+      .ExpectFrame("SEND\ndestination:/queue/a\n"s + param.written + "\n\n\0"s)
+      .Send(MessageFrame("/queue/a", "m1", "s1", "x", {{"p", param.received}}));
+  peer.Start();
+  const auto client = NewClient(peer.Url("connect.accept-version=1.0"));
+  client->Connect();
+  client->Send("/queue/a", "", {{"p", "C:\\dir"}}, true, false, -1);
+  client->GetCommAdapter()->ReadOneMessage(5000, true);
+  ASSERT_EQ(client->Messages.size(), 1u);
+  EXPECT_EQ(client->Messages[0]->GetHeader("p"), "a:b");
+  EXPECT_TRUE(peer.Done());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StompClientPeerTest, V10EscapingTest,
+    ::testing::Values(V10EscapingCase{"RabbitMQ", "RabbitMQ/3.10.8", "p:C\\c\\\\dir", "a\\cb"},
+                      V10EscapingCase{"OtherServer", "Other/1.0", "p:C:\\dir", "a:b"}),
+    [](const ::testing::TestParamInfo<V10EscapingCase>& info) { return std::string(info.param.name); });
 
 // --- CONNECT ---
 
@@ -324,8 +358,8 @@ TEST_P(ReceiptWaitHoldLimitTest, EndsTheWaitKeepsTheHeldFramesInOrderAndTheConne
             MessageFrame("/queue/a", "m3", "s1", "cccc"))
       .SendReceiptForLastFrame();
   peer.Start();
-  const auto client = testing::NewClient<TSmallHoldClient>(CreateDefaultAdapter(),
-                                                           peer.Url("send.receipt=true"), "u", "p");
+  const auto client =
+      testing::NewClient<TSmallHoldClient>(CreateDefaultAdapter(), peer.Url("send.receipt=true"), "u", "p");
   client->SetPendingMessageLimits(GetParam().MaxFrames, GetParam().MaxBodyOctets);
   client->Connect();
   try {
@@ -426,6 +460,34 @@ TEST(StompClientPeerTest, DisconnectAfterTheBrokerWentAwayClosesAndReports) {
   EXPECT_FALSE(client->GetConnected());
   EXPECT_FALSE(client->IsConnected());
 }
+
+// After an ERROR or a close seen by a read, the TCP connection is gone: Disconnect only clears the state.
+class DisconnectAfterLossTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(DisconnectAfterLossTest, WritesAndRaisesNothing) {
+  const bool brokerSentError = GetParam();
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(ConnectedFrame("1.2", {{"session", "s-1"}}));
+  if (brokerSentError) {
+    peer.Send(ErrorFrame("bad")).ExpectClosed();
+  } else {
+    peer.CloseConnection();
+  }
+  peer.Start();
+  const auto client = NewClient(peer.Url("disconnect.receipt=true"));
+  client->Connect();
+  EXPECT_THROW(client->GetCommAdapter()->Receive(), EVelmorError);
+  EXPECT_NO_THROW(client->Disconnect());
+  EXPECT_FALSE(client->GetConnected());
+  EXPECT_EQ(client->GetSessionID(), "");
+  EXPECT_TRUE(peer.Done());
+  EXPECT_EQ(peer.Frames().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(StompClientPeerTest, DisconnectAfterLossTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return std::string(info.param ? "AfterError" : "AfterClose");
+                         });
 
 }  // namespace
 }  // namespace velmor

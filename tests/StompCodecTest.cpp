@@ -77,23 +77,31 @@ struct EncodeCase {
   TStompVersion version;
   HeaderList headers;
   std::string expected;
+  bool escapeV10Headers = false;
 };
 
 class EncodeEscapingTest : public ::testing::TestWithParam<EncodeCase> {};
 
 TEST_P(EncodeEscapingTest, WritesTheVersionsEscapes) {
   const auto& param = GetParam();
-  EXPECT_EQ(Encode(*MakeFrame(param.command, param.headers), param.version), param.expected);
+  EXPECT_EQ(Encode(*MakeFrame(param.command, param.headers), param.version, param.escapeV10Headers),
+            param.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     EncoderTest, EncodeEscapingTest,
     ::testing::Values(
-        EncodeCase{"Stomp11EscapesColonLfBackslashButNotCr",
+        EncodeCase{"Stomp11EscapesColonLfBackslash",
                    "SEND",
                    2,
-                   {{"h", "a:b\nc\rd\\e"}},
-                   "SEND\nh:a\\cb\\nc\rd\\\\e\n\n\0"s},
+                   {{"h", "a:b\ncd\\e"}},
+                   "SEND\nh:a\\cb\\ncd\\\\e\n\n\0"s},
+        EncodeCase{"Stomp10WithStomp11Escaping",
+                   "SEND",
+                   1,
+                   {{"p", "C:\\dir\n\tx"}},
+                   "SEND\np:C\\c\\\\dir\\n\tx\n\n\0"s,
+                   true},
         EncodeCase{
             "Stomp12AlsoEscapesCr", "SEND", 3, {{"h", "a:b\nc\rd\\e"}}, "SEND\nh:a\\cb\\nc\\rd\\\\e\n\n\0"s},
         EncodeCase{"NamesAreEscapedToo", "SEND", 3, {{"a:b\\c", "v"}}, "SEND\na\\cb\\\\c:v\n\n\0"s},
@@ -111,8 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"passcode", "p:w\\d"}},
                    "CONNECT\npasscode:p:w\\d\n\n\0"s},
         EncodeCase{
-            "ConnectRuleNeedsTheExactCommand", "connect", 3, {{"h", "a:b"}}, "connect\nh:a\\cb\n\n\0"s},
-        EncodeCase{"Stomp11KeepsCrInName", "SUBSCRIBE", 2, {{"a\rb", "v"}}, "SUBSCRIBE\na\rb:v\n\n\0"s}),
+            "ConnectRuleNeedsTheExactCommand", "connect", 3, {{"h", "a:b"}}, "connect\nh:a\\cb\n\n\0"s}),
     [](const ::testing::TestParamInfo<EncodeCase>& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
@@ -122,6 +129,7 @@ struct RefusedCase {
   std::string headerName;
   std::string headerValue;
   std::string message;
+  bool escapeV10Headers = false;
 };
 
 class EncodeRefusalTest : public ::testing::TestWithParam<RefusedCase> {};
@@ -129,7 +137,9 @@ class EncodeRefusalTest : public ::testing::TestWithParam<RefusedCase> {};
 TEST_P(EncodeRefusalTest, RefusesHeaderThatWouldBreakTheFrame) {
   const auto& param = GetParam();
   const auto frame = MakeFrame(param.command, {{"first", "ok"}, {param.headerName, param.headerValue}});
-  EXPECT_EQ(MessageOf<EIllegalArgumentException>([&] { Encode(*frame, param.version); }), param.message);
+  EXPECT_EQ(
+      MessageOf<EIllegalArgumentException>([&] { Encode(*frame, param.version, param.escapeV10Headers); }),
+      param.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,7 +161,22 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"ConnectNameWithCr", "CONNECT", 3, "a\r", "v",
                                   "Header \"a\r\" cannot be encoded: its name holds a line break"},
                       RefusedCase{"ConnectOnStomp10ValueWithLf", "CONNECT", 1, "passcode", "\n",
-                                  "Header \"passcode\" cannot be encoded: its value holds a line break"}),
+                                  "Header \"passcode\" cannot be encoded: its value holds a line break"},
+                      RefusedCase{
+                          "Stomp11ValueWithCr", "SEND", 2, "destination", "/queue/a\r",
+                          "Header \"destination\" cannot be encoded: its value holds a carriage return"},
+                      RefusedCase{"Stomp11NameWithCr", "SUBSCRIBE", 2, "a\rb", "v",
+                                  "Header \"a\rb\" cannot be encoded: its name holds a carriage return"},
+                      RefusedCase{"Stomp10EscapedValueWithCr", "SEND", 1, "p", "a\rb",
+                                  "Header \"p\" cannot be encoded: its value holds a carriage return", true},
+                      RefusedCase{"Stomp10EscapedValueWithLeadingSpace", "SEND", 1, "p", " lead",
+                                  "Header \"p\" cannot be encoded: its value begins with a space", true},
+                      RefusedCase{"Stomp12ValueWithNul", "SEND", 3, "p", "a\0b"s,
+                                  "Header \"p\" cannot be encoded: its value holds a NUL octet"},
+                      RefusedCase{"Stomp10NameWithNul", "SEND", 1, "a\0:"s, "v",
+                                  "Header \"a\\0:\" cannot be encoded: its name holds a NUL octet"},
+                      RefusedCase{"ConnectValueWithNul", "CONNECT", 3, "passcode", "\0"s,
+                                  "Header \"passcode\" cannot be encoded: its value holds a NUL octet"}),
     [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
 TEST(EncoderTest, EscapesWhatEscapingCanCarry) {
@@ -404,6 +429,11 @@ TEST(CodecRoundTripTest, DecodedHeadersEqualEncodedOnes) {
     for (size_t i = 0; i + 1 < texts.size(); ++i) {
       // Distinct names, so the header order stays as written.
       const HeaderList headers = {{"n" + texts[i], texts[i + 1]}, {"m" + texts[i + 1], texts[i]}};
+      // What the encoder refuses to write has no round trip: NUL, and CR on 1.1.
+      const std::string refused = version == 2 ? "\0\r"s : "\0"s;
+      if (texts[i].find_first_of(refused) != std::string::npos ||
+          texts[i + 1].find_first_of(refused) != std::string::npos)
+        continue;
       const std::string octets = Encode(*MakeFrame("MESSAGE", headers, "body"), version);
       const std::string headerText = octets.substr(0, octets.find("\n\n") + 2);
       ASSERT_EQ(ListOf(*Decode(headerText, version)), headers)

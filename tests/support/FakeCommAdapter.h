@@ -59,6 +59,8 @@ class TFakeCommAdapter final : public IStompCommAdapter {
   int32_t GetIncomingHeartbeat() const override { return FIncoming; }
   TStompVersion GetVersion() const override { return FVersion; }
   void SetVersion(TStompVersion Version) override { FVersion = Version; }
+  bool GetEscapeV10Headers() const override { return FEscapeV10Headers; }
+  void SetEscapeV10Headers(bool Value) override { FEscapeV10Headers = Value; }
   void Init(const IURIPtr& URI) override;
   IURIPtr GetURI() const override { return FURI; }
   bool GetUseConnectTimeout() const override { return false; }
@@ -96,6 +98,7 @@ class TFakeCommAdapter final : public IStompCommAdapter {
   int32_t FOutgoing = 0;
   int32_t FIncoming = 0;
   TStompVersion FVersion = 1;
+  bool FEscapeV10Headers = false;
   IURIPtr FURI;
   std::vector<std::string> FParams;
   bool FConnected = false;
