@@ -22,16 +22,8 @@ using testing::NewConnection;
 using testing::TextOf;
 using testing::UniqueName;
 
-class SessionBrokerTest : public testing::BrokerTest {
+class SessionBrokerTest : public testing::StartedConnectionTest {
  protected:
-  void SetUp() override {
-    testing::BrokerTest::SetUp();
-    FConnection = NewConnection(BrokerUrl());
-    FConnection->Start();
-    FSession = FConnection->CreateSession(false, AcknowledgeModeAuto);
-  }
-  void TearDown() override { FConnection->Close(); }
-
   // A text message that makes the broker remove its queue a minute after the last use.
   ITextMessagePtr Text(const ISessionPtr& Session, const std::string& Body) const {
     auto message = Session->CreateTextMessage(Body);
@@ -71,9 +63,6 @@ class SessionBrokerTest : public testing::BrokerTest {
     }
     return false;
   }
-
-  std::shared_ptr<TZQConnection> FConnection;
-  ISessionPtr FSession;
 };
 
 TEST_F(SessionBrokerTest, FieldsAndTypedPropertiesRoundTripAndPersistentStaysPersistent) {
