@@ -12,12 +12,15 @@
 
 #include "BrokerFixture.h"
 #include "MessageOf.h"
+#include "MessagingFixture.h"
 #include "ZQConnectionFactory.h"
 #include "ZQExceptions.h"
 #include "ZQMQInterfaces.h"
 
 namespace velmor {
 namespace {
+
+using testing::TextOf;
 
 // Queues of these tests vanish a minute after their last use: consumers and producers declare them with
 // the same "x-expires".
@@ -50,11 +53,6 @@ class ConnectionFactoryBrokerTest : public testing::BrokerTest {
     const IMQProducerPtr producer = Context.CreateProducer();
     producer->SetStringProperty("x-expires", QueueExpiry);
     return producer;
-  }
-
-  static std::string TextOf(const IMessagePtr& Message) {
-    const auto text = std::dynamic_pointer_cast<ITextMessage>(Message);
-    return text ? text->GetText() : "<no text message>";
   }
 
  private:
