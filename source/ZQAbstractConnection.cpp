@@ -52,7 +52,8 @@ void TZQAbstractConnection::Start() {
       FTransport->Connect();
     } catch (const std::exception& Error) {
       FTransportFailed = true;
-      FTransportFailure = std::string("The connection has failed due to a transport problem: ") + Error.what();
+      FTransportFailure =
+          std::string("The connection has failed due to a transport problem: ") + Error.what();
       if (FApplyConnectTimeout) {
         FTransportFailure += Format(" (ConnectTimeOut: %d msec)", {int64_t{FConnectTimeout}});
       }

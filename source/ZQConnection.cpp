@@ -178,15 +178,18 @@ void TZQConnection::AddSession(const std::shared_ptr<TZQSession>& Session) {
 }
 
 void TZQConnection::RemoveSession(const TZQSession* Session) {
-  std::erase_if(FSessions, [Session](const std::shared_ptr<TZQSession>& Item) { return Item.get() == Session; });
+  std::erase_if(FSessions,
+                [Session](const std::shared_ptr<TZQSession>& Item) { return Item.get() == Session; });
 }
 
-void TZQConnection::UnsubscribeDurable(const std::string& DestinationName, const std::string& SubscriptionName) {
+void TZQConnection::UnsubscribeDurable(const std::string& DestinationName,
+                                       const std::string& SubscriptionName) {
   CheckState();
   FTransport->UnsubscribeDurable(DestinationName, SubscriptionName);
 }
 
-void TZQConnection::MarkDurableUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName) {
+void TZQConnection::MarkDurableUnsubscribed(const std::string& TopicName,
+                                            const std::string& SubscriptionName) {
   for (const std::shared_ptr<TZQSession>& session : std::vector(FSessions)) {
     if (session->MarkUnsubscribed(TopicName, SubscriptionName))
       return;
@@ -218,8 +221,8 @@ TZQSession::TZQSession(TCreateKey /*Key*/, const std::shared_ptr<TZQConnection>&
       FConsumers(std::make_shared<TZQMessageConsumerList>()),
       FConnection(Connection) {}
 
-std::shared_ptr<TZQSession> TZQSession::Create(const std::shared_ptr<TZQConnection>& Connection, bool Transacted,
-                                               uint8_t AcknowledgeMode) {
+std::shared_ptr<TZQSession> TZQSession::Create(const std::shared_ptr<TZQConnection>& Connection,
+                                               bool Transacted, uint8_t AcknowledgeMode) {
   auto session = std::make_shared<TZQSession>(TCreateKey{}, Connection, Transacted, AcknowledgeMode);
   Connection->AddSession(session);
   if (Connection->GetStarted() && !Connection->GetClosed()) {
@@ -335,25 +338,28 @@ void TZQSession::EnsureTransaction() {
   }
 }
 
-void TZQSession::Commit() {
+void TZQSession::EndTransaction(bool Commit) {
   CheckNotClosed();
   if (!FTransacted) {
     throw EMQException("Session is not transacted");
   }
-  // Without an open transaction the id is empty, which the client refuses for COMMIT.
-  GetTransport()->CommitTransaction(FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "");
+  // Without an open transaction the id is empty, which the client refuses for COMMIT and ABORT.
+  const std::string id = FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "";
+  if (Commit) {
+    GetTransport()->CommitTransaction(id);
+  } else {
+    GetTransport()->AbortTransaction(id);
+  }
   FTransactionContext.SetOpen(false);
   BeginTransaction();
 }
 
+void TZQSession::Commit() {
+  EndTransaction(true);
+}
+
 void TZQSession::Rollback() {
-  CheckNotClosed();
-  if (!FTransacted) {
-    throw EMQException("Session is not transacted");
-  }
-  GetTransport()->AbortTransaction(FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "");
-  FTransactionContext.SetOpen(false);
-  BeginTransaction();
+  EndTransaction(false);
 }
 
 void TZQSession::MessageArrived(const IMessagePtr& Message) {

@@ -140,7 +140,8 @@ class TZQSession final : public TZQAbstractSession,
   void Commit() override;
   IBytesMessagePtr CreateBytesMessage() override;
   IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination) override;
-  IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination, const std::string& MessageSelector) override;
+  IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination,
+                                     const std::string& MessageSelector) override;
   IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination, const std::string& MessageSelector,
                                      bool NoLocal) override;
   ITopicSubscriberPtr CreateDurableSubscriber(const ITopicPtr& Topic, const std::string& Name) override;
@@ -193,6 +194,8 @@ class TZQSession final : public TZQAbstractSession,
  private:
   // EIllegalStateException "The session is closed".
   void CheckNotClosed() const;
+  // COMMIT (or ABORT) of the open transaction, then BEGIN of the next one.
+  void EndTransaction(bool Commit);
   // Begins a transaction when this transacted session has none open.
   void EnsureTransaction();
   // The map and object factories need the application's transformer.

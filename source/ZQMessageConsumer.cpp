@@ -13,8 +13,8 @@ namespace velmor {
 
 TZQMessageConsumer::TZQMessageConsumer(TCreateKey /*Key*/, const std::shared_ptr<TZQSession>& Session,
                                        const std::string& ConsumerID, const IDestinationPtr& Destination,
-                                       const std::string& SubscriptionName, const std::string& MessageSelector,
-                                       bool NoLocal)
+                                       const std::string& SubscriptionName,
+                                       const std::string& MessageSelector, bool NoLocal)
     : FNoLocal(NoLocal),
       FDestination(Destination),
       FConsumerID(ConsumerID),
@@ -37,19 +37,18 @@ std::shared_ptr<TZQMessageConsumer> TZQMessageConsumer::Create(const std::shared
                                                                const std::string& ConsumerID,
                                                                const IDestinationPtr& Destination,
                                                                const std::string& SubscriptionName,
-                                                               const std::string& MessageSelector, bool NoLocal) {
+                                                               const std::string& MessageSelector,
+                                                               bool NoLocal) {
   return Register(std::make_shared<TZQMessageConsumer>(TCreateKey{}, Session, ConsumerID, Destination,
                                                        SubscriptionName, MessageSelector, NoLocal),
                   Session);
 }
 
-std::shared_ptr<TZQTopicSubscriber> TZQTopicSubscriber::Create(const std::shared_ptr<TZQSession>& Session,
-                                                               const std::string& ConsumerID,
-                                                               const ITopicPtr& Topic,
-                                                               const std::string& SubscriptionName,
-                                                               const std::string& MessageSelector, bool NoLocal) {
-  return Register(std::make_shared<TZQTopicSubscriber>(TCreateKey{}, Session, ConsumerID, Topic, SubscriptionName,
-                                                       MessageSelector, NoLocal),
+std::shared_ptr<TZQTopicSubscriber> TZQTopicSubscriber::Create(
+    const std::shared_ptr<TZQSession>& Session, const std::string& ConsumerID, const ITopicPtr& Topic,
+    const std::string& SubscriptionName, const std::string& MessageSelector, bool NoLocal) {
+  return Register(std::make_shared<TZQTopicSubscriber>(TCreateKey{}, Session, ConsumerID, Topic,
+                                                       SubscriptionName, MessageSelector, NoLocal),
                   Session);
 }
 
@@ -110,7 +109,8 @@ IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTrans
         message = Transport.Receive();
         break;
       case TReceiveMode::Timed: {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         message = Transport.Receive(static_cast<int32_t>(std::max<int64_t>(left, 1)));
         break;
       }
@@ -125,9 +125,9 @@ IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTrans
       if (subscription == GetID())
         return message;
       if (!Store.Keep(subscription, message)) {
-        throw EIllegalStateException(
-            Format("Received a MESSAGE frame with unexpected subscription id. Received \"%s\" but expected \"%s\".",
-                   {subscription, GetID()}));
+        throw EIllegalStateException(Format(
+            "Received a MESSAGE frame with unexpected subscription id. Received \"%s\" but expected \"%s\".",
+            {subscription, GetID()}));
       }
     } else if (Mode == TReceiveMode::NoWait) {
       return nullptr;

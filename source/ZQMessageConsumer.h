@@ -44,9 +44,9 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
                                                     const IDestinationPtr& Destination,
                                                     const std::string& SubscriptionName,
                                                     const std::string& MessageSelector, bool NoLocal);
-  TZQMessageConsumer(TCreateKey /*Key*/, const std::shared_ptr<TZQSession>& Session, const std::string& ConsumerID,
-                     const IDestinationPtr& Destination, const std::string& SubscriptionName,
-                     const std::string& MessageSelector, bool NoLocal);
+  TZQMessageConsumer(TCreateKey /*Key*/, const std::shared_ptr<TZQSession>& Session,
+                     const std::string& ConsumerID, const IDestinationPtr& Destination,
+                     const std::string& SubscriptionName, const std::string& MessageSelector, bool NoLocal);
 
   // IMessageConsumer
   std::string GetMessageSelector() const override { return FMessageSelector; }

@@ -71,8 +71,8 @@ void TZQMessageProducer::Send(const IMessagePtr& Message, uint8_t DeliveryMode, 
   Send(GetDestination(), Message, DeliveryMode, Priority, TimeToLive);
 }
 
-void TZQMessageProducer::Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode,
-                              int32_t Priority, int32_t TimeToLive) {
+void TZQMessageProducer::Send(const IDestinationPtr& Destination, const IMessagePtr& Message,
+                              uint8_t DeliveryMode, int32_t Priority, int32_t TimeToLive) {
   CheckClosed();
   const std::shared_ptr<TZQSession> session = RequireSession();
   IMessagePtr message = Message;

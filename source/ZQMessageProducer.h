@@ -32,8 +32,8 @@ class TZQMessageProducer final : public TZQMessageProducerSupport,
   void Send(const IMessagePtr& Message) override;
   void Send(const IDestinationPtr& Destination, const IMessagePtr& Message) override;
   void Send(const IMessagePtr& Message, uint8_t DeliveryMode, int32_t Priority, int32_t TimeToLive) override;
-  void Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode, int32_t Priority,
-            int32_t TimeToLive) override;
+  void Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode,
+            int32_t Priority, int32_t TimeToLive) override;
 
   // The default destination (nullptr when none).
   IDestinationPtr GetDestination() const;

@@ -81,8 +81,7 @@ TEST_F(ConnectionBrokerTest, CloseLeavesNoConnectionOnTheBroker) {
 TEST_F(ConnectionBrokerTest, CloseDisconnectsAlsoWhenASessionCloseFails) {
   // The UNSUBSCRIBE of the closing consumer waits 1 ms for its receipt while messages stream in: the
   // wait ends with "No RECEIPT received", and the session's close raises.
-  const auto connection =
-      NewConnection(BrokerUrl("unsubscribe.receipt=true&unsubscribe.receipt.timeout=1"));
+  const auto connection = NewConnection(BrokerUrl("unsubscribe.receipt=true&unsubscribe.receipt.timeout=1"));
   connection->Start();
   const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
   const auto queue = session->CreateQueue(UniqueName("conn-close-fail"));

@@ -17,12 +17,12 @@ namespace velmor {
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::EndsWith;
 using testing::FakeStompPeer;
 using testing::FrameHeader;
 using testing::MessageOf;
-using testing::TextOf;
-using ::testing::EndsWith;
 using ::testing::StartsWith;
+using testing::TextOf;
 
 // The broker's MESSAGE for the temporary queue Queue ("tmp-0"): its subscription is the queue's name.
 std::string TemporaryQueueMessage(const std::string& Queue, const std::string& Body, const std::string& Id) {
@@ -60,7 +60,8 @@ TEST(ConnectionPeerTest, ATransactionStaysOpenOverASecondStartAndEndsOnlyByCommi
   ASSERT_TRUE(peer.Done());
   const std::vector<std::string> frames = peer.Frames();
   ASSERT_EQ(frames.size(), 8u);
-  const std::vector<std::string> commands = {"BEGIN", "SEND", "SEND", "COMMIT", "BEGIN", "ABORT", "DISCONNECT"};
+  const std::vector<std::string> commands = {"BEGIN", "SEND",  "SEND",      "COMMIT",
+                                             "BEGIN", "ABORT", "DISCONNECT"};
   for (std::size_t i = 0; i < commands.size(); ++i)
     EXPECT_EQ(Command(frames[i + 1]), commands[i]);
   const std::string first = FrameHeader(frames[1], "transaction");
@@ -108,11 +109,13 @@ TEST(ConnectionPeerTest, TemporaryQueuesOfTheConnectionAreRefusedAsSendTargetsWr
   const auto connection = Started(peer);
   const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
   const auto temporary = session->CreateTemporaryQueue();
-  const std::string text = "Cannot send to the temporary queue \"tmp-0\": the broker accepts it only as a reply-to";
+  const std::string text =
+      "Cannot send to the temporary queue \"tmp-0\": the broker accepts it only as a reply-to";
   EXPECT_EQ(MessageOf<EIllegalStateException>([&] { session->CreateProducer(temporary); }), text);
   const auto producer = session->CreateProducer(nullptr);
-  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { producer->Send(temporary, session->CreateTextMessage("x")); }),
-            text);
+  EXPECT_EQ(
+      MessageOf<EIllegalStateException>([&] { producer->Send(temporary, session->CreateTextMessage("x")); }),
+      text);
   connection->Close();
   EXPECT_TRUE(peer.Done());
 }

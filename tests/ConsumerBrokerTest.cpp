@@ -18,16 +18,8 @@ using testing::NewConnection;
 using testing::TextOf;
 using testing::UniqueName;
 
-class ConsumerBrokerTest : public testing::BrokerTest {
+class ConsumerBrokerTest : public testing::StartedConnectionTest {
  protected:
-  void SetUp() override {
-    testing::BrokerTest::SetUp();
-    FConnection = NewConnection(BrokerUrl());
-    FConnection->Start();
-    FSession = FConnection->CreateSession(false, AcknowledgeModeAuto);
-  }
-  void TearDown() override { FConnection->Close(); }
-
   void SendTexts(const IDestinationPtr& Destination, const std::string& Prefix, int Count) const {
     const auto producer = FSession->CreateProducer(Destination);
     for (int i = 0; i < Count; ++i) {
@@ -36,9 +28,6 @@ class ConsumerBrokerTest : public testing::BrokerTest {
       producer->Send(message);
     }
   }
-
-  std::shared_ptr<TZQConnection> FConnection;
-  ISessionPtr FSession;
 };
 
 TEST_F(ConsumerBrokerTest, AlternatingReceivesOfTwoConsumersLoseNothing) {
@@ -79,10 +68,12 @@ TEST_F(ConsumerBrokerTest, TheSameSubscriptionIdTwiceOnOneConnectionIsRefusedLoc
   const ISessionPtr other = FConnection->CreateSession(false, AcknowledgeModeAuto);
   EXPECT_EQ(MessageOf<EDuplicateConsumerIDException>([&] { other->CreateDurableSubscriber(topic, name); }),
             "Duplicate Consumer ID \"" + name + "\"");
-  EXPECT_EQ(MessageOf<EIllegalArgumentException>([&] { other->CreateDurableSubscriber(topic, "x", "a = 1", false); }),
+  EXPECT_EQ(MessageOf<EIllegalArgumentException>(
+                [&] { other->CreateDurableSubscriber(topic, "x", "a = 1", false); }),
             "Message selectors are not supported by RabbitMQ");
-  EXPECT_EQ(MessageOf<EIllegalArgumentException>([&] { other->CreateDurableSubscriber(topic, "x", "", true); }),
-            "NoLocal is not supported by RabbitMQ");
+  EXPECT_EQ(
+      MessageOf<EIllegalArgumentException>([&] { other->CreateDurableSubscriber(topic, "x", "", true); }),
+      "NoLocal is not supported by RabbitMQ");
   SendTexts(topic, "t", 1);
   EXPECT_EQ(TextOf(subscriber->Receive(5000)), "t0");
   FSession->Unsubscribe(topic->GetTopicName(), name);

@@ -44,7 +44,8 @@ TEST(MessagingApiTest, TheMessageStoreKeepsPerSubscriptionAndKnowsItsIds) {
   TZQMessageStore store;
   store.SetLimits(2, 1000);
   store.Open("a");
-  EXPECT_EQ(MessageOf<EDuplicateConsumerIDException>([&] { store.Open("a"); }), "Duplicate Consumer ID \"a\"");
+  EXPECT_EQ(MessageOf<EDuplicateConsumerIDException>([&] { store.Open("a"); }),
+            "Duplicate Consumer ID \"a\"");
   auto first = std::make_shared<TZQTextMessage>(std::weak_ptr<TZQStompClient>{});
   first->SetText("12345");
   EXPECT_TRUE(store.Keep("a", first));
@@ -105,7 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
                       C.SetObjectTransformationID("x");
                     },
                     "The transformation IDs for map and object messages must be different"},
-        RefusalCase{"MapWithoutTransformer", [](TZQConnection&, const ISessionPtr& S) { S->CreateMapMessage(); },
+        RefusalCase{"MapWithoutTransformer",
+                    [](TZQConnection&, const ISessionPtr& S) { S->CreateMapMessage(); },
                     "Session has no message transformer"},
         RefusalCase{"Browser", [](TZQConnection&, const ISessionPtr& S) { S->CreateBrowser(nullptr); },
                     "Feature not supported"},
@@ -114,9 +116,11 @@ INSTANTIATE_TEST_SUITE_P(
                     "The message broker supports temporary destinations only with auto-ack"},
         RefusalCase{"CommitNotTransacted", [](TZQConnection&, const ISessionPtr& S) { S->Commit(); },
                     "Session is not transacted"},
-        RefusalCase{"Selector", [](TZQConnection&, const ISessionPtr& S) { S->CreateConsumer(Queue(S), "a>1"); },
+        RefusalCase{"Selector",
+                    [](TZQConnection&, const ISessionPtr& S) { S->CreateConsumer(Queue(S), "a>1"); },
                     "Message selectors are not supported by RabbitMQ"},
-        RefusalCase{"NoLocal", [](TZQConnection&, const ISessionPtr& S) { S->CreateConsumer(Queue(S), "", true); },
+        RefusalCase{"NoLocal",
+                    [](TZQConnection&, const ISessionPtr& S) { S->CreateConsumer(Queue(S), "", true); },
                     "NoLocal is not supported by RabbitMQ"},
         RefusalCase{"SubscribeNotConnected",
                     [](TZQConnection&, const ISessionPtr& S) {
@@ -124,16 +128,19 @@ INSTANTIATE_TEST_SUITE_P(
                       S->CreateDurableSubscriber(S->CreateTopic("t"), "d");
                     },
                     "Not connected! Command: SUBSCRIBE"},
-        RefusalCase{"PriorityRange",
-                    [](TZQConnection&, const ISessionPtr& S) { S->CreateProducer(nullptr)->SetPriority(256); },
-                    "Priority must be a value between 0 and 255"},
+        RefusalCase{
+            "PriorityRange",
+            [](TZQConnection&, const ISessionPtr& S) { S->CreateProducer(nullptr)->SetPriority(256); },
+            "Priority must be a value between 0 and 255"},
         RefusalCase{"SendPriorityRange",
                     [](TZQConnection&, const ISessionPtr& S) {
                       S->CreateProducer(Queue(S))->Send(S->CreateMessage(), 0, 256, 0);
                     },
                     "Range check error"},
         RefusalCase{"NoDestination",
-                    [](TZQConnection&, const ISessionPtr& S) { S->CreateProducer(nullptr)->Send(S->CreateMessage()); },
+                    [](TZQConnection&, const ISessionPtr& S) {
+                      S->CreateProducer(nullptr)->Send(S->CreateMessage());
+                    },
                     "A destination must be specified."},
         RefusalCase{"NullDestination",
                     [](TZQConnection&, const ISessionPtr& S) {

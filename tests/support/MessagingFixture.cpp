@@ -27,7 +27,8 @@ std::string TextOf(const IMessagePtr& Message) {
 }
 
 std::vector<int> LocalPortsTo(int Port) {
-  const std::string line = "ss -Htnp state established '( dport = :" + std::to_string(Port) + " )' 2>/dev/null";
+  const std::string line =
+      "ss -Htnp state established '( dport = :" + std::to_string(Port) + " )' 2>/dev/null";
   FILE* pipe = popen(line.c_str(), "r");
   std::vector<int> ports;
   if (pipe == nullptr)
@@ -46,6 +47,18 @@ std::vector<int> LocalPortsTo(int Port) {
   }
   pclose(pipe);
   return ports;
+}
+
+void StartedConnectionTest::SetUp() {
+  BrokerTest::SetUp();
+  FConnection = NewConnection(BrokerUrl());
+  FConnection->Start();
+  FSession = FConnection->CreateSession(false, AcknowledgeModeAuto);
+}
+
+void StartedConnectionTest::TearDown() {
+  if (FConnection)
+    FConnection->Close();
 }
 
 bool BrokerListsPeerPort(int Port) {

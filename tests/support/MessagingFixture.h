@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "BrokerFixture.h"
 #include "ZQConnection.h"
 #include "ZQMQInterfaces.h"
 
@@ -21,5 +22,15 @@ std::vector<int> LocalPortsTo(int Port);
 
 // True when the broker lists a client connection from local port Port.
 bool BrokerListsPeerPort(int Port);
+
+// A broker test with a started connection and an auto-acknowledge session on it, closed afterwards.
+class StartedConnectionTest : public BrokerTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  std::shared_ptr<TZQConnection> FConnection;
+  ISessionPtr FSession;
+};
 
 }  // namespace velmor::testing
