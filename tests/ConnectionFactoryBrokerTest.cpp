@@ -29,35 +29,24 @@ constexpr int32_t ReceiveTimeout = 5000;
 // How long a message that must not have arrived is waited for.
 constexpr int32_t AbsenceTimeout = 500;
 
-class ConnectionFactoryBrokerTest : public testing::BrokerTest {
- protected:
-  void TearDown() override {
-    for (const auto& context : FContexts) {
-      context->Close();
-    }
-  }
+class ConnectionFactoryBrokerTest : public testing::BrokerTest {};
 
-  // A context from a factory that is gone when this returns.
-  IMQContextPtr OpenContext(uint8_t SessionMode = AcknowledgeModeAuto) {
-    TZQConnectionFactory factory(testing::Broker().User, testing::Broker().Pass, testing::BrokerUrl());
-    FContexts.push_back(factory.CreateContext(SessionMode));
-    return FContexts.back();
-  }
+// A context from a factory that is gone when this returns. Released contexts close their connection.
+IMQContextPtr OpenContext(uint8_t SessionMode = AcknowledgeModeAuto) {
+  TZQConnectionFactory factory(testing::Broker().User, testing::Broker().Pass, testing::BrokerUrl());
+  return factory.CreateContext(SessionMode);
+}
 
-  // A consumer of queue Name, subscribed when this returns.
-  static IMQConsumerPtr Consume(IMQContext& Context, const std::string& Name) {
-    return Context.CreateConsumer(Context.CreateQueue(Name + "?x-expires=" + QueueExpiry));
-  }
+// A consumer of queue Name, subscribed when this returns.
+IMQConsumerPtr Consume(IMQContext& Context, const std::string& Name) {
+  return Context.CreateConsumer(Context.CreateQueue(Name + "?x-expires=" + QueueExpiry));
+}
 
-  static IMQProducerPtr Produce(IMQContext& Context) {
-    const IMQProducerPtr producer = Context.CreateProducer();
-    producer->SetStringProperty("x-expires", QueueExpiry);
-    return producer;
-  }
-
- private:
-  std::vector<IMQContextPtr> FContexts;
-};
+IMQProducerPtr Produce(IMQContext& Context) {
+  const IMQProducerPtr producer = Context.CreateProducer();
+  producer->SetStringProperty("x-expires", QueueExpiry);
+  return producer;
+}
 
 TEST_F(ConnectionFactoryBrokerTest, DefaultFactoryConnectsToTheLocalBrokerAndReadsItsServer) {
   TZQConnectionFactory factory;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <string>
 
 #include "MessageOf.h"
@@ -20,20 +19,16 @@ class TRecordingFactory final : public TZQAbstractConnectionFactory {
  public:
   using TZQAbstractConnectionFactory::TZQAbstractConnectionFactory;
 
-  std::shared_ptr<TZQAbstractTransport> LastTransport() const { return FLast.lock(); }
-  bool MadeTransport() const { return FMade; }
+  mutable std::weak_ptr<TZQAbstractTransport> Last;
+  mutable int Made = 0;
 
  protected:
   std::shared_ptr<TZQAbstractTransport> CreateTransport() const override {
     std::shared_ptr<TZQAbstractTransport> transport = TZQMQTransportRabbitMQ::Create();
-    FLast = transport;
-    FMade = true;
+    Last = transport;
+    ++Made;
     return transport;
   }
-
- private:
-  mutable std::weak_ptr<TZQAbstractTransport> FLast;
-  mutable bool FMade = false;
 };
 
 TEST(ConnectionFactoryTest, DefaultsToTheLocalBrokerWithTheDefaultCredential) {
@@ -46,93 +41,50 @@ TEST(ConnectionFactoryTest, DefaultsToTheLocalBrokerWithTheDefaultCredential) {
   EXPECT_EQ(factory.GetConnectTimeout(), 0);
   EXPECT_FALSE(factory.GetApplyConnectTimeout());
   EXPECT_EQ(factory.GetClientID(), "");
-  EXPECT_EQ(TZQConnectionFactory("stomp://broker:1234").GetUserName(), "vorda");
+  EXPECT_EQ(TZQConnectionFactory("stomp://broker:1234").GetPassword(), "vorda");
 }
 
-struct PortCase {
-  const char* URL;
-  const char* Port;
-};
-
-void PrintTo(const PortCase& Case, std::ostream* Out) {
-  *Out << Case.URL;
-}
-
-class ConnectionFactoryPortTest : public ::testing::TestWithParam<PortCase> {};
-
-TEST_P(ConnectionFactoryPortTest, TransportGetsTheURLWithAPortWhileTheFactoryReadsItBackAsGiven) {
-  TRecordingFactory factory("u", "p", GetParam().URL);
-  const IConnectionPtr connection = factory.CreateConnection();
-
-  EXPECT_EQ(factory.GetBrokerURL(), GetParam().URL);
-  EXPECT_EQ(factory.LastTransport()->GetURI()->GetPort(), GetParam().Port);
-}
-
-INSTANTIATE_TEST_SUITE_P(URLs, ConnectionFactoryPortTest,
-                         ::testing::Values(PortCase{"stomp://127.0.0.1", "61613"},
-                                           PortCase{"stomp://broker:1234", "1234"},
-                                           PortCase{"stomp://[::1]", "61613"}));
-
-TEST(ConnectionFactoryTest, EmptyURLIsRefusedBeforeATransportIsMade) {
-  TRecordingFactory factory("u", "p", "");
-
-  EXPECT_EQ(testing::MessageOf<EConfigurationException>([&] { factory.CreateConnection(); }),
+TEST(ConnectionFactoryTest, RefusesAnEmptyURLAndAnUnsupportedSchemeLeavingNoTransportBehind) {
+  TRecordingFactory empty("u", "p", "");
+  EXPECT_EQ(testing::MessageOf<EConfigurationException>([&] { empty.CreateContext(); }),
             "BrokerURL not set.");
-  EXPECT_EQ(testing::MessageOf<EConfigurationException>([&] { factory.CreateContext(); }),
-            "BrokerURL not set.");
-  EXPECT_FALSE(factory.MadeTransport());
-}
+  EXPECT_EQ(empty.Made, 0);
 
-TEST(ConnectionFactoryTest, UnsupportedSchemeIsRefusedAndLeavesNoTransportBehind) {
-  TRecordingFactory factory("u", "p", "stomp+ssl://127.0.0.1");
-
-  EXPECT_EQ(testing::MessageOf<EConfigurationException>([&] { factory.CreateConnection(); }),
+  TRecordingFactory secure("u", "p", "stomp+ssl://127.0.0.1");
+  EXPECT_EQ(testing::MessageOf<EConfigurationException>([&] { secure.CreateConnection(); }),
             "Unsupported Protocol \"stomp+ssl\" !");
-  EXPECT_TRUE(factory.MadeTransport());
-  EXPECT_EQ(factory.LastTransport(), nullptr);
+  EXPECT_EQ(secure.Made, 1);
+  EXPECT_TRUE(secure.Last.expired());
 }
 
 TEST(ConnectionFactoryTest, ConnectionOwnsTheTransportAndBothOutliveTheFactory) {
   std::weak_ptr<TZQAbstractTransport> transport;
   IConnectionPtr connection;
   {
-    TRecordingFactory factory("stomp://127.0.0.1:1");
+    TRecordingFactory factory("stomp://127.0.0.1");
     connection = factory.CreateConnection();
-    transport = factory.LastTransport();
+    transport = factory.Last;
+    EXPECT_EQ(factory.GetBrokerURL(), "stomp://127.0.0.1");
   }
-  EXPECT_EQ(transport.use_count(), 1);
+  ASSERT_EQ(transport.use_count(), 1);
+  EXPECT_EQ(transport.lock()->GetURI()->GetPort(), "61613");
 
   connection.reset();
   EXPECT_TRUE(transport.expired());
 }
 
-struct ClientIDCase {
-  const char* ClientID;
-};
+TEST(ConnectionFactoryTest, OnlyANonEmptyClientIDIsSetOnTheConnection) {
+  for (const std::string id : {"", "client-7"}) {
+    TRecordingFactory factory("stomp://127.0.0.1");
+    factory.SetClientID(id);
+    const IConnectionPtr connection = factory.CreateConnection();
 
-void PrintTo(const ClientIDCase& Case, std::ostream* Out) {
-  *Out << '"' << Case.ClientID << '"';
+    EXPECT_EQ(factory.Last.lock()->GetClientID(), id);
+    EXPECT_EQ(connection->GetClientID(), id);
+    EXPECT_EQ(testing::MessageOf<EIllegalStateException>([&] { connection->SetClientID("x"); }),
+              id.empty() ? "<nothing raised>" : "The ClientID has already been set");
+  }
 }
-
-class ConnectionFactoryClientIDTest : public ::testing::TestWithParam<ClientIDCase> {};
-
-TEST_P(ConnectionFactoryClientIDTest, ReachesTransportAndConnection) {
-  TRecordingFactory factory("stomp://127.0.0.1");
-  factory.SetClientID(GetParam().ClientID);
-  const IConnectionPtr connection = factory.CreateConnection();
-
-  EXPECT_EQ(factory.LastTransport()->GetClientID(), GetParam().ClientID);
-  EXPECT_EQ(connection->GetClientID(), GetParam().ClientID);
-  // Only a client id that was set refuses a second one.
-  const std::string second =
-      testing::MessageOf<EIllegalStateException>([&] { connection->SetClientID("x"); });
-  EXPECT_EQ(second, *GetParam().ClientID ? "The ClientID has already been set" : "<nothing raised>");
-}
-
-INSTANTIATE_TEST_SUITE_P(Ids, ConnectionFactoryClientIDTest,
-                         ::testing::Values(ClientIDCase{""}, ClientIDCase{"client-7"}), [](const auto& Info) {
-                           return std::string(*Info.param.ClientID ? "Set" : "Empty");
-                         });
 
 TEST(ConnectionFactoryTest, HandsOutANewLibraryInformationOnEveryCall) {
   const IConnectionFactoryPtr factory = std::make_shared<TZQConnectionFactory>();
@@ -144,10 +96,8 @@ TEST(ConnectionFactoryTest, HandsOutANewLibraryInformationOnEveryCall) {
   EXPECT_NE(first, second);
   EXPECT_EQ(first->GetName(), "Velmor STOMP Client for RabbitMQ");
   EXPECT_EQ(first->GetVersion(), "9.4");
-  EXPECT_EQ(first->GetCopyright(), second->GetCopyright());
-  EXPECT_FALSE(first->GetCopyright().empty());
+  EXPECT_EQ(first->GetCopyright(), "Copyright (c) 2026 the Velmor STOMP Client developers");
   EXPECT_TRUE(first->GetProperties()->GetNames().empty());
-  EXPECT_NE(first->GetProperties(), second->GetProperties());
 }
 
 }  // namespace

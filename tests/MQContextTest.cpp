@@ -8,9 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "MessageOf.h"
 #include "MessagingMocks.h"
-#include "ZQExceptions.h"
 #include "ZQMQContext.h"
 #include "ZQTopic.h"
 
@@ -77,16 +75,6 @@ INSTANTIATE_TEST_SUITE_P(
                       StartCase{"CreateQueue", [](IMQContext& C) { C.CreateQueue("q"); }, 0},
                       StartCase{"Commit", [](IMQContext& C) { C.Commit(); }, 0}),
     [](const auto& Info) { return std::string(Info.param.Name); });
-
-TEST_F(MQContextTest, PassesOnTheConnectionsInformationAndRefusesWhatTheConnectionLacks) {
-  EXPECT_CALL(*FConnection, GetServer()).WillOnce(Return("RabbitMQ/3.12"));
-  const IMQContextPtr context = TZQMQContext::Create(FConnection);
-
-  EXPECT_EQ(std::dynamic_pointer_cast<IConnectionInfo>(context)->GetServer(), "RabbitMQ/3.12");
-  EXPECT_EQ(testing::MessageOf<EUnsupportedOperationException>(
-                [&] { std::dynamic_pointer_cast<IHeartbeatControl>(context)->SendHeartbeat(); }),
-            "The connection does not support this operation");
-}
 
 }  // namespace
 }  // namespace velmor

@@ -67,8 +67,7 @@ class MockSession : public ISession {
   MOCK_METHOD(void, Unsubscribe, (const std::string&, const std::string&), (override));
 };
 
-// A connection that also reports its CONNECTED information.
-class MockConnection : public IConnection, public IConnectionInfo {
+class MockConnection : public IConnection {
  public:
   MOCK_METHOD(std::string, GetClientID, (), (const, override));
   MOCK_METHOD(void, SetClientID, (const std::string&), (override));
@@ -77,10 +76,6 @@ class MockConnection : public IConnection, public IConnectionInfo {
   MOCK_METHOD(void, Close, (), (override));
   MOCK_METHOD(ISessionPtr, CreateSession, (bool, uint8_t), (override));
   MOCK_METHOD(ISessionPtr, CreateSession, (uint8_t), (override));
-  MOCK_METHOD(bool, IsConnected, (), (const, override));
-  MOCK_METHOD(std::string, GetSessionID, (), (const, override));
-  MOCK_METHOD(std::string, GetServer, (), (const, override));
-  MOCK_METHOD(uint8_t, GetProtocolVersion, (), (const, override));
 };
 
 // An application's completion listener.
