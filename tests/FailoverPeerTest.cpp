@@ -185,8 +185,8 @@ TEST(FailoverPeerTest, EntryPortOutOfRangeFailsBeforeAnySocketOpens) {
   testing::FakeStompPeerOptions options;
   options.StepTimeout = std::chrono::milliseconds(200);
   FakeStompPeer peer(options);
-  const auto client = ClientFor("failover:(" + peer.Url() +
-                                ",stomp://127.0.0.1:70000)?randomize=false&maxReconnectAttempts=1");
+  const auto client =
+      ClientFor("failover:(" + peer.Url() + ",stomp://127.0.0.1:70000)?randomize=false&maxReconnectAttempts=1");
   try {
     client->Connect();
     ADD_FAILURE() << "connected";

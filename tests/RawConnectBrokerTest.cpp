@@ -20,8 +20,7 @@ class RawSocket {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(address.Host.c_str(), std::to_string(address.Port).c_str(), &hints, &found) != 0)
-      return;
+    if (getaddrinfo(address.Host.c_str(), std::to_string(address.Port).c_str(), &hints, &found) != 0) return;
     for (addrinfo* entry = found; entry != nullptr && fd_ < 0; entry = entry->ai_next) {
       fd_ = socket(entry->ai_family, entry->ai_socktype, entry->ai_protocol);
       if (fd_ >= 0 && connect(fd_, entry->ai_addr, entry->ai_addrlen) != 0) {
@@ -32,8 +31,7 @@ class RawSocket {
     freeaddrinfo(found);
   }
   ~RawSocket() {
-    if (fd_ >= 0)
-      close(fd_);
+    if (fd_ >= 0) close(fd_);
   }
   RawSocket(const RawSocket&) = delete;
   RawSocket& operator=(const RawSocket&) = delete;
@@ -49,17 +47,13 @@ class RawSocket {
     std::string received;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (received.find('\0') == std::string::npos) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0)
-        break;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
       pollfd waiting{fd_, POLLIN, 0};
-      if (poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
-        break;
+      if (poll(&waiting, 1, static_cast<int>(left.count())) <= 0) break;
       char chunk[4096];
       const ssize_t count = recv(fd_, chunk, sizeof chunk, 0);
-      if (count <= 0)
-        break;
+      if (count <= 0) break;
       received.append(chunk, static_cast<size_t>(count));
     }
     return received;

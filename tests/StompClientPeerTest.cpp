@@ -324,8 +324,8 @@ TEST_P(ReceiptWaitHoldLimitTest, EndsTheWaitKeepsTheHeldFramesInOrderAndTheConne
             MessageFrame("/queue/a", "m3", "s1", "cccc"))
       .SendReceiptForLastFrame();
   peer.Start();
-  const auto client =
-      testing::NewClient<TSmallHoldClient>(CreateDefaultAdapter(), peer.Url("send.receipt=true"), "u", "p");
+  const auto client = testing::NewClient<TSmallHoldClient>(CreateDefaultAdapter(),
+                                                           peer.Url("send.receipt=true"), "u", "p");
   client->SetPendingMessageLimits(GetParam().MaxFrames, GetParam().MaxBodyOctets);
   client->Connect();
   try {
