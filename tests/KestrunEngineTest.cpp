@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "KestrunScriptedBroker.h"
+#include "KestrunTestSupport.h"
 #include "MessageOf.h"
 #include "VelmorThread.h"
 
@@ -16,47 +16,14 @@ namespace kestrun {
 namespace {
 
 using testing::NotText;
+using testing::IndexOf;
+using testing::ResultIndex;
+using testing::TRecordingSink;
 using testing::ReceiveFails;
 using testing::TextOf;
 using testing::TimedOut;
 using ::testing::Contains;
 using ::testing::Not;
-
-// Records what a run reports, in the order the calls came.
-class TRecordingSink final : public ITestSink {
- public:
-  void AddLog(const std::string& Text) override {
-    const std::lock_guard Lock(FMutex);
-    FEvents.push_back(Text);
-  }
-  void ShowResult(uint32_t Rate) override {
-    {
-      const std::lock_guard Lock(FMutex);
-      FEvents.push_back("RESULT " + std::to_string(Rate));
-      ++FResults;
-    }
-    FChanged.notify_all();
-  }
-
-  bool WaitForResult() {
-    std::unique_lock Lock(FMutex);
-    return FChanged.wait_for(Lock, std::chrono::seconds(10), [this] { return FResults > 0; });
-  }
-  std::vector<std::string> Events() {
-    const std::lock_guard Lock(FMutex);
-    return FEvents;
-  }
-  int Results() {
-    const std::lock_guard Lock(FMutex);
-    return FResults;
-  }
-
- private:
-  std::mutex FMutex;
-  std::condition_variable FChanged;
-  std::vector<std::string> FEvents;
-  int FResults = 0;
-};
 
 class KestrunEngineTest : public ::testing::Test {
  protected:
@@ -68,16 +35,6 @@ class KestrunEngineTest : public ::testing::Test {
     }
     EXPECT_EQ(Sink->Results(), 1);
     return Sink->Events();
-  }
-
-  // Position of the result among the events; every line of a receiver must come before it.
-  static size_t ResultIndex(const std::vector<std::string>& Events) {
-    return static_cast<size_t>(std::find_if(Events.begin(), Events.end(),
-                                            [](const std::string& E) { return E.rfind("RESULT ", 0) == 0; }) -
-                               Events.begin());
-  }
-  static size_t IndexOf(const std::vector<std::string>& Events, const std::string& Line) {
-    return static_cast<size_t>(std::find(Events.begin(), Events.end(), Line) - Events.begin());
   }
 
   std::shared_ptr<testing::TScriptedBroker> Broker = std::make_shared<testing::TScriptedBroker>();

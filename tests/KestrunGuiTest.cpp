@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "ConnCfgFrm.h"
-#include "KestrunScriptedBroker.h"
+#include "KestrunTestSupport.h"
 #include "MainFrm.h"
 
 namespace kestrun {

@@ -1,6 +1,6 @@
 #pragma once
 
-// A scripted stand-in for the broker behind a connection factory, for the Kestrun tests. Receivers read
+// A recording sink for test runs, and a scripted stand-in for the broker behind a connection factory, for the Kestrun tests. Receivers read
 // either a script of outcomes per queue or, for a queue without a script, what the senders sent to it.
 // Connections and contexts can be made to fail, and senders or receivers held until released.
 // Thread-safe: every sender and receiver thread uses it at the same time.
@@ -12,12 +12,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <algorithm>
 #include <vector>
 
 #include "ZQBytesMessage.h"
 #include "ZQExceptions.h"
 #include "ZQMQInterfaces.h"
 #include "ZQQueue.h"
+#include "VelmorThread.h"
 #include "ZQTextMessage.h"
 
 namespace kestrun::testing {
@@ -352,5 +354,54 @@ class TScriptedFactory final : public velmor::IConnectionFactory, public velmor:
  private:
   const std::shared_ptr<TScriptedBroker> FBroker;
 };
+
+// Records what a run reports, in the order the calls came.
+class TRecordingSink final : public ITestSink {
+ public:
+  void AddLog(const std::string& Text) override {
+    const std::lock_guard Lock(FMutex);
+    FEvents.push_back(Text);
+  }
+  void ShowResult(uint32_t Rate) override {
+    {
+      const std::lock_guard Lock(FMutex);
+      FEvents.push_back("RESULT " + std::to_string(Rate));
+      ++FResults;
+    }
+    FChanged.notify_all();
+  }
+
+  bool WaitForResult(std::chrono::seconds Limit = std::chrono::seconds(10)) {
+    std::unique_lock Lock(FMutex);
+    return FChanged.wait_for(Lock, Limit, [this] { return FResults > 0; });
+  }
+  // Every log line and "RESULT <rate>", in the order the calls came.
+  std::vector<std::string> Events() {
+    const std::lock_guard Lock(FMutex);
+    return FEvents;
+  }
+  int Results() {
+    const std::lock_guard Lock(FMutex);
+    return FResults;
+  }
+
+ private:
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  std::vector<std::string> FEvents;
+  int FResults = 0;
+};
+
+// Position of the result among the events.
+inline size_t ResultIndex(const std::vector<std::string>& Events) {
+  return static_cast<size_t>(
+      std::find_if(Events.begin(), Events.end(), [](const std::string& E) { return E.rfind("RESULT ", 0) == 0; }) -
+      Events.begin());
+}
+
+// Position of Line among the events; their count when it is not there.
+inline size_t IndexOf(const std::vector<std::string>& Events, const std::string& Line) {
+  return static_cast<size_t>(std::find(Events.begin(), Events.end(), Line) - Events.begin());
+}
 
 }  // namespace kestrun::testing
