@@ -260,11 +260,11 @@ void TMainForm::keyPressEvent(QKeyEvent* Event) {
 }
 
 bool TMainForm::eventFilter(QObject* Watched, QEvent* Event) {
-  // The broker field is read-only; a click on it opens the connection dialog.
+  // The broker field is read-only; a click on it opens the connection dialog once the click has been
+  // handled, so the field sees the whole click and the dialog does not run inside the mouse event.
   if (Watched == EditHost && Event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
-    EditHostClick();
-    return true;
+    QMetaObject::invokeMethod(this, [this] { EditHostClick(); }, Qt::QueuedConnection);
   }
   return QWidget::eventFilter(Watched, Event);
 }
