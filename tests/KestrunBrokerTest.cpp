@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -71,7 +70,7 @@ TEST_F(KestrunBrokerTest, OnePairCarriesAThousandSmallMessages) {
   ASSERT_LT(ResultIndex(Events), Events.size());
   const uint32_t Rate = static_cast<uint32_t>(std::stoul(Events[ResultIndex(Events)].substr(7)));
   EXPECT_GT(Rate, 0U);
-  EXPECT_TRUE(std::regex_match(ResultText(Rate), std::regex("[1-9][0-9]* msgs/s")));
+  EXPECT_EQ(ResultText(Rate), std::to_string(Rate) + " msgs/s");
 }
 
 TEST_F(KestrunBrokerTest, EightPairsOfLargeMessagesLoseNothing) {
