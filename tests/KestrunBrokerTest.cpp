@@ -15,8 +15,8 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
-using ::testing::Not;
 using testing::IndexOf;
+using ::testing::Not;
 using testing::ResultIndex;
 
 // Each test runs in a virtual host of its own, so its fixed queue names meet no other run; removing the
@@ -29,8 +29,8 @@ class KestrunBrokerTest : public velmor::testing::BrokerTest {
       return;
     }
     ASSERT_NE(velmor::testing::BrokerCtl("add_vhost " + FHost), "<failed>");
-    ASSERT_NE(velmor::testing::BrokerCtl("set_permissions -p " + FHost + " " + velmor::testing::Broker().User +
-                                         " '.*' '.*' '.*'"),
+    ASSERT_NE(velmor::testing::BrokerCtl("set_permissions -p " + FHost + " " +
+                                         velmor::testing::Broker().User + " '.*' '.*' '.*'"),
               "<failed>");
   }
   void TearDown() override { velmor::testing::BrokerCtl("delete_vhost " + FHost); }
@@ -62,8 +62,9 @@ class KestrunBrokerTest : public velmor::testing::BrokerTest {
 
 TEST_F(KestrunBrokerTest, OnePairCarriesAThousandSmallMessages) {
   const auto Events = RunToEnd({1000, 10, 1});
-  for (const char* Line : {"Send 1000 messages to queue ExampleQueue.0", "Receive 1000 messages from queue ExampleQueue.0",
-                           "1000 messages sent to queue ExampleQueue.0"}) {
+  for (const char* Line :
+       {"Send 1000 messages to queue ExampleQueue.0", "Receive 1000 messages from queue ExampleQueue.0",
+        "1000 messages sent to queue ExampleQueue.0"}) {
     EXPECT_THAT(Events, Contains(Line));
   }
   EXPECT_LT(IndexOf(Events, "1000 messages received from queue ExampleQueue.0"), ResultIndex(Events));

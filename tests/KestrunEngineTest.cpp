@@ -15,15 +15,15 @@
 namespace kestrun {
 namespace {
 
-using testing::NotText;
+using ::testing::Contains;
 using testing::IndexOf;
-using testing::ResultIndex;
-using testing::TRecordingSink;
+using ::testing::Not;
+using testing::NotText;
 using testing::ReceiveFails;
+using testing::ResultIndex;
 using testing::TextOf;
 using testing::TimedOut;
-using ::testing::Contains;
-using ::testing::Not;
+using testing::TRecordingSink;
 
 class KestrunEngineTest : public ::testing::Test {
  protected:
@@ -49,12 +49,14 @@ struct TReceiverCase {
   std::vector<std::string> Lines;
 };
 
-class KestrunReceiverScriptTest : public KestrunEngineTest, public ::testing::WithParamInterface<TReceiverCase> {};
+class KestrunReceiverScriptTest : public KestrunEngineTest,
+                                  public ::testing::WithParamInterface<TReceiverCase> {};
 
 TEST_P(KestrunReceiverScriptTest, LogsItsOutcomeBeforeTheOneResult) {
   Broker->Scripts["ExampleQueue.0"] = GetParam().Script;
   const auto Events = RunToEnd({GetParam().MessageCount, 10, 1});
-  const std::string Start = "Receive " + std::to_string(GetParam().MessageCount) + " messages from queue ExampleQueue.0";
+  const std::string Start =
+      "Receive " + std::to_string(GetParam().MessageCount) + " messages from queue ExampleQueue.0";
   ASSERT_LT(IndexOf(Events, Start), ResultIndex(Events));
   for (const std::string& Line : GetParam().Lines) {
     EXPECT_LT(IndexOf(Events, Line), ResultIndex(Events)) << Line;
@@ -71,7 +73,9 @@ INSTANTIATE_TEST_SUITE_P(
                       4,
                       {"Message 1 bad message size: 3", "ERROR: 1 messages missing in queue ExampleQueue.0"}},
         TReceiverCase{"OneMessage", {TextOf(10)}, 1, {"1 messages received from queue ExampleQueue.0"}},
-        TReceiverCase{"FirstMessageUnchecked", {TextOf(2), TextOf(11)}, 2,
+        TReceiverCase{"FirstMessageUnchecked",
+                      {TextOf(2), TextOf(11)},
+                      2,
                       {"Message 0 bad message size: 11", "2 messages received from queue ExampleQueue.0"}},
         TReceiverCase{"NothingCame", {}, 3, {"ERROR: no message received from queue ExampleQueue.0"}},
         TReceiverCase{"NotATextMessage", {TextOf(10), NotText()}, 3, {"Interface not supported"}},
@@ -94,8 +98,9 @@ TEST_F(KestrunEngineTest, ReceiverWhoseConnectionFailsStillEndsTheRun) {
   Broker->FailConnections = 1;
   const auto Events = RunToEnd({50, 10, 2});
   EXPECT_LT(IndexOf(Events, "Connection refused"), ResultIndex(Events));
-  const bool OneReceived = IndexOf(Events, "50 messages received from queue ExampleQueue.0") < Events.size() ||
-                           IndexOf(Events, "50 messages received from queue ExampleQueue.1") < Events.size();
+  const bool OneReceived =
+      IndexOf(Events, "50 messages received from queue ExampleQueue.0") < Events.size() ||
+      IndexOf(Events, "50 messages received from queue ExampleQueue.1") < Events.size();
   EXPECT_TRUE(OneReceived);
 }
 

@@ -137,7 +137,8 @@ TEST_P(KestrunCaptionGuiTest, ButtonCaptionFollowsTheTrackBars) {
 INSTANTIATE_TEST_SUITE_P(
     Positions, KestrunCaptionGuiTest,
     ::testing::Values(
-        TCaptionCase{1000, 10, 2, "Create 2 sender and receiver threads for 1000 messages each (payload 10 bytes)"},
+        TCaptionCase{1000, 10, 2,
+                     "Create 2 sender and receiver threads for 1000 messages each (payload 10 bytes)"},
         TCaptionCase{5000, 110, 1, "Send and receive 5000 messages (payload 110 bytes)"},
         TCaptionCase{10000, 2000, 8,
                      "Create 8 sender and receiver threads for 10000 messages each (payload 2000 bytes)"}),
@@ -166,8 +167,9 @@ TEST_F(KestrunGuiTest, ClosingIsRefusedWhileATestRuns) {
   Broker->HoldReceivers(false);
   ASSERT_TRUE(WaitUntil([&] { return Form.BtnSend->isEnabled(); }));
   EXPECT_TRUE(Form.LblMsgsPerSec->text().endsWith(" msgs/s"));
-  EXPECT_TRUE(WaitUntil(
-      [&] { return Form.MemoResults->toPlainText().contains("1000 messages received from queue ExampleQueue.0"); }));
+  EXPECT_TRUE(WaitUntil([&] {
+    return Form.MemoResults->toPlainText().contains("1000 messages received from queue ExampleQueue.0");
+  }));
   EXPECT_TRUE(Form.close());
 }
 
@@ -225,7 +227,8 @@ TEST_P(KestrunDialogGuiTest, ClickOnTheBrokerFieldOpensTheDialog) {
   }
   EXPECT_EQ(Form.EditHost->text(), GetParam().URL);
   EXPECT_EQ(Configured, std::string(GetParam().URL) + " guest vorda");
-  const auto Notes = GetParam().Note ? std::vector<std::string>{ProductionNoteText} : std::vector<std::string>{};
+  const auto Notes =
+      GetParam().Note ? std::vector<std::string>{ProductionNoteText} : std::vector<std::string>{};
   EXPECT_EQ(Answers.Messages, Notes);
 }
 

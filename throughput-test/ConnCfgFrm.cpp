@@ -119,7 +119,8 @@ void TConnCfgForm::ShowError(const std::string& Text) {
   LblBrokerInfo->show();
 }
 
-velmor::IConnectionFactoryPtr ShowConnectionDialog(const TFactoryMaker& Maker, QWidget* Owner, std::string& URL) {
+velmor::IConnectionFactoryPtr ShowConnectionDialog(const TFactoryMaker& Maker, QWidget* Owner,
+                                                   std::string& URL) {
   TConnCfgForm Dialog(Maker, Owner);
   Dialog.EditURL->setText(QString::fromStdString(URL));
   if (Dialog.exec() != QDialog::Accepted) {

@@ -41,6 +41,7 @@ class TConnCfgForm final : public QDialog {
 
 // Runs the dialog modally over Owner with URL in its URL field. On OK returns a factory made from the
 // fields and sets URL to the URL field's text; on Cancel returns nullptr and leaves URL alone.
-velmor::IConnectionFactoryPtr ShowConnectionDialog(const TFactoryMaker& Maker, QWidget* Owner, std::string& URL);
+velmor::IConnectionFactoryPtr ShowConnectionDialog(const TFactoryMaker& Maker, QWidget* Owner,
+                                                   std::string& URL);
 
 }  // namespace kestrun

@@ -17,7 +17,8 @@ std::string ResultText(uint32_t Rate) {
 }
 
 std::string LibraryTitle(const velmor::IConnectionFactoryPtr& Factory) {
-  const velmor::IClientLibraryInfoPtr Info = As<velmor::ILibraryInfoProvider>(Factory)->GetClientLibraryInfo();
+  const velmor::IClientLibraryInfoPtr Info =
+      As<velmor::ILibraryInfoProvider>(Factory)->GetClientLibraryInfo();
   return Info->GetName() + " " + Info->GetVersion();
 }
 

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QShowEvent>
 #include <QSlider>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -32,7 +33,8 @@ class TWindowSink final : public ITestSink {
   void AddLog(const std::string& Text) override { FForm->AddLog(Text, FRun); }
   void ShowResult(uint32_t Rate) override {
     TMainForm* Form = FForm;
-    QMetaObject::invokeMethod(Form, [Form, Rate] { Form->ShowResult(Rate); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        Form, [Form, Rate] { Form->ShowResult(Rate); }, Qt::QueuedConnection);
   }
 
  private:
@@ -91,8 +93,8 @@ void TWrappingButton::paintEvent(QPaintEvent*) {
   Option.text.clear();
   Painter.drawControl(QStyle::CE_PushButton, Option);
   const QRect Area = style()->subElementRect(QStyle::SE_PushButtonContents, &Option, this);
-  Painter.drawItemText(Area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, palette(), isEnabled(),
-                       Caption, QPalette::ButtonText);
+  Painter.drawItemText(Area, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, palette(),
+                       isEnabled(), Caption, QPalette::ButtonText);
 }
 
 TMainForm::TMainForm(TFactoryMaker Maker, QWidget* Parent) : QWidget(Parent), FMaker(std::move(Maker)) {
@@ -217,7 +219,10 @@ void TMainForm::ShowResult(uint32_t Rate) {
 
 void TMainForm::showEvent(QShowEvent* Event) {
   QWidget::showEvent(Event);
-  FormShow();
+  // Only when the program shows the window, not when the window system restores it.
+  if (!Event->spontaneous()) {
+    FormShow();
+  }
 }
 
 void TMainForm::FormShow() {
@@ -264,7 +269,8 @@ bool TMainForm::eventFilter(QObject* Watched, QEvent* Event) {
   // handled, so the field sees the whole click and the dialog does not run inside the mouse event.
   if (Watched == EditHost && Event->type() == QEvent::MouseButtonRelease &&
       static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
-    QMetaObject::invokeMethod(this, [this] { EditHostClick(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { EditHostClick(); }, Qt::QueuedConnection);
   }
   return QWidget::eventFilter(Watched, Event);
 }
@@ -300,7 +306,8 @@ void TMainForm::BtnSendClick() {
   MemoResults->clear();
   try {
     ++FRunNumber;
-    FRun = std::make_unique<TTestRun>(FFactory, TTestSettings{TbCount->value(), TbLength->value(), TbThreads->value()},
+    FRun = std::make_unique<TTestRun>(FFactory,
+                                      TTestSettings{TbCount->value(), TbLength->value(), TbThreads->value()},
                                       std::make_shared<TWindowSink>(this, FRunNumber));
   } catch (const std::exception& Error) {
     ShowMessage(QString::fromUtf8(Error.what()));

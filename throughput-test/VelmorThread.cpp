@@ -139,7 +139,8 @@ void TTestRun::ReceiverBody(std::stop_token Stop, const std::string& Queue) {
   }
 }
 
-void TTestRun::ReceiveAll(std::stop_token Stop, const std::string& Queue, const velmor::IConnectionPtr& Connection) {
+void TTestRun::ReceiveAll(std::stop_token Stop, const std::string& Queue,
+                          const velmor::IConnectionPtr& Connection) {
   const int32_t Count = FSettings.MessageCount;
   Connection->Start();
   Log(velmor::Format("Receive %d messages from queue %s", {Count, Queue}));

@@ -1,10 +1,11 @@
 #pragma once
 
-// A recording sink for test runs, and a scripted stand-in for the broker behind a connection factory, for the Kestrun tests. Receivers read
-// either a script of outcomes per queue or, for a queue without a script, what the senders sent to it.
-// Connections and contexts can be made to fail, and senders or receivers held until released.
-// Thread-safe: every sender and receiver thread uses it at the same time.
+// A recording sink for test runs, and a scripted stand-in for the broker behind a connection factory, for the
+// Kestrun tests. Receivers read either a script of outcomes per queue or, for a queue without a script, what
+// the senders sent to it. Connections and contexts can be made to fail, and senders or receivers held until
+// released. Thread-safe: every sender and receiver thread uses it at the same time.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -12,14 +13,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <algorithm>
 #include <vector>
 
+#include "VelmorThread.h"
 #include "ZQBytesMessage.h"
 #include "ZQExceptions.h"
 #include "ZQMQInterfaces.h"
 #include "ZQQueue.h"
-#include "VelmorThread.h"
 #include "ZQTextMessage.h"
 
 namespace kestrun::testing {
@@ -85,10 +85,14 @@ class TScriptedBroker final {
       const TReceiveStep Step = Script->second.front();
       Script->second.pop_front();
       switch (Step.Kind) {
-        case TReceiveStep::TKind::Text: return TextMessage(std::string(static_cast<size_t>(Step.Length), 'A'));
-        case TReceiveStep::TKind::Bytes: return std::make_shared<velmor::TZQBytesMessage>(std::weak_ptr<velmor::TZQStompClient>());
-        case TReceiveStep::TKind::Fail: throw velmor::EMQException("Connection reset by peer");
-        case TReceiveStep::TKind::Timeout: return nullptr;
+        case TReceiveStep::TKind::Text:
+          return TextMessage(std::string(static_cast<size_t>(Step.Length), 'A'));
+        case TReceiveStep::TKind::Bytes:
+          return std::make_shared<velmor::TZQBytesMessage>(std::weak_ptr<velmor::TZQStompClient>());
+        case TReceiveStep::TKind::Fail:
+          throw velmor::EMQException("Connection reset by peer");
+        case TReceiveStep::TKind::Timeout:
+          return nullptr;
       }
     }
     auto& Messages = FQueues[Queue];
@@ -187,7 +191,8 @@ class TScriptedSession final : public velmor::ISession {
   velmor::IMessageConsumerPtr CreateConsumer(const velmor::IDestinationPtr&, const std::string&) override {
     NotUsed();
   }
-  velmor::IMessageConsumerPtr CreateConsumer(const velmor::IDestinationPtr&, const std::string&, bool) override {
+  velmor::IMessageConsumerPtr CreateConsumer(const velmor::IDestinationPtr&, const std::string&,
+                                             bool) override {
     NotUsed();
   }
   velmor::ITopicSubscriberPtr CreateDurableSubscriber(const velmor::ITopicPtr&, const std::string&) override {
@@ -199,7 +204,9 @@ class TScriptedSession final : public velmor::ISession {
   }
   velmor::IMessagePtr CreateMessage() override { NotUsed(); }
   velmor::IMessageProducerPtr CreateProducer(const velmor::IDestinationPtr&) override { NotUsed(); }
-  velmor::IQueuePtr CreateQueue(const std::string& QueueName) override { return velmor::TZQQueue::Create(QueueName); }
+  velmor::IQueuePtr CreateQueue(const std::string& QueueName) override {
+    return velmor::TZQQueue::Create(QueueName);
+  }
   velmor::ITemporaryQueuePtr CreateTemporaryQueue() override { NotUsed(); }
   velmor::ITemporaryTopicPtr CreateTemporaryTopic() override { NotUsed(); }
   velmor::IQueueBrowserPtr CreateBrowser(const velmor::IQueuePtr&) override { NotUsed(); }
@@ -238,7 +245,8 @@ class TScriptedConnection final : public velmor::IConnection, public velmor::ICo
   bool FStarted = false;
 };
 
-class TScriptedProducer final : public velmor::IMQProducer, public std::enable_shared_from_this<TScriptedProducer> {
+class TScriptedProducer final : public velmor::IMQProducer,
+                                public std::enable_shared_from_this<TScriptedProducer> {
  public:
   explicit TScriptedProducer(std::shared_ptr<TScriptedBroker> Broker) : FBroker(std::move(Broker)) {}
 
@@ -271,7 +279,9 @@ class TScriptedProducer final : public velmor::IMQProducer, public std::enable_s
                               const velmor::ICompletionListenerPtr&) override {
     NotUsed();
   }
-  velmor::IMQProducerPtr Send(const velmor::IDestinationPtr&, const velmor::IMessagePtr&) override { NotUsed(); }
+  velmor::IMQProducerPtr Send(const velmor::IDestinationPtr&, const velmor::IMessagePtr&) override {
+    NotUsed();
+  }
   velmor::IMQProducerPtr Send(const velmor::IDestinationPtr&, const velmor::IMessagePtr&,
                               const velmor::ICompletionListenerPtr&) override {
     NotUsed();
@@ -290,7 +300,9 @@ class TScriptedContext final : public velmor::IMQContext {
   velmor::IQueueBrowserPtr CreateBrowser(const velmor::IQueuePtr&) override { NotUsed(); }
   velmor::IBytesMessagePtr CreateBytesMessage() override { NotUsed(); }
   velmor::IMQConsumerPtr CreateConsumer(const velmor::IDestinationPtr&) override { NotUsed(); }
-  velmor::IMQConsumerPtr CreateConsumer(const velmor::IDestinationPtr&, const std::string&) override { NotUsed(); }
+  velmor::IMQConsumerPtr CreateConsumer(const velmor::IDestinationPtr&, const std::string&) override {
+    NotUsed();
+  }
   velmor::ITopicSubscriberPtr CreateDurableConsumer(const velmor::ITopicPtr&, const std::string&) override {
     NotUsed();
   }
@@ -305,7 +317,9 @@ class TScriptedContext final : public velmor::IMQContext {
     FBroker->WaitForSenders();
     return std::make_shared<TScriptedProducer>(FBroker);
   }
-  velmor::IQueuePtr CreateQueue(const std::string& QueueName) override { return velmor::TZQQueue::Create(QueueName); }
+  velmor::IQueuePtr CreateQueue(const std::string& QueueName) override {
+    return velmor::TZQQueue::Create(QueueName);
+  }
   velmor::ITemporaryQueuePtr CreateTemporaryQueue() override { NotUsed(); }
   velmor::ITemporaryTopicPtr CreateTemporaryTopic() override { NotUsed(); }
   velmor::ITextMessagePtr CreateTextMessage() override { NotUsed(); }
@@ -394,9 +408,9 @@ class TRecordingSink final : public ITestSink {
 
 // Position of the result among the events.
 inline size_t ResultIndex(const std::vector<std::string>& Events) {
-  return static_cast<size_t>(
-      std::find_if(Events.begin(), Events.end(), [](const std::string& E) { return E.rfind("RESULT ", 0) == 0; }) -
-      Events.begin());
+  return static_cast<size_t>(std::find_if(Events.begin(), Events.end(),
+                                          [](const std::string& E) { return E.rfind("RESULT ", 0) == 0; }) -
+                             Events.begin());
 }
 
 // Position of Line among the events; their count when it is not there.
