@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -64,6 +65,20 @@ std::string BrokerScript() {
 int RunBrokerScript(const std::string& Args) {
   const std::string line = "'" + BrokerScript() + "' " + Args;
   return std::system(line.c_str());
+}
+
+std::string BrokerCtl(const std::string& Args) {
+  const std::string line = "'" + BrokerScript() + "' ctl " + Args + " 2>/dev/null";
+  FILE* pipe = popen(line.c_str(), "r");
+  if (pipe == nullptr)
+    return "<failed>";
+  std::string output;
+  char buffer[4096];
+  std::size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    output.append(buffer, count);
+  }
+  return pclose(pipe) == 0 ? output : "<failed>";
 }
 
 bool BrokerReachable() {

@@ -35,6 +35,10 @@ std::string BrokerScript();
 // std::system returns it, 0 on success.
 int RunBrokerScript(const std::string& Args);
 
+// Runs rabbitmqctl on the broker node with Args (through BrokerScript's "ctl") and returns its standard
+// output; a failing command gives "<failed>".
+std::string BrokerCtl(const std::string& Args);
+
 // True when a TCP connection to the broker's STOMP port can be opened.
 bool BrokerReachable();
 

@@ -1,0 +1,670 @@
+#include "ZQConnection.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <exception>
+#include <string_view>
+#include <utility>
+
+#include "ZQBytesMessage.h"
+#include "ZQDateTime.h"
+#include "ZQExceptions.h"
+#include "ZQMapMessage.h"
+#include "ZQMessageConsumer.h"
+#include "ZQMessageProducer.h"
+#include "ZQObjectMessage.h"
+#include "ZQQueue.h"
+#include "ZQStompClient.h"
+#include "ZQText.h"
+#include "ZQTextMessage.h"
+#include "ZQTopic.h"
+
+namespace velmor {
+
+namespace {
+
+constexpr double MillisPerDay = 86400000.0;
+
+// Properties of a received message that only described its delivery to this client ("ack" and
+// "subscription" name this client's subscription, "content-type" and "transformation" the body it
+// came with). A send leaves them out, so a received message can be sent on as it is.
+constexpr std::array<std::string_view, 4> DeliveryPropertyNames = {"ack", "subscription", "content-type",
+                                                                   "transformation"};
+
+bool IsDeliveryProperty(std::string_view Name) {
+  return std::find(DeliveryPropertyNames.begin(), DeliveryPropertyNames.end(), Name) !=
+         DeliveryPropertyNames.end();
+}
+
+}  // namespace
+
+// ===================================================================================================
+// Connection
+// ===================================================================================================
+
+TZQConnection::TZQConnection(TCreateKey /*Key*/, std::shared_ptr<TZQAbstractTransport> Transport)
+    : TZQAbstractConnection(std::move(Transport)) {
+  FSendTimeout = -1;
+}
+
+std::shared_ptr<TZQConnection> TZQConnection::Create(std::shared_ptr<TZQAbstractTransport> Transport) {
+  auto connection = std::make_shared<TZQConnection>(TCreateKey{}, std::move(Transport));
+  // The transport is owned by the connection: its callback holds the connection weakly.
+  std::weak_ptr<TZQConnection> owner = connection;
+  connection->FTransport->SetOnMessage([owner](const IMessagePtr& Message) {
+    if (const std::shared_ptr<TZQConnection> self = owner.lock()) {
+      self->OnMessage(Message);
+    }
+  });
+  return connection;
+}
+
+TZQConnection::~TZQConnection() {
+  try {
+    Close();
+  } catch (...) {
+  }
+  FTransport->SetOnMessage(nullptr);
+  FSessions.clear();
+}
+
+void TZQConnection::SetClientID(const std::string& ClientID) {
+  CheckState();
+  if (FClientIDSet) {
+    throw EIllegalStateException("The ClientID has already been set");
+  }
+  if (FUsed) {
+    throw EIllegalStateException("Setting ClientID on a used Connection is not allowed");
+  }
+  FTransport->SetClientID(ClientID);
+  FClientID = ClientID;
+  FClientIDSet = true;
+}
+
+void TZQConnection::StartSessions() {
+  for (const std::shared_ptr<TZQSession>& session : std::vector(FSessions)) {
+    session->Start();
+  }
+}
+
+void TZQConnection::Stop() {
+  if (!FStarted)
+    return;
+  for (const std::shared_ptr<TZQSession>& session : std::vector(FSessions)) {
+    session->Stop();
+  }
+  FStarted = false;
+}
+
+void TZQConnection::CloseSessions() {
+  // Newest first; a failed close does not keep the older sessions open.
+  const std::vector<std::shared_ptr<TZQSession>> sessions = FSessions;
+  for (auto session = sessions.rbegin(); session != sessions.rend(); ++session) {
+    try {
+      (*session)->Close();
+    } catch (...) {
+    }
+  }
+}
+
+void TZQConnection::Close() {
+  if (FClosed)
+    return;
+  FClosed = true;
+  CloseSessions();
+  FSessions.clear();
+  try {
+    FTransport->Disconnect();
+  } catch (...) {
+  }
+  FMessageStore.Clear();
+}
+
+ISessionPtr TZQConnection::CreateSession(bool Transacted, uint8_t AcknowledgeMode) {
+  return TZQSession::Create(shared_from_this(), Transacted, AcknowledgeMode);
+}
+
+ISessionPtr TZQConnection::CreateSession(uint8_t AcknowledgeMode) {
+  return CreateSession(AcknowledgeMode == AcknowledgeModeTransacted, AcknowledgeMode);
+}
+
+void TZQConnection::SetMessageTransformer(const IMessageTransformerPtr& Transformer) {
+  if (FStarted) {
+    throw EMQException("Connection started already!");
+  }
+  FMessageTransformer = Transformer;
+}
+
+void TZQConnection::SetMapTransformationID(const std::string& ID) {
+  if (ID == FTransport->GetMapTransformationID())
+    return;
+  if (ID == FTransport->GetObjectTransformationID()) {
+    throw EIllegalArgumentException("The transformation IDs for map and object messages must be different");
+  }
+  FTransport->SetMapTransformationID(ID);
+}
+
+void TZQConnection::SetObjectTransformationID(const std::string& ID) {
+  if (ID == FTransport->GetObjectTransformationID())
+    return;
+  if (ID == FTransport->GetMapTransformationID()) {
+    throw EIllegalArgumentException("The transformation IDs for map and object messages must be different");
+  }
+  FTransport->SetObjectTransformationID(ID);
+}
+
+bool TZQConnection::IsConnected() const {
+  return FTransport->GetConnected() && FTransport->IsConnected();
+}
+
+std::string TZQConnection::GetSessionID() const {
+  CheckNotClosed();
+  return FTransport->GetSessionID();
+}
+
+std::string TZQConnection::GetServer() const {
+  CheckNotClosed();
+  return FTransport->GetServer();
+}
+
+uint8_t TZQConnection::GetProtocolVersion() const {
+  CheckNotClosed();
+  return static_cast<uint8_t>(FTransport->GetVersion());
+}
+
+void TZQConnection::AddSession(const std::shared_ptr<TZQSession>& Session) {
+  FSessions.push_back(Session);
+}
+
+void TZQConnection::RemoveSession(const TZQSession* Session) {
+  std::erase_if(FSessions, [Session](const std::shared_ptr<TZQSession>& Item) { return Item.get() == Session; });
+}
+
+void TZQConnection::UnsubscribeDurable(const std::string& DestinationName, const std::string& SubscriptionName) {
+  CheckState();
+  FTransport->UnsubscribeDurable(DestinationName, SubscriptionName);
+}
+
+void TZQConnection::MarkDurableUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName) {
+  for (const std::shared_ptr<TZQSession>& session : std::vector(FSessions)) {
+    if (session->MarkUnsubscribed(TopicName, SubscriptionName))
+      return;
+  }
+}
+
+void TZQConnection::OnMessage(const IMessagePtr& Message) {
+  for (std::size_t i = 0; i < FSessions.size(); ++i) {
+    const std::shared_ptr<TZQSession> session = FSessions[i];
+    session->MessageArrived(Message);
+  }
+}
+
+std::string TZQConnection::NextTemporaryName() {
+  return "tmp-" + std::to_string(FTemporaryNameSequence.Next());
+}
+
+void TZQConnection::SetMessageStoreLimits(std::size_t MaxMessages, std::size_t MaxOctets) {
+  FMessageStore.SetLimits(MaxMessages, MaxOctets);
+}
+
+// ===================================================================================================
+// Session
+// ===================================================================================================
+
+TZQSession::TZQSession(TCreateKey /*Key*/, const std::shared_ptr<TZQConnection>& Connection, bool Transacted,
+                       uint8_t AcknowledgeMode)
+    : TZQAbstractSession(Connection->GetTransport(), Transacted, AcknowledgeMode),
+      FConsumers(std::make_shared<TZQMessageConsumerList>()),
+      FConnection(Connection) {}
+
+std::shared_ptr<TZQSession> TZQSession::Create(const std::shared_ptr<TZQConnection>& Connection, bool Transacted,
+                                               uint8_t AcknowledgeMode) {
+  auto session = std::make_shared<TZQSession>(TCreateKey{}, Connection, Transacted, AcknowledgeMode);
+  Connection->AddSession(session);
+  if (Connection->GetStarted() && !Connection->GetClosed()) {
+    try {
+      session->Start();
+    } catch (...) {
+      Connection->RemoveSession(session.get());
+      throw;
+    }
+  }
+  return session;
+}
+
+void TZQSession::CheckNotClosed() const {
+  if (FClosed) {
+    throw EIllegalStateException("The session is closed");
+  }
+}
+
+std::shared_ptr<TZQConnection> TZQSession::GetConnection() const {
+  std::shared_ptr<TZQConnection> connection = FConnection.lock();
+  if (!connection) {
+    throw EIllegalStateException("The session's connection no longer exists");
+  }
+  return connection;
+}
+
+IMessageTransformerPtr TZQSession::GetMessageTransformer() const {
+  return GetConnection()->GetMessageTransformer();
+}
+
+// --- Start, stop, close ---
+
+void TZQSession::Start() {
+  if (FStarted)
+    return;
+  CheckNotClosed();
+  EnsureTransaction();
+  FStarted = true;
+  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
+    if (const auto startable = std::dynamic_pointer_cast<IStartable>(consumer)) {
+      startable->Start();
+    }
+  }
+}
+
+void TZQSession::Stop() {
+  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
+    if (const auto stoppable = std::dynamic_pointer_cast<IStoppable>(consumer)) {
+      stoppable->Stop();
+    }
+  }
+  FStarted = false;
+}
+
+void TZQSession::Close() {
+  if (FClosed)
+    return;
+  if (FTransacted && FTransactionContext.IsOpen()) {
+    // What was sent or acknowledged in the open transaction is dropped; a failure changes nothing for
+    // the close.
+    try {
+      GetTransport()->AbortTransaction(FTransactionContext.GetTransactionID());
+    } catch (...) {
+    }
+    FTransactionContext.SetOpen(false);
+  }
+  // Every consumer and producer is closed; the first failure is raised afterwards.
+  std::exception_ptr failure;
+  const std::vector<IMessageConsumerPtr> consumers = FConsumers->Snapshot();
+  for (auto consumer = consumers.rbegin(); consumer != consumers.rend(); ++consumer) {
+    try {
+      (*consumer)->Close();
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  }
+  FConsumers->Clear();
+  const std::vector<IMessageProducerPtr> producers = FProducers;
+  for (auto producer = producers.rbegin(); producer != producers.rend(); ++producer) {
+    try {
+      (*producer)->Close();
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  }
+  FProducers.clear();
+  if (const std::shared_ptr<TZQConnection> connection = FConnection.lock()) {
+    connection->RemoveSession(this);
+  }
+  FClosed = true;
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+}
+
+// --- Transactions ---
+
+void TZQSession::BeginTransaction() {
+  CheckNotClosed();
+  if (!FTransacted)
+    return;
+  FTransactionContext.NewTransactionID();
+  GetTransport()->BeginTransaction(FTransactionContext.GetTransactionID());
+  FTransactionContext.SetOpen(true);
+}
+
+void TZQSession::EnsureTransaction() {
+  if (FTransacted && !FTransactionContext.IsOpen()) {
+    BeginTransaction();
+  }
+}
+
+void TZQSession::Commit() {
+  CheckNotClosed();
+  if (!FTransacted) {
+    throw EMQException("Session is not transacted");
+  }
+  // Without an open transaction the id is empty, which the client refuses for COMMIT.
+  GetTransport()->CommitTransaction(FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "");
+  FTransactionContext.SetOpen(false);
+  BeginTransaction();
+}
+
+void TZQSession::Rollback() {
+  CheckNotClosed();
+  if (!FTransacted) {
+    throw EMQException("Session is not transacted");
+  }
+  GetTransport()->AbortTransaction(FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "");
+  FTransactionContext.SetOpen(false);
+  BeginTransaction();
+}
+
+void TZQSession::MessageArrived(const IMessagePtr& Message) {
+  if (!FTransacted || FConsumers->GetCount() == 0 || !Message)
+    return;
+  const std::string subscription = Message->GetStringProperty("subscription");
+  bool own = false;
+  for (int32_t i = 0; i < FConsumers->GetCount() && !own; ++i) {
+    const auto provider = std::dynamic_pointer_cast<IConsumerIDProvider>(FConsumers->GetItem(i));
+    own = provider && provider->GetConsumerID().GetID() == subscription;
+  }
+  if (!own)
+    return;
+  EnsureTransaction();
+  if (const auto support = std::dynamic_pointer_cast<ITransactionIdSupport>(Message)) {
+    support->SetTransactionID(FTransactionContext.GetTransactionID());
+  }
+}
+
+// --- Consumers and producers ---
+
+void TZQSession::AddConsumer(const std::shared_ptr<TZQMessageConsumer>& Consumer) {
+  GetConnection()->GetMessageStore().Open(Consumer->GetID());
+  FConsumers->Add(Consumer);
+}
+
+void TZQSession::RemoveConsumer(const std::shared_ptr<TZQMessageConsumer>& Consumer) {
+  FConsumers->Remove(Consumer);
+  if (const std::shared_ptr<TZQConnection> connection = FConnection.lock()) {
+    connection->GetMessageStore().Close(Consumer->GetID());
+  }
+}
+
+void TZQSession::AddProducer(const IMessageProducerPtr& Producer) {
+  FProducers.push_back(Producer);
+}
+
+void TZQSession::RemoveProducer(const IMessageProducerPtr& Producer) {
+  std::erase(FProducers, Producer);
+}
+
+uint8_t TZQSession::StompAckMode() const {
+  switch (FAcknowledgeMode) {
+    case AcknowledgeModeClient:
+      return AckModeClient;
+    case AcknowledgeModeClientIndividual:
+      return AckModeClientIndividual;
+    default:
+      return AckModeAuto;
+  }
+}
+
+void TZQSession::Subscribe(const std::string& DestinationName, const std::string& SubscriptionID) {
+  GetTransport()->Subscribe(DestinationName, StompAckMode(), SubscriptionID, "", false);
+}
+
+void TZQSession::SubscribeRegistered(const std::shared_ptr<TZQMessageConsumer>& Consumer,
+                                     const std::string& DestinationName) {
+  try {
+    Subscribe(DestinationName, Consumer->GetID());
+  } catch (...) {
+    // Not subscribed, so not a consumer: its id stays free and no UNSUBSCRIBE will follow.
+    Consumer->MarkUnsubscribed();
+    throw;
+  }
+}
+
+IMessageConsumerPtr TZQSession::CreateConsumer(const IDestinationPtr& Destination) {
+  CheckNotClosed();
+  return CreateConsumer(Destination, "");
+}
+
+IMessageConsumerPtr TZQSession::CreateConsumer(const IDestinationPtr& Destination,
+                                               const std::string& MessageSelector) {
+  CheckNotClosed();
+  return CreateConsumer(Destination, MessageSelector, false);
+}
+
+namespace {
+
+// RabbitMQ ignores selectors and NoLocal silently; they are refused rather than left without effect.
+void CheckSubscriptionOptions(const std::string& MessageSelector, bool NoLocal) {
+  if (!MessageSelector.empty()) {
+    throw EIllegalArgumentException("Message selectors are not supported by RabbitMQ");
+  }
+  if (NoLocal) {
+    throw EIllegalArgumentException("NoLocal is not supported by RabbitMQ");
+  }
+}
+
+}  // namespace
+
+IMessageConsumerPtr TZQSession::CreateConsumer(const IDestinationPtr& Destination,
+                                               const std::string& MessageSelector, bool NoLocal) {
+  CheckNotClosed();
+  CheckSubscriptionOptions(MessageSelector, NoLocal);
+  const std::string destinationName = GetTransport()->GetDestinationName(Destination);
+  const uint8_t kind = Destination->GetDestinationKind();
+  const bool temporary = kind == DestinationKindTemporaryQueue || kind == DestinationKindTemporaryTopic;
+  // A temporary queue's messages carry its broker name as subscription id; nothing is subscribed.
+  const auto consumer = TZQMessageConsumer::Create(shared_from_this(), temporary ? destinationName : "",
+                                                   Destination, "", MessageSelector, NoLocal);
+  if (!temporary) {
+    SubscribeRegistered(consumer, destinationName);
+  }
+  return consumer;
+}
+
+ITopicSubscriberPtr TZQSession::CreateDurableSubscriber(const ITopicPtr& Topic, const std::string& Name) {
+  CheckNotClosed();
+  return CreateDurableSubscriber(Topic, Name, "", false);
+}
+
+ITopicSubscriberPtr TZQSession::CreateDurableSubscriber(const ITopicPtr& Topic, const std::string& Name,
+                                                        const std::string& MessageSelector, bool NoLocal) {
+  CheckNotClosed();
+  CheckSubscriptionOptions(MessageSelector, NoLocal);
+  std::string destinationName = GetTransport()->GetDestinationName(Topic);
+  destinationName = AppendDestinationParam(destinationName, "persistent", "true");
+  destinationName = AppendDestinationParam(destinationName, "auto-delete", "false");
+  const auto subscriber =
+      TZQTopicSubscriber::Create(shared_from_this(), Name, Topic, Name, MessageSelector, NoLocal);
+  SubscribeRegistered(subscriber, destinationName);
+  return subscriber;
+}
+
+bool TZQSession::MarkUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName) {
+  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
+    const auto subscriber = std::dynamic_pointer_cast<TZQTopicSubscriber>(consumer);
+    if (!subscriber || subscriber->GetSubscriptionName() != SubscriptionName)
+      continue;
+    const ITopicPtr topic = subscriber->GetTopic();
+    if (topic && topic->GetTopicName() == TopicName) {
+      subscriber->MarkUnsubscribed();
+      return true;
+    }
+  }
+  return false;
+}
+
+void TZQSession::Unsubscribe(const std::string& TopicName, const std::string& SubscriptionName) {
+  CheckNotClosed();
+  const std::string destinationName = GetTransport()->GetDestinationName(TZQTopic::Create(TopicName));
+  const std::shared_ptr<TZQConnection> connection = GetConnection();
+  connection->UnsubscribeDurable(destinationName, SubscriptionName);
+  // The subscription id is the connection's, so the subscriber may live in any of its sessions.
+  connection->MarkDurableUnsubscribed(TopicName, SubscriptionName);
+}
+
+IMessageProducerPtr TZQSession::CreateProducer(const IDestinationPtr& Destination) {
+  CheckNotClosed();
+  return TZQMessageProducer::Create(shared_from_this(), Destination, GetConnection()->GetSendTimeout());
+}
+
+// --- Messages and destinations ---
+
+void TZQSession::CheckMessageTransformer() const {
+  if (!GetMessageTransformer()) {
+    throw ENoMessageTransformer("Session has no message transformer");
+  }
+}
+
+IBytesMessagePtr TZQSession::CreateBytesMessage() {
+  CheckNotClosed();
+  return std::make_shared<TZQBytesMessage>(MessageTransport());
+}
+
+IMessagePtr TZQSession::CreateMessage() {
+  CheckNotClosed();
+  return std::make_shared<TZQTextMessage>(MessageTransport());
+}
+
+ITextMessagePtr TZQSession::CreateTextMessage() {
+  CheckNotClosed();
+  return std::make_shared<TZQTextMessage>(MessageTransport());
+}
+
+ITextMessagePtr TZQSession::CreateTextMessage(const std::string& Text) {
+  CheckNotClosed();
+  auto message = std::make_shared<TZQTextMessage>(MessageTransport());
+  message->SetText(Text);
+  return message;
+}
+
+IMapMessagePtr TZQSession::CreateMapMessage() {
+  CheckNotClosed();
+  CheckMessageTransformer();
+  return std::make_shared<TZQMapMessage>(MessageTransport());
+}
+
+IObjectMessagePtr TZQSession::CreateObjectMessage() {
+  CheckNotClosed();
+  CheckMessageTransformer();
+  return std::make_shared<TZQObjectMessage>(MessageTransport());
+}
+
+IObjectMessagePtr TZQSession::CreateObjectMessage(const IObjectPtr& Object) {
+  IObjectMessagePtr message = CreateObjectMessage();
+  message->SetObject(Object);
+  return message;
+}
+
+IQueuePtr TZQSession::CreateQueue(const std::string& QueueName) {
+  CheckNotClosed();
+  return TZQQueue::Create(QueueName);
+}
+
+ITopicPtr TZQSession::CreateTopic(const std::string& TopicName) {
+  CheckNotClosed();
+  return TZQTopic::Create(TopicName);
+}
+
+ITemporaryQueuePtr TZQSession::CreateTemporaryQueue() {
+  CheckNotClosed();
+  if (FAcknowledgeMode == AcknowledgeModeClient || FAcknowledgeMode == AcknowledgeModeClientIndividual) {
+    throw EIllegalStateException("The message broker supports temporary destinations only with auto-ack");
+  }
+  return TZQTemporaryQueue::Create(GetConnection()->NextTemporaryName());
+}
+
+ITemporaryTopicPtr TZQSession::CreateTemporaryTopic() {
+  CheckNotClosed();
+  if (FAcknowledgeMode == AcknowledgeModeClient || FAcknowledgeMode == AcknowledgeModeClientIndividual) {
+    throw EIllegalStateException("The message broker supports temporary destinations only with auto-ack");
+  }
+  return TZQTemporaryTopic::Create(GetConnection()->NextTemporaryName());
+}
+
+IQueueBrowserPtr TZQSession::CreateBrowser(const IQueuePtr& /*Queue*/) {
+  throw EMQException("Feature not supported");
+}
+
+// --- Sending ---
+
+void TZQSession::CheckSendDestination(const IDestinationPtr& Destination) const {
+  const std::string name = GetTransport()->GetDestinationName(Destination);
+  if (HasPrefix(name, "/temp-queue/")) {
+    throw EIllegalStateException(
+        Format("Cannot send to the temporary queue \"%s\": the broker accepts it only as a reply-to",
+               {name.substr(12)}));
+  }
+}
+
+std::unique_ptr<TZQMessage> TZQSession::ConvertMessage(const IMessage& Message) const {
+  std::unique_ptr<TZQMessage> copy;
+  if (const auto* text = dynamic_cast<const ITextMessage*>(&Message)) {
+    auto textCopy = std::make_unique<TZQTextMessage>(MessageTransport());
+    textCopy->SetText(text->GetText());
+    copy = std::move(textCopy);
+  } else if (const auto* bytes = dynamic_cast<const IBytesMessage*>(&Message)) {
+    copy = std::make_unique<TZQBytesMessage>(MessageTransport(), bytes->GetContent(), "");
+  } else if (dynamic_cast<const IObjectMessage*>(&Message) != nullptr) {
+    const auto* content = dynamic_cast<const IMessageContent*>(&Message);
+    copy = std::make_unique<TZQObjectMessage>(MessageTransport(), content ? content->GetContent() : "", "");
+  } else if (dynamic_cast<const IMapMessage*>(&Message) != nullptr) {
+    const auto* content = dynamic_cast<const IMessageContent*>(&Message);
+    copy = std::make_unique<TZQMapMessage>(MessageTransport(), content ? content->GetContent() : "", "");
+  } else {
+    throw EMQException("Unknown message type");
+  }
+  copy->SetMessageID(Message.GetMessageID());
+  copy->SetCorrelationID(Message.GetCorrelationID());
+  copy->SetReplyTo(Message.GetReplyTo());
+  copy->SetDestination(Message.GetDestination());
+  copy->SetDeliveryMode(Message.GetDeliveryMode());
+  copy->SetRedelivered(Message.GetRedelivered());
+  copy->SetType(Message.GetType());
+  copy->SetExpiration(Message.GetExpiration());
+  copy->SetPriority(Message.GetPriority());
+  copy->SetTimestamp(Message.GetTimestamp());
+  if (const auto* library = dynamic_cast<const TZQMessage*>(&Message)) {
+    for (const TPrimitiveMapItem& item : library->GetPropertyItems()) {
+      if (!IsDeliveryProperty(item.Name)) {
+        copy->SetStringProperty(item.Name, item.Value);
+      }
+    }
+  } else {
+    for (const std::string& name : Message.GetPropertyNames()) {
+      if (!IsDeliveryProperty(name)) {
+        copy->SetStringProperty(name, Message.GetStringProperty(name));
+      }
+    }
+  }
+  return copy;
+}
+
+void TZQSession::Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode,
+                      uint8_t Priority, uint32_t TimeToLive, int32_t SendTimeout) {
+  CheckNotClosed();
+  const std::shared_ptr<TZQAbstractTransport> transport = GetTransport();
+  const std::string destinationName = transport->GetDestinationName(Destination);
+  if (HasPrefix(destinationName, "/temp-queue/")) {
+    CheckSendDestination(Destination);
+  }
+  const std::unique_ptr<TZQMessage> copy = ConvertMessage(*Message);
+  copy->SetDestination(Destination);
+  copy->SetDeliveryMode(DeliveryMode);
+  const TDateTime timestamp = NowUTC();
+  copy->SetTimestamp(timestamp);
+  if (TimeToLive != 0) {
+    const TDateTime expiration = timestamp + static_cast<double>(TimeToLive) / MillisPerDay;
+    copy->SetExpiration(expiration);
+    Message->SetExpiration(expiration);
+  }
+  copy->SetPriority(Priority);
+  copy->SetRedelivered(false);
+  if (FTransacted) {
+    EnsureTransaction();
+    copy->SetTransactionID(FTransactionContext.GetTransactionID());
+  }
+  transport->Send(*copy, destinationName, SendTimeout, std::chrono::milliseconds(TimeToLive));
+}
+
+}  // namespace velmor

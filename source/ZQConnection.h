@@ -1,0 +1,217 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ZQAbstractConnection.h"
+#include "ZQAbstractSession.h"
+#include "ZQAbstractTransport.h"
+#include "ZQMQInterfaces.h"
+#include "ZQMessage.h"
+#include "ZQMessageConsumerList.h"
+#include "ZQMessageStore.h"
+#include "ZQThreadSafe.h"
+#include "ZQTransactionContext.h"
+
+namespace velmor {
+
+class TZQSession;
+class TZQMessageConsumer;
+
+// One broker connection of the messaging API. It owns its transport and its sessions; sessions refer
+// back to it weakly. Start connects the transport and starts the sessions; Close closes every session
+// and disconnects, also when a session's close fails. Releasing the last reference closes it.
+//
+// Everything of one connection (its sessions, producers, consumers and transport) shares one socket:
+// calls on one connection must not overlap. Only the temporary-name sequence is thread-safe.
+class TZQConnection final : public TZQAbstractConnection,
+                            public IHeartbeatControl,
+                            public ITransformerSettings,
+                            public IConnectionInfo,
+                            public IConnection,
+                            public IStoppable,
+                            public std::enable_shared_from_this<TZQConnection> {
+ private:
+  struct TCreateKey {
+    explicit TCreateKey() = default;
+  };
+
+ public:
+  // Takes ownership of Transport and installs this connection as its message callback.
+  static std::shared_ptr<TZQConnection> Create(std::shared_ptr<TZQAbstractTransport> Transport);
+  TZQConnection(TCreateKey /*Key*/, std::shared_ptr<TZQAbstractTransport> Transport);
+  // Closes the connection when that has not happened; raises nothing.
+  ~TZQConnection() override;
+
+  // IConnection
+  std::string GetClientID() const override { return FClientID; }
+  void SetClientID(const std::string& ClientID) override;
+  void Start() override { TZQAbstractConnection::Start(); }
+  void Stop() override;
+  void Close() override;
+  ISessionPtr CreateSession(bool Transacted, uint8_t AcknowledgeMode) override;
+  ISessionPtr CreateSession(uint8_t AcknowledgeMode) override;
+
+  // ITransformerSettings
+  IMessageTransformerPtr GetMessageTransformer() const override { return FMessageTransformer; }
+  void SetMessageTransformer(const IMessageTransformerPtr& Transformer) override;
+  void SetMapTransformationID(const std::string& ID) override;
+  void SetObjectTransformationID(const std::string& ID) override;
+
+  // IConnectionInfo
+  // The transport's real state: CONNECTED was handled and the socket has not been lost since.
+  bool IsConnected() const override;
+  std::string GetSessionID() const override;
+  std::string GetServer() const override;
+  uint8_t GetProtocolVersion() const override;
+
+  // IHeartbeatControl
+  void SendHeartbeat() override { FTransport->SendHeartbeat(); }
+  void CheckHeartbeat() override { FTransport->CheckHeartbeat(); }
+  bool WaitHeartbeat(int32_t Timeout) override { return FTransport->WaitHeartbeat(Timeout); }
+
+  // --- For sessions, producers and consumers ---
+
+  void AddSession(const std::shared_ptr<TZQSession>& Session);
+  void RemoveSession(const TZQSession* Session);
+  // UNSUBSCRIBE of a durable subscription (the broker removes it).
+  void UnsubscribeDurable(const std::string& DestinationName, const std::string& SubscriptionName);
+  // Marks the open durable subscriber of TopicName named SubscriptionName closed, in whichever session
+  // it is: the broker has ended its subscription.
+  void MarkDurableUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName);
+  // Offers a received message to every session, oldest first.
+  void OnMessage(const IMessagePtr& Message);
+  // The next temporary destination name: "tmp-0", "tmp-1", ... shared by all sessions.
+  std::string NextTemporaryName();
+  // Subscriptions of this connection and the messages kept for them.
+  TZQMessageStore& GetMessageStore() { return FMessageStore; }
+  // Bounds of the message store (messages and body octets).
+  void SetMessageStoreLimits(std::size_t MaxMessages, std::size_t MaxOctets);
+  std::size_t GetSessionCount() const { return FSessions.size(); }
+
+ protected:
+  void StartSessions() override;
+  void CloseSessions() override;
+
+ private:
+  std::string FClientID;
+  std::vector<std::shared_ptr<TZQSession>> FSessions;
+  IMessageTransformerPtr FMessageTransformer;
+  TZQThreadSafeIntegerSequence FTemporaryNameSequence;
+  bool FClientIDSet = false;
+  TZQMessageStore FMessageStore;
+};
+
+// A session of a connection: creates messages, destinations, producers and consumers, sends stamped
+// copies of the messages its producers hand it, and, when transacted, keeps one broker transaction open
+// at a time. It owns its producers, consumers and transaction context; it refers to its connection
+// weakly. Used by one thread at a time.
+class TZQSession final : public TZQAbstractSession,
+                         public IMessageArrivedHook,
+                         public ISession,
+                         public std::enable_shared_from_this<TZQSession> {
+ private:
+  struct TCreateKey {
+    explicit TCreateKey() = default;
+  };
+
+ public:
+  // A new session registered with Connection; started at once when the connection is started.
+  static std::shared_ptr<TZQSession> Create(const std::shared_ptr<TZQConnection>& Connection, bool Transacted,
+                                            uint8_t AcknowledgeMode);
+  TZQSession(TCreateKey /*Key*/, const std::shared_ptr<TZQConnection>& Connection, bool Transacted,
+             uint8_t AcknowledgeMode);
+
+  // IStartable, IStoppable. Start on a started session does nothing.
+  void Start() override;
+  void Stop() override;
+
+  // IMessageArrivedHook: a transacted session stamps its open transaction on the messages of its own
+  // subscriptions (beginning one when none is open).
+  void MessageArrived(const IMessagePtr& Message) override;
+
+  // ISession
+  uint8_t GetAcknowledgeMode() const override { return FAcknowledgeMode; }
+  bool GetTransacted() const override { return FTransacted; }
+  void Close() override;
+  void Commit() override;
+  IBytesMessagePtr CreateBytesMessage() override;
+  IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination) override;
+  IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination, const std::string& MessageSelector) override;
+  IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination, const std::string& MessageSelector,
+                                     bool NoLocal) override;
+  ITopicSubscriberPtr CreateDurableSubscriber(const ITopicPtr& Topic, const std::string& Name) override;
+  ITopicSubscriberPtr CreateDurableSubscriber(const ITopicPtr& Topic, const std::string& Name,
+                                              const std::string& MessageSelector, bool NoLocal) override;
+  IMessagePtr CreateMessage() override;
+  IMessageProducerPtr CreateProducer(const IDestinationPtr& Destination) override;
+  IQueuePtr CreateQueue(const std::string& QueueName) override;
+  ITemporaryQueuePtr CreateTemporaryQueue() override;
+  ITemporaryTopicPtr CreateTemporaryTopic() override;
+  IQueueBrowserPtr CreateBrowser(const IQueuePtr& Queue) override;
+  IObjectMessagePtr CreateObjectMessage() override;
+  IObjectMessagePtr CreateObjectMessage(const IObjectPtr& Object) override;
+  ITextMessagePtr CreateTextMessage() override;
+  IMapMessagePtr CreateMapMessage() override;
+  ITextMessagePtr CreateTextMessage(const std::string& Text) override;
+  ITopicPtr CreateTopic(const std::string& TopicName) override;
+  void Rollback() override;
+  void Unsubscribe(const std::string& TopicName, const std::string& SubscriptionName) override;
+
+  // --- For the connection, producers and consumers ---
+
+  // Sends a stamped library copy of Message to Destination. TimeToLive in ms, 0 = none.
+  void Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode,
+            uint8_t Priority, uint32_t TimeToLive, int32_t SendTimeout);
+  // Refuses a destination that messages cannot be sent to: a temporary queue of this library, which the
+  // broker accepts only as a reply-to (EIllegalStateException).
+  void CheckSendDestination(const IDestinationPtr& Destination) const;
+  // Registers Consumer under its id on the connection (EDuplicateConsumerIDException when that id is
+  // open on the connection) and in this session's list.
+  void AddConsumer(const std::shared_ptr<TZQMessageConsumer>& Consumer);
+  // Removes Consumer from the list and ends its subscription id on the connection.
+  void RemoveConsumer(const std::shared_ptr<TZQMessageConsumer>& Consumer);
+  void AddProducer(const IMessageProducerPtr& Producer);
+  void RemoveProducer(const IMessageProducerPtr& Producer);
+  // The connection; EIllegalStateException when it no longer exists.
+  std::shared_ptr<TZQConnection> GetConnection() const;
+  IMessageTransformerPtr GetMessageTransformer() const;
+  // On a transacted session: a new transaction id and BEGIN. Nothing on other sessions.
+  void BeginTransaction();
+  // Marks the open durable subscriber of TopicName named SubscriptionName closed, without a frame: its
+  // subscription was removed on the broker. True when there was one.
+  bool MarkUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName);
+
+  const std::string& GetTransactionID() const { return FTransactionContext.GetTransactionID(); }
+  bool GetTransactionOpen() const { return FTransactionContext.IsOpen(); }
+  const IConsumerList& GetConsumers() const { return *FConsumers; }
+  std::size_t GetProducerCount() const { return FProducers.size(); }
+
+ private:
+  // EIllegalStateException "The session is closed".
+  void CheckNotClosed() const;
+  // Begins a transaction when this transacted session has none open.
+  void EnsureTransaction();
+  // The map and object factories need the application's transformer.
+  void CheckMessageTransformer() const;
+  // The STOMP ack mode of this session's subscriptions.
+  uint8_t StompAckMode() const;
+  void Subscribe(const std::string& DestinationName, const std::string& SubscriptionID);
+  // SUBSCRIBE for a consumer already registered; a failed one unregisters it before raising.
+  void SubscribeRegistered(const std::shared_ptr<TZQMessageConsumer>& Consumer,
+                           const std::string& DestinationName);
+  // The library copy of an application message that a send owns; leaves out what only described a
+  // delivery to this client.
+  std::unique_ptr<TZQMessage> ConvertMessage(const IMessage& Message) const;
+  std::weak_ptr<TZQStompClient> MessageTransport() const { return FTransport; }
+
+  std::shared_ptr<TZQMessageConsumerList> FConsumers;
+  std::vector<IMessageProducerPtr> FProducers;
+  std::weak_ptr<TZQConnection> FConnection;
+  TZQTransactionContext FTransactionContext;
+};
+
+}  // namespace velmor

@@ -1,0 +1,170 @@
+#include "ZQMessageConsumer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "ZQConnection.h"
+#include "ZQExceptions.h"
+#include "ZQMessageStore.h"
+#include "ZQText.h"
+
+namespace velmor {
+
+TZQMessageConsumer::TZQMessageConsumer(TCreateKey /*Key*/, const std::shared_ptr<TZQSession>& Session,
+                                       const std::string& ConsumerID, const IDestinationPtr& Destination,
+                                       const std::string& SubscriptionName, const std::string& MessageSelector,
+                                       bool NoLocal)
+    : FNoLocal(NoLocal),
+      FDestination(Destination),
+      FConsumerID(ConsumerID),
+      FSession(Session),
+      FMessageSelector(MessageSelector),
+      FMessageTransformer(Session->GetMessageTransformer()),
+      FSubscriptionName(SubscriptionName) {
+  // Only the exact word turns the check off.
+  FSkipSubscriptionCheck = Session->GetTransport()->GetParam("message.subscription_check") == "false";
+}
+
+template <class TConsumer>
+std::shared_ptr<TConsumer> TZQMessageConsumer::Register(std::shared_ptr<TConsumer> Consumer,
+                                                        const std::shared_ptr<TZQSession>& Session) {
+  Session->AddConsumer(Consumer);
+  return Consumer;
+}
+
+std::shared_ptr<TZQMessageConsumer> TZQMessageConsumer::Create(const std::shared_ptr<TZQSession>& Session,
+                                                               const std::string& ConsumerID,
+                                                               const IDestinationPtr& Destination,
+                                                               const std::string& SubscriptionName,
+                                                               const std::string& MessageSelector, bool NoLocal) {
+  return Register(std::make_shared<TZQMessageConsumer>(TCreateKey{}, Session, ConsumerID, Destination,
+                                                       SubscriptionName, MessageSelector, NoLocal),
+                  Session);
+}
+
+std::shared_ptr<TZQTopicSubscriber> TZQTopicSubscriber::Create(const std::shared_ptr<TZQSession>& Session,
+                                                               const std::string& ConsumerID,
+                                                               const ITopicPtr& Topic,
+                                                               const std::string& SubscriptionName,
+                                                               const std::string& MessageSelector, bool NoLocal) {
+  return Register(std::make_shared<TZQTopicSubscriber>(TCreateKey{}, Session, ConsumerID, Topic, SubscriptionName,
+                                                       MessageSelector, NoLocal),
+                  Session);
+}
+
+ITopicPtr TZQTopicSubscriber::GetTopic() const {
+  return std::dynamic_pointer_cast<ITopic>(GetDestination());
+}
+
+void TZQMessageConsumer::CheckClosed() const {
+  if (FClosed) {
+    throw EIllegalStateException("The consumer is closed");
+  }
+}
+
+std::shared_ptr<TZQSession> TZQMessageConsumer::RequireSession() const {
+  std::shared_ptr<TZQSession> session = FSession.lock();
+  if (!session) {
+    throw EIllegalStateException("The consumer's session no longer exists");
+  }
+  return session;
+}
+
+IMessagePtr TZQMessageConsumer::Receive() {
+  return DoReceive(TReceiveMode::Blocking, 0);
+}
+
+IMessagePtr TZQMessageConsumer::Receive(int32_t Timeout) {
+  return DoReceive(TReceiveMode::Timed, Timeout);
+}
+
+IMessagePtr TZQMessageConsumer::ReceiveNoWait() {
+  return DoReceive(TReceiveMode::NoWait, 1);
+}
+
+IMessagePtr TZQMessageConsumer::DoReceive(TReceiveMode Mode, int32_t Timeout) {
+  CheckClosed();
+  const std::shared_ptr<TZQSession> session = RequireSession();
+  const std::shared_ptr<TZQConnection> connection = session->GetConnection();
+  const std::shared_ptr<TZQAbstractTransport> transport = session->GetTransport();
+  TZQMessageStore& store = connection->GetMessageStore();
+  IMessagePtr message = store.Take(GetID());
+  if (!message) {
+    message = ReadOwn(store, *transport, Mode, Timeout);
+  }
+  return TransformMessage(session, message);
+}
+
+IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTransport& Transport,
+                                        TReceiveMode Mode, int32_t Timeout) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(Timeout, 1));
+  for (;;) {
+    // A read may bring a message for another consumer, which must then be kept: refuse before reading
+    // when there is no room, so nothing is lost.
+    Store.CheckRoom();
+    IMessagePtr message;
+    switch (Mode) {
+      case TReceiveMode::Blocking:
+        message = Transport.Receive();
+        break;
+      case TReceiveMode::Timed: {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        message = Transport.Receive(static_cast<int32_t>(std::max<int64_t>(left, 1)));
+        break;
+      }
+      case TReceiveMode::NoWait:
+        message = Transport.ReceiveNoWait();
+        break;
+    }
+    if (message) {
+      if (FSkipSubscriptionCheck)
+        return message;
+      const std::string subscription = message->GetStringProperty("subscription");
+      if (subscription == GetID())
+        return message;
+      if (!Store.Keep(subscription, message)) {
+        throw EIllegalStateException(
+            Format("Received a MESSAGE frame with unexpected subscription id. Received \"%s\" but expected \"%s\".",
+                   {subscription, GetID()}));
+      }
+    } else if (Mode == TReceiveMode::NoWait) {
+      return nullptr;
+    }
+    if (Mode == TReceiveMode::Timed && Clock::now() >= deadline)
+      return nullptr;
+  }
+}
+
+IMessagePtr TZQMessageConsumer::TransformMessage(const std::shared_ptr<TZQSession>& Session,
+                                                 const IMessagePtr& Message) {
+  if (!FMessageTransformer)
+    return Message;
+  IMessagePtr replacement;
+  FMessageTransformer->TransformIncoming(Session, shared_from_this(), Message, replacement);
+  return replacement ? replacement : Message;
+}
+
+void TZQMessageConsumer::Close() {
+  if (FClosed)
+    return;
+  // Closed first: whatever the UNSUBSCRIBE meets, a second Close must not send it again.
+  FClosed = true;
+  const std::shared_ptr<TZQSession> session = FSession.lock();
+  if (!session)
+    return;
+  session->RemoveConsumer(shared_from_this());
+  session->GetTransport()->Unsubscribe(GetID());
+}
+
+void TZQMessageConsumer::MarkUnsubscribed() {
+  if (FClosed)
+    return;
+  FClosed = true;
+  if (const std::shared_ptr<TZQSession> session = FSession.lock()) {
+    session->RemoveConsumer(shared_from_this());
+  }
+}
+
+}  // namespace velmor

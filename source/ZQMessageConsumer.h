@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ZQConsumerID.h"
+#include "ZQMQInterfaces.h"
+
+namespace velmor {
+
+class TZQSession;
+class TZQAbstractTransport;
+class TZQMessageStore;
+
+// Hands out the subscription id of a consumer.
+class IConsumerIDProvider {
+ public:
+  virtual ~IConsumerIDProvider() = default;
+  virtual const TZQConsumerID& GetConsumerID() const = 0;
+};
+
+// The receiving end of one subscription of a session. Receiving is polling on the caller's thread: a
+// receive first takes a message that another consumer of the connection read for this one, then reads
+// from the connection's socket until a message for this subscription comes or its time is up, keeping
+// the messages of the connection's other consumers for them. The session owns the consumer; the
+// consumer refers to its session weakly. Used by one thread at a time.
+class TZQMessageConsumer : public virtual IMessageConsumer,
+                           public IConsumerIDProvider,
+                           public ICloseable,
+                           public IStartable,
+                           public IStoppable,
+                           public std::enable_shared_from_this<TZQMessageConsumer> {
+ protected:
+  struct TCreateKey {
+    explicit TCreateKey() = default;
+  };
+
+ public:
+  // A new consumer registered with Session (EDuplicateConsumerIDException when its id is open on the
+  // connection). The session sends the SUBSCRIBE afterwards.
+  static std::shared_ptr<TZQMessageConsumer> Create(const std::shared_ptr<TZQSession>& Session,
+                                                    const std::string& ConsumerID,
+                                                    const IDestinationPtr& Destination,
+                                                    const std::string& SubscriptionName,
+                                                    const std::string& MessageSelector, bool NoLocal);
+  TZQMessageConsumer(TCreateKey /*Key*/, const std::shared_ptr<TZQSession>& Session, const std::string& ConsumerID,
+                     const IDestinationPtr& Destination, const std::string& SubscriptionName,
+                     const std::string& MessageSelector, bool NoLocal);
+
+  // IMessageConsumer
+  std::string GetMessageSelector() const override { return FMessageSelector; }
+  IMessagePtr Receive() override;
+  IMessagePtr Receive(int32_t Timeout) override;
+  IMessagePtr ReceiveNoWait() override;
+  // Leaves the session and unsubscribes; a second Close does nothing.
+  void Close() override;
+
+  // IStartable, IStoppable: only the flag; receiving does not depend on it.
+  void Start() override { FStarted = true; }
+  void Stop() override { FStarted = false; }
+
+  // IConsumerIDProvider
+  const TZQConsumerID& GetConsumerID() const override { return FConsumerID; }
+
+  const std::string& GetID() const { return FConsumerID.GetID(); }
+  const std::string& GetSubscriptionName() const { return FSubscriptionName; }
+  const IDestinationPtr& GetDestination() const { return FDestination; }
+  bool GetClosed() const { return FClosed; }
+  bool GetStarted() const { return FStarted; }
+  // Closed without a frame: the broker ended the subscription already.
+  void MarkUnsubscribed();
+
+ protected:
+  // Registers a new consumer with its session.
+  template <class TConsumer>
+  static std::shared_ptr<TConsumer> Register(std::shared_ptr<TConsumer> Consumer,
+                                             const std::shared_ptr<TZQSession>& Session);
+
+  bool FNoLocal;
+
+ private:
+  enum class TReceiveMode { Blocking, Timed, NoWait };
+
+  // EIllegalStateException "The consumer is closed".
+  void CheckClosed() const;
+  std::shared_ptr<TZQSession> RequireSession() const;
+  IMessagePtr DoReceive(TReceiveMode Mode, int32_t Timeout);
+  // Reads until a message for this consumer comes or the mode's time is up, keeping the others.
+  IMessagePtr ReadOwn(TZQMessageStore& Store, TZQAbstractTransport& Transport, TReceiveMode Mode,
+                      int32_t Timeout);
+  IMessagePtr TransformMessage(const std::shared_ptr<TZQSession>& Session, const IMessagePtr& Message);
+
+  IDestinationPtr FDestination;
+  TZQConsumerID FConsumerID;
+  std::weak_ptr<TZQSession> FSession;
+  std::string FMessageSelector;
+  IMessageTransformerPtr FMessageTransformer;
+  bool FClosed = false;
+  bool FStarted = false;
+  std::string FSubscriptionName;
+  bool FSkipSubscriptionCheck = false;
+};
+
+// A durable topic subscription.
+class TZQTopicSubscriber final : public TZQMessageConsumer, public ITopicSubscriber {
+ public:
+  static std::shared_ptr<TZQTopicSubscriber> Create(const std::shared_ptr<TZQSession>& Session,
+                                                    const std::string& ConsumerID, const ITopicPtr& Topic,
+                                                    const std::string& SubscriptionName,
+                                                    const std::string& MessageSelector, bool NoLocal);
+  using TZQMessageConsumer::TZQMessageConsumer;
+
+  bool GetNoLocal() const override { return FNoLocal; }
+  ITopicPtr GetTopic() const override;
+};
+
+}  // namespace velmor

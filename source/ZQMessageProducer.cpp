@@ -1,0 +1,99 @@
+#include "ZQMessageProducer.h"
+
+#include <limits>
+
+#include "ZQConnection.h"
+#include "ZQExceptions.h"
+
+namespace velmor {
+
+TZQMessageProducer::TZQMessageProducer(TCreateKey /*Key*/, const std::shared_ptr<TZQSession>& Session,
+                                       const IDestinationPtr& Destination, int32_t SendTimeout)
+    : TZQMessageProducerSupport(Session),
+      FDestination(Destination),
+      FMessageTransformer(Session->GetMessageTransformer()),
+      FSendTimeout(SendTimeout) {}
+
+std::shared_ptr<TZQMessageProducer> TZQMessageProducer::Create(const std::shared_ptr<TZQSession>& Session,
+                                                               const IDestinationPtr& Destination,
+                                                               int32_t SendTimeout) {
+  if (std::dynamic_pointer_cast<ITemporaryQueue>(Destination)) {
+    Session->CheckSendDestination(Destination);
+  }
+  auto producer = std::make_shared<TZQMessageProducer>(TCreateKey{}, Session, Destination, SendTimeout);
+  Session->AddProducer(producer);
+  return producer;
+}
+
+void TZQMessageProducer::CheckClosed() const {
+  if (FClosed) {
+    throw EIllegalStateException("The producer is closed");
+  }
+}
+
+IDestinationPtr TZQMessageProducer::GetDestination() const {
+  CheckClosed();
+  return FDestination;
+}
+
+void TZQMessageProducer::Close() {
+  if (FClosed)
+    return;
+  FClosed = true;
+  if (const std::shared_ptr<TZQSession> session = FSession.lock()) {
+    session->RemoveProducer(shared_from_this());
+  }
+}
+
+int32_t TZQMessageProducer::StoredTimeToLive() const {
+  const uint32_t timeToLive = GetTimeToLive();
+  if (timeToLive > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
+    throw ERangeError("Range check error");
+  }
+  return static_cast<int32_t>(timeToLive);
+}
+
+void TZQMessageProducer::Send(const IMessagePtr& Message) {
+  const uint8_t deliveryMode = GetDeliveryMode();
+  const int32_t priority = GetPriority();
+  const int32_t timeToLive = StoredTimeToLive();
+  Send(GetDestination(), Message, deliveryMode, priority, timeToLive);
+}
+
+void TZQMessageProducer::Send(const IDestinationPtr& Destination, const IMessagePtr& Message) {
+  const uint8_t deliveryMode = GetDeliveryMode();
+  const int32_t priority = GetPriority();
+  Send(Destination, Message, deliveryMode, priority, StoredTimeToLive());
+}
+
+void TZQMessageProducer::Send(const IMessagePtr& Message, uint8_t DeliveryMode, int32_t Priority,
+                              int32_t TimeToLive) {
+  Send(GetDestination(), Message, DeliveryMode, Priority, TimeToLive);
+}
+
+void TZQMessageProducer::Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode,
+                              int32_t Priority, int32_t TimeToLive) {
+  CheckClosed();
+  const std::shared_ptr<TZQSession> session = RequireSession();
+  IMessagePtr message = Message;
+  if (FMessageTransformer) {
+    IMessagePtr replacement;
+    FMessageTransformer->TransformOutgoing(session, shared_from_this(), Message, replacement);
+    if (replacement)
+      message = replacement;
+  }
+  if (!Destination) {
+    throw EUnsupportedOperationException(FDestination ? "Don't understand null destinations."
+                                                      : "A destination must be specified.");
+  }
+  if (Priority < 0 || Priority > 255 || TimeToLive < 0) {
+    throw ERangeError("Range check error");
+  }
+  if (!message) {
+    throw EIllegalArgumentException("Message must not be nil");
+  }
+  session->Send(Destination, message, DeliveryMode, static_cast<uint8_t>(Priority),
+                static_cast<uint32_t>(TimeToLive), FSendTimeout);
+}
+
+}  // namespace velmor

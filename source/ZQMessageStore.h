@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "ZQMQInterfaces.h"
+
+namespace velmor {
+
+// The subscriptions of one connection and the received messages kept for them. Every consumer of a
+// connection reads from the one socket, so a receive may read a MESSAGE for another consumer; it keeps
+// that message here, under the subscription id, for that consumer's next receive.
+//
+// Subscription ids are unique per connection (the broker closes a connection that repeats one), so the
+// duplicate check lives here too. Used by the connection's thread; no lock.
+class TZQMessageStore final {
+ public:
+  // Bounds on the messages kept, as for the MESSAGE frames a receipt wait keeps.
+  static constexpr std::size_t DefaultMaxMessages = 10000;
+  static constexpr std::size_t DefaultMaxOctets = 64 * 1024 * 1024;
+
+  // Registers an open subscription; EDuplicateConsumerIDException "Duplicate Consumer ID "%s"" when ID
+  // is open already.
+  void Open(const std::string& ID);
+  // Ends the subscription ID and drops what was kept for it. Messages for it that still arrive are
+  // dropped (the consumer is gone); the last ClosedIDMemory closed ids are remembered for that.
+  void Close(const std::string& ID);
+  bool IsOpen(const std::string& ID) const { return FOpen.find(ID) != FOpen.end(); }
+
+  // The oldest message kept for ID, removed from the store; nullptr when there is none.
+  IMessagePtr Take(const std::string& ID);
+  // Keeps Message for the open subscription ID (or drops it for a closed one) and returns true; false
+  // for an id the connection never had. Does not check the bounds: call CheckRoom before reading.
+  bool Keep(const std::string& ID, const IMessagePtr& Message);
+  // Raises EIllegalStateException when the store is full, before a read that might have to keep a
+  // message: nothing is read, so nothing is lost.
+  void CheckRoom() const;
+  // Forgets every subscription and message (the connection is gone).
+  void Clear();
+
+  void SetLimits(std::size_t MaxMessages, std::size_t MaxOctets);
+  std::size_t GetCount() const { return FCount; }
+  std::size_t GetOctets() const { return FOctets; }
+
+  static constexpr std::size_t ClosedIDMemory = 4096;
+
+ private:
+  struct TKept {
+    IMessagePtr Message;
+    std::size_t Octets = 0;
+  };
+
+  std::unordered_map<std::string, std::deque<TKept>> FOpen;
+  std::unordered_set<std::string> FClosed;
+  std::deque<std::string> FClosedOrder;
+  std::size_t FCount = 0;
+  std::size_t FOctets = 0;
+  std::size_t FMaxMessages = DefaultMaxMessages;
+  std::size_t FMaxOctets = DefaultMaxOctets;
+};
+
+}  // namespace velmor

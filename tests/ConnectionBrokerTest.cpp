@@ -1,0 +1,109 @@
+// The connection against the real broker: what CONNECTED said, heart-beats, the connected state after
+// the broker ended the connection, and closing that leaves nothing behind on the broker.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BrokerFixture.h"
+#include "MessageOf.h"
+#include "MessagingFixture.h"
+#include "ZQExceptions.h"
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::BrokerUrl;
+using testing::MessageOf;
+using testing::NewConnection;
+using testing::UniqueName;
+
+class ConnectionBrokerTest : public testing::BrokerTest {};
+
+TEST_F(ConnectionBrokerTest, ReportsServerVersionAndHeartbeats) {
+  const auto connection = NewConnection(BrokerUrl("connect.heart-beat=1000,1000"));
+  EXPECT_FALSE(connection->IsConnected());
+  connection->Start();
+  EXPECT_TRUE(connection->IsConnected());
+  EXPECT_EQ(connection->GetServer().rfind("RabbitMQ/", 0), 0u) << connection->GetServer();
+  EXPECT_EQ(connection->GetProtocolVersion(), 3);
+  EXPECT_FALSE(connection->GetSessionID().empty());
+  IHeartbeatControl& heartbeats = *connection;
+  heartbeats.SendHeartbeat();
+  EXPECT_TRUE(heartbeats.WaitHeartbeat(3000));
+  EXPECT_NO_THROW(heartbeats.CheckHeartbeat());
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { connection->SetClientID("late"); }),
+            "Setting ClientID on a used Connection is not allowed");
+  connection->Close();
+  EXPECT_FALSE(connection->IsConnected());
+  EXPECT_EQ(MessageOf<EMQException>([&] { connection->GetServer(); }), "Connection is closed.");
+}
+
+TEST_F(ConnectionBrokerTest, IsConnectedTurnsFalseWhenTheBrokerSendsError) {
+  const auto connection = NewConnection(BrokerUrl());
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateTopic(UniqueName("conn-error")));
+  // A queue that does not exist under "/amq/queue/": the broker answers ERROR and closes.
+  session->CreateConsumer(session->CreateQueue("/amq/queue/" + UniqueName("missing")));
+  EXPECT_THROW(consumer->Receive(5000), EZQStompServerErrorMessage);
+  EXPECT_FALSE(connection->IsConnected());
+  connection->Close();
+}
+
+// The broker's own list proves the close: the client's local port is gone from it within 1 s.
+void ExpectBrokerForgetsConnection(const std::vector<int>& Ports) {
+  const auto deadline = std::chrono::steady_clock::now() + 1s;
+  for (const int port : Ports) {
+    while (testing::BrokerListsPeerPort(port) && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_FALSE(testing::BrokerListsPeerPort(port)) << "local port " << port;
+  }
+}
+
+TEST_F(ConnectionBrokerTest, CloseLeavesNoConnectionOnTheBroker) {
+  const auto connection = NewConnection(BrokerUrl());
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
+  session->CreateConsumer(session->CreateTopic(UniqueName("conn-close")));
+  const std::vector<int> ports = testing::LocalPortsTo(testing::Broker().Port);
+  ASSERT_EQ(ports.size(), 1u);
+  ASSERT_TRUE(testing::BrokerListsPeerPort(ports[0]));
+  connection->Close();
+  ExpectBrokerForgetsConnection(ports);
+  EXPECT_NO_THROW(connection->Close());
+}
+
+TEST_F(ConnectionBrokerTest, CloseDisconnectsAlsoWhenASessionCloseFails) {
+  // The UNSUBSCRIBE of the closing consumer waits 1 ms for its receipt while messages stream in: the
+  // wait ends with "No RECEIPT received", and the session's close raises.
+  const auto connection =
+      NewConnection(BrokerUrl("unsubscribe.receipt=true&unsubscribe.receipt.timeout=1"));
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto queue = session->CreateQueue(UniqueName("conn-close-fail"));
+  const auto producer = session->CreateProducer(queue);
+  for (int i = 0; i < 2000; ++i) {
+    auto message = session->CreateTextMessage(std::string(2000, 'm'));
+    message->SetStringProperty("x-expires", "60000");
+    producer->Send(message);
+  }
+  const ISessionPtr failing = connection->CreateSession(false, AcknowledgeModeAuto);
+  failing->CreateConsumer(queue);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_THROW(failing->Close(), EZQStompError);
+  const ISessionPtr other = connection->CreateSession(false, AcknowledgeModeAuto);
+  other->CreateConsumer(queue);
+  std::this_thread::sleep_for(100ms);
+  const std::vector<int> ports = testing::LocalPortsTo(testing::Broker().Port);
+  ASSERT_EQ(ports.size(), 1u);
+  EXPECT_NO_THROW(connection->Close());
+  ExpectBrokerForgetsConnection(ports);
+}
+
+}  // namespace
+}  // namespace velmor

@@ -1,0 +1,185 @@
+// Connection, session, producer and consumer against a scripted broker, where the exact frames matter:
+// transactions, time-to-live, forwarding, refused temporary queues, messages kept for other consumers,
+// the connected state and the connect time-out.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "FakeStompPeer.h"
+#include "MessageOf.h"
+#include "MessagingFixture.h"
+#include "ZQExceptions.h"
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeStompPeer;
+using testing::FrameHeader;
+using testing::MessageOf;
+using testing::TextOf;
+using ::testing::EndsWith;
+using ::testing::StartsWith;
+
+// The broker's MESSAGE for the temporary queue Queue ("tmp-0"): its subscription is the queue's name.
+std::string TemporaryQueueMessage(const std::string& Queue, const std::string& Body, const std::string& Id) {
+  return testing::MessageFrame("/reply-queue/amq.gen-" + Queue, Id, "/temp-queue/" + Queue, Body,
+                               {{"content-type", "text/plain"}});
+}
+
+std::string Command(const std::string& Frame) {
+  return Frame.substr(0, Frame.find('\n'));
+}
+
+std::shared_ptr<TZQConnection> Started(const FakeStompPeer& Peer) {
+  auto connection = testing::NewConnection(Peer.Url());
+  connection->Start();
+  return connection;
+}
+
+TEST(ConnectionPeerTest, ATransactionStaysOpenOverASecondStartAndEndsOnlyByCommitOrClose) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame());
+  for (int i = 0; i < 7; ++i)
+    peer.ReadFrame();
+  peer.Start();
+  auto connection = testing::NewConnection(peer.Url());
+  const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto producer = session->CreateProducer(session->CreateQueue("q"));
+  connection->Start();
+  producer->Send(session->CreateTextMessage("1"));
+  connection->Start();
+  producer->Send(session->CreateTextMessage("2"));
+  session->Commit();
+  session->Close();
+  session->Close();
+  connection->Close();
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  ASSERT_EQ(frames.size(), 8u);
+  const std::vector<std::string> commands = {"BEGIN", "SEND", "SEND", "COMMIT", "BEGIN", "ABORT", "DISCONNECT"};
+  for (std::size_t i = 0; i < commands.size(); ++i)
+    EXPECT_EQ(Command(frames[i + 1]), commands[i]);
+  const std::string first = FrameHeader(frames[1], "transaction");
+  EXPECT_EQ(first.size(), 38u);
+  for (const std::size_t i : {2u, 3u, 4u})
+    EXPECT_EQ(FrameHeader(frames[i], "transaction"), first);
+  EXPECT_NE(FrameHeader(frames[5], "transaction"), first);
+  EXPECT_EQ(FrameHeader(frames[6], "transaction"), FrameHeader(frames[5], "transaction"));
+}
+
+TEST(ConnectionPeerTest, SendsCarryTheExactTimeToLiveAndAForwardedMessageOnlyItsOwnHeaders) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(testing::ConnectedFrame())
+      .Send(testing::MessageFrame("/reply-queue/amq.gen-0", "m-1", "/temp-queue/tmp-0", "hello",
+                                  {{"content-type", "text/plain"}, {"ack", "ack-1"}, {"color", "red"}}))
+      .ReadFrame()
+      .ReadFrame()
+      .ReadFrame();
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateTemporaryQueue());
+  const IMessagePtr received = consumer->Receive(5000);
+  ASSERT_EQ(TextOf(received), "hello");
+  const auto producer = session->CreateProducer(session->CreateQueue("out"));
+  producer->Send(session->CreateTextMessage("short"), 0, 0, 400);
+  producer->Send(session->CreateTextMessage("forever"), 0, 0, 0);
+  producer->Send(received);
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  EXPECT_EQ(FrameHeader(frames[1], "expiration"), "400");
+  EXPECT_EQ(frames[2].find("expiration"), std::string::npos);
+  EXPECT_EQ(frames[3].find("\nack:"), std::string::npos) << frames[3];
+  EXPECT_EQ(frames[3].find("\nsubscription:"), std::string::npos) << frames[3];
+  EXPECT_EQ(frames[3].find("content-type"), frames[3].rfind("content-type")) << frames[3];
+  EXPECT_EQ(FrameHeader(frames[3], "color"), "red");
+  connection->Close();
+}
+
+TEST(ConnectionPeerTest, TemporaryQueuesOfTheConnectionAreRefusedAsSendTargetsWritingNothing) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ExpectFrameStartingWith("DISCONNECT\n");
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto temporary = session->CreateTemporaryQueue();
+  const std::string text = "Cannot send to the temporary queue \"tmp-0\": the broker accepts it only as a reply-to";
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { session->CreateProducer(temporary); }), text);
+  const auto producer = session->CreateProducer(nullptr);
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { producer->Send(temporary, session->CreateTextMessage("x")); }),
+            text);
+  connection->Close();
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(ConnectionPeerTest, MessagesForOtherConsumersAreKeptWithinBoundsAndStampedByTheirOwnSession) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(testing::ConnectedFrame())
+      .ReadFrame()  // BEGIN of the transacted session
+      .Send(TemporaryQueueMessage("tmp-1", "b1", "m-1"))
+      .Send(TemporaryQueueMessage("tmp-1", "b2", "m-2"))
+      .Send(TemporaryQueueMessage("tmp-0", "a1", "m-3"))
+      .Send(TemporaryQueueMessage("tmp-9", "ghost", "m-4"));
+  peer.Start();
+  const auto connection = Started(peer);
+  connection->SetMessageStoreLimits(1, 1024);
+  const ISessionPtr plain = connection->CreateSession(false, AcknowledgeModeAuto);
+  const ISessionPtr transacted = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto consumerA = plain->CreateConsumer(plain->CreateTemporaryQueue());
+  const auto consumerB = transacted->CreateConsumer(transacted->CreateTemporaryQueue());
+
+  EXPECT_THAT(MessageOf<EIllegalStateException>([&] { consumerA->Receive(5000); }),
+              StartsWith("1 messages (2 octets) wait for other consumers of this connection"));
+  const IMessagePtr b1 = consumerB->Receive(5000);
+  EXPECT_EQ(TextOf(b1), "b1");
+  EXPECT_EQ(TextOf(consumerB->Receive(5000)), "b2");
+  const IMessagePtr a1 = consumerA->Receive(5000);
+  EXPECT_EQ(TextOf(a1), "a1");
+  const auto transactionOf = [](const IMessagePtr& Message) {
+    return std::dynamic_pointer_cast<ITransactionIdSupport>(Message)->GetTransactionID();
+  };
+  EXPECT_EQ(transactionOf(b1), FrameHeader(peer.Frames().at(1), "transaction"));
+  EXPECT_EQ(transactionOf(a1), "");
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { consumerA->Receive(5000); }),
+            "Received a MESSAGE frame with unexpected subscription id. Received \"/temp-queue/tmp-9\" but "
+            "expected \"/temp-queue/tmp-0\".");
+  EXPECT_TRUE(peer.Done());
+}
+
+TEST(ConnectionPeerTest, IsConnectedTurnsFalseWhenTheBrokerClosesTheSocket) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame()).CloseConnection();
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateTemporaryQueue());
+  EXPECT_THROW(consumer->Receive(5000), EVelmorError);
+  EXPECT_FALSE(connection->IsConnected());
+  EXPECT_NO_THROW(connection->Close());
+}
+
+TEST(ConnectionPeerTest, AConnectTimeOutEndsAStartAgainstASilentBroker) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Stall(5000ms);
+  peer.Start();
+  auto connection = testing::NewConnection(peer.Url());
+  connection->SetConnectTimeout(2000);
+  const auto start = std::chrono::steady_clock::now();
+  const std::string text = MessageOf<EMQException>([&] { connection->Start(); });
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_THAT(text, StartsWith("The connection has failed due to a transport problem: "));
+  EXPECT_THAT(text, EndsWith(" (ConnectTimeOut: 2000 msec)"));
+  EXPECT_GE(elapsed, 1800ms);
+  EXPECT_LE(elapsed, 3500ms);
+  EXPECT_EQ(MessageOf<EMQException>([&] { connection->SetClientID("c"); }), text);
+  connection.reset();
+}
+
+}  // namespace
+}  // namespace velmor

@@ -1,0 +1,191 @@
+// The messaging API without a broker: ids, the message store, the local checks of connection, session,
+// producer and consumer, and ownership when an owner is gone.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "MessageOf.h"
+#include "MessagingFixture.h"
+#include "ZQConsumerID.h"
+#include "ZQExceptions.h"
+#include "ZQMessageStore.h"
+#include "ZQTextMessage.h"
+#include "ZQTransactionContext.h"
+
+namespace velmor {
+namespace {
+
+using testing::MessageOf;
+
+// Nothing listens here: these tests never start the connection, or expect the connect to fail.
+const std::string Unreachable = "stomp://127.0.0.1:1";
+
+TEST(MessagingApiTest, GeneratedIdsAreDistinctRegistryFormGuids) {
+  const std::regex form("\\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\}");
+  std::set<std::string> seen;
+  for (int i = 0; i < 100; ++i) {
+    const std::string id = TZQConsumerID("").GetID();
+    EXPECT_TRUE(std::regex_match(id, form)) << id;
+    seen.insert(id);
+  }
+  EXPECT_EQ(seen.size(), 100u);
+  EXPECT_EQ(TZQConsumerID("mine").GetID(), "mine");
+  TZQTransactionContext context;
+  context.NewTransactionID();
+  EXPECT_TRUE(std::regex_match(context.GetTransactionID(), form));
+  EXPECT_FALSE(context.IsOpen());
+}
+
+TEST(MessagingApiTest, TheMessageStoreKeepsPerSubscriptionAndKnowsItsIds) {
+  TZQMessageStore store;
+  store.SetLimits(2, 1000);
+  store.Open("a");
+  EXPECT_EQ(MessageOf<EDuplicateConsumerIDException>([&] { store.Open("a"); }), "Duplicate Consumer ID \"a\"");
+  auto first = std::make_shared<TZQTextMessage>(std::weak_ptr<TZQStompClient>{});
+  first->SetText("12345");
+  EXPECT_TRUE(store.Keep("a", first));
+  EXPECT_FALSE(store.Keep("never", first));
+  EXPECT_EQ(store.GetOctets(), 5u);
+  EXPECT_NO_THROW(store.CheckRoom());
+  EXPECT_TRUE(store.Keep("a", first));
+  EXPECT_THROW(store.CheckRoom(), EIllegalStateException);
+  EXPECT_EQ(store.Take("a"), first);
+  store.Close("a");
+  EXPECT_EQ(store.GetCount(), 0u);
+  EXPECT_TRUE(store.Keep("a", first));  // closed: dropped, not unexpected
+  EXPECT_EQ(store.Take("a"), nullptr);
+  EXPECT_NO_THROW(store.Open("a"));
+}
+
+struct RefusalCase {
+  const char* Title;
+  std::function<void(TZQConnection&, const ISessionPtr&)> Call;
+  std::string Text;
+};
+
+class MessagingRefusalTest : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(MessagingRefusalTest, RaisesWithExactText) {
+  const auto connection = testing::NewConnection(Unreachable);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeClient);
+  std::string text;
+  try {
+    GetParam().Call(*connection, session);
+    text = "<nothing raised>";
+  } catch (const EVelmorError& Error) {
+    text = Error.what();
+  }
+  EXPECT_EQ(text, GetParam().Text);
+}
+
+const auto Queue = [](const ISessionPtr& S) { return S->CreateQueue("q"); };
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, MessagingRefusalTest,
+    ::testing::Values(
+        RefusalCase{"SecondClientID",
+                    [](TZQConnection& C, const ISessionPtr&) {
+                      C.SetClientID("a");
+                      C.SetClientID("b");
+                    },
+                    "The ClientID has already been set"},
+        RefusalCase{"StartClosed",
+                    [](TZQConnection& C, const ISessionPtr&) {
+                      C.Close();
+                      C.Start();
+                    },
+                    "Connection is closed."},
+        RefusalCase{"SameTransformationIDs",
+                    [](TZQConnection& C, const ISessionPtr&) {
+                      C.SetMapTransformationID("x");
+                      C.SetObjectTransformationID("x");
+                    },
+                    "The transformation IDs for map and object messages must be different"},
+        RefusalCase{"MapWithoutTransformer", [](TZQConnection&, const ISessionPtr& S) { S->CreateMapMessage(); },
+                    "Session has no message transformer"},
+        RefusalCase{"Browser", [](TZQConnection&, const ISessionPtr& S) { S->CreateBrowser(nullptr); },
+                    "Feature not supported"},
+        RefusalCase{"TemporaryWithClientAck",
+                    [](TZQConnection&, const ISessionPtr& S) { S->CreateTemporaryQueue(); },
+                    "The message broker supports temporary destinations only with auto-ack"},
+        RefusalCase{"CommitNotTransacted", [](TZQConnection&, const ISessionPtr& S) { S->Commit(); },
+                    "Session is not transacted"},
+        RefusalCase{"Selector", [](TZQConnection&, const ISessionPtr& S) { S->CreateConsumer(Queue(S), "a>1"); },
+                    "Message selectors are not supported by RabbitMQ"},
+        RefusalCase{"NoLocal", [](TZQConnection&, const ISessionPtr& S) { S->CreateConsumer(Queue(S), "", true); },
+                    "NoLocal is not supported by RabbitMQ"},
+        RefusalCase{"SubscribeNotConnected",
+                    [](TZQConnection&, const ISessionPtr& S) {
+                      EXPECT_THROW(S->CreateDurableSubscriber(S->CreateTopic("t"), "d"), EZQStompError);
+                      S->CreateDurableSubscriber(S->CreateTopic("t"), "d");
+                    },
+                    "Not connected! Command: SUBSCRIBE"},
+        RefusalCase{"PriorityRange",
+                    [](TZQConnection&, const ISessionPtr& S) { S->CreateProducer(nullptr)->SetPriority(256); },
+                    "Priority must be a value between 0 and 255"},
+        RefusalCase{"SendPriorityRange",
+                    [](TZQConnection&, const ISessionPtr& S) {
+                      S->CreateProducer(Queue(S))->Send(S->CreateMessage(), 0, 256, 0);
+                    },
+                    "Range check error"},
+        RefusalCase{"NoDestination",
+                    [](TZQConnection&, const ISessionPtr& S) { S->CreateProducer(nullptr)->Send(S->CreateMessage()); },
+                    "A destination must be specified."},
+        RefusalCase{"NullDestination",
+                    [](TZQConnection&, const ISessionPtr& S) {
+                      S->CreateProducer(Queue(S))->Send(nullptr, S->CreateMessage());
+                    },
+                    "Don't understand null destinations."},
+        RefusalCase{"ClosedProducer",
+                    [](TZQConnection&, const ISessionPtr& S) {
+                      const auto producer = S->CreateProducer(nullptr);
+                      producer->Close();
+                      producer->Close();
+                      producer->GetPriority();
+                    },
+                    "The producer is closed"},
+        RefusalCase{"ClosedSession",
+                    [](TZQConnection&, const ISessionPtr& S) {
+                      S->Close();
+                      S->Close();
+                      S->CreateTextMessage();
+                    },
+                    "The session is closed"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& Info) { return Info.param.Title; });
+
+TEST(MessagingApiTest, TemporaryNamesAreNumberedPerConnectionAcrossSessions) {
+  const auto connection = testing::NewConnection(Unreachable);
+  const auto first = connection->CreateSession(AcknowledgeModeAuto)->CreateTemporaryQueue();
+  const auto second = connection->CreateSession(AcknowledgeModeTransacted)->CreateTemporaryTopic();
+  EXPECT_EQ(first->GetQueueName(), "tmp-0");
+  EXPECT_EQ(second->GetTopicName(), "tmp-1");
+  EXPECT_TRUE(connection->CreateSession(AcknowledgeModeTransacted)->GetTransacted());
+  EXPECT_FALSE(connection->CreateSession(AcknowledgeModeClientIndividual)->GetTransacted());
+}
+
+TEST(MessagingApiTest, ChildrenOutlivingTheirConnectionRaiseInsteadOfTouchingIt) {
+  auto connection = testing::NewConnection(Unreachable);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const ISessionPtr open = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto producer = open->CreateProducer(nullptr);
+  session->Close();
+  EXPECT_EQ(connection->GetSessionCount(), 1u);
+  connection.reset();
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { open->CreateTextMessage(); }), "The session is closed");
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { producer->GetPriority(); }), "The producer is closed");
+}
+
+TEST(MessagingApiTest, AFailedStartKeepsItsTextUntilTheNextAttempt) {
+  const auto connection = testing::NewConnection(Unreachable);
+  const std::string text = MessageOf<EMQException>([&] { connection->Start(); });
+  EXPECT_THAT(text, ::testing::StartsWith("The connection has failed due to a transport problem: "));
+  EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("ConnectTimeOut")));
+  EXPECT_EQ(MessageOf<EMQException>([&] { connection->SetClientID("c"); }), text);
+}
+
+}  // namespace
+}  // namespace velmor

@@ -1,0 +1,198 @@
+// Sessions, producers and consumers against the real broker: message fields and properties, persistence,
+// transactions, durable subscriptions, request and reply, time-to-live and forwarding.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "BrokerFixture.h"
+#include "MessageOf.h"
+#include "MessagingFixture.h"
+#include "ZQExceptions.h"
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::BrokerCtl;
+using testing::BrokerUrl;
+using testing::NewConnection;
+using testing::TextOf;
+using testing::UniqueName;
+
+class SessionBrokerTest : public testing::BrokerTest {
+ protected:
+  void SetUp() override {
+    testing::BrokerTest::SetUp();
+    FConnection = NewConnection(BrokerUrl());
+    FConnection->Start();
+    FSession = FConnection->CreateSession(false, AcknowledgeModeAuto);
+  }
+  void TearDown() override { FConnection->Close(); }
+
+  // A text message that makes the broker remove its queue a minute after the last use.
+  ITextMessagePtr Text(const ISessionPtr& Session, const std::string& Body) const {
+    auto message = Session->CreateTextMessage(Body);
+    message->SetStringProperty("x-expires", "60000");
+    return message;
+  }
+
+  // The broker's rows of list_queues for Columns, the queue name first, keyed by name.
+  static std::string QueueRow(const std::string& Name, const std::string& Columns) {
+    std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns));
+    std::string row;
+    while (std::getline(rows, row)) {
+      if (row.rfind(Name + "\t", 0) == 0)
+        return row.substr(Name.size() + 1);
+    }
+    return "<no queue>";
+  }
+
+  static std::set<std::string> DurableSubscriptionQueues() {
+    std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name"));
+    std::set<std::string> names;
+    std::string row;
+    while (std::getline(rows, row)) {
+      if (row.rfind("stomp-subscription-", 0) == 0)
+        names.insert(row);
+    }
+    return names;
+  }
+
+  std::shared_ptr<TZQConnection> FConnection;
+  ISessionPtr FSession;
+};
+
+TEST_F(SessionBrokerTest, FieldsAndTypedPropertiesRoundTripAndPersistentStaysPersistent) {
+  const std::string name = UniqueName("session-fields");
+  const auto queue = FSession->CreateQueue(name);
+  const auto producer = FSession->CreateProducer(queue);
+  producer->SetDeliveryMode(1);
+  producer->SetPriority(7);
+  const auto message = Text(FSession, "body");
+  message->SetCorrelationID("corr-1");
+  message->SetType("order");
+  message->SetIntProperty("count", -42);
+  message->SetBooleanProperty("flag", true);
+  message->SetStringProperty("color", "gr\xC3\xBCn");
+  producer->Send(message);
+  EXPECT_EQ(QueueRow(name, "messages_persistent"), "1");
+
+  const auto consumer = FSession->CreateConsumer(queue);
+  const IMessagePtr received = consumer->Receive(5000);
+  ASSERT_EQ(TextOf(received), "body");
+  EXPECT_EQ(received->GetCorrelationID(), "corr-1");
+  EXPECT_EQ(received->GetType(), "order");
+  EXPECT_EQ(received->GetPriority(), 7);
+  EXPECT_EQ(received->GetDeliveryMode(), 1);
+  EXPECT_EQ(received->GetIntProperty("count"), -42);
+  EXPECT_TRUE(received->GetBooleanProperty("flag"));
+  EXPECT_EQ(received->GetStringProperty("color"), "gr\xC3\xBCn");
+}
+
+TEST_F(SessionBrokerTest, RollbackDropsCommitDeliversAndASecondStartKeepsTheTransaction) {
+  const auto queue = FSession->CreateQueue(UniqueName("session-tx"));
+  const auto consumer = FSession->CreateConsumer(queue);
+  const ISessionPtr transacted = FConnection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto producer = transacted->CreateProducer(queue);
+  for (int i = 0; i < 3; ++i)
+    producer->Send(Text(transacted, "rolled back"));
+  transacted->Rollback();
+  EXPECT_EQ(consumer->Receive(1000), nullptr);
+
+  for (int i = 0; i < 3; ++i)
+    producer->Send(Text(transacted, "committed"));
+  transacted->Commit();
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(TextOf(consumer->Receive(5000)), "committed");
+
+  producer->Send(Text(transacted, "first"));
+  FConnection->Start();
+  producer->Send(Text(transacted, "second"));
+  EXPECT_EQ(consumer->Receive(300), nullptr);
+  transacted->Commit();
+  EXPECT_EQ(TextOf(consumer->Receive(5000)), "first");
+  EXPECT_EQ(TextOf(consumer->Receive(5000)), "second");
+}
+
+TEST_F(SessionBrokerTest, DurableSubscriptionKeepsMessagesAndUnsubscribeRemovesItsQueue) {
+  FConnection->Close();
+  FConnection = NewConnection(BrokerUrl());
+  FConnection->SetClientID(UniqueName("session-durable-client"));
+  FConnection->Start();
+  FSession = FConnection->CreateSession(false, AcknowledgeModeAuto);
+  const std::string topicName = UniqueName("session-durable");
+  const std::string subscription = UniqueName("sub");
+  const auto topic = FSession->CreateTopic(topicName);
+  const std::set<std::string> before = DurableSubscriptionQueues();
+  const auto subscriber = FSession->CreateDurableSubscriber(topic, subscription);
+  const std::set<std::string> after = DurableSubscriptionQueues();
+  ASSERT_EQ(after.size(), before.size() + 1);
+  subscriber->Close();
+
+  const auto producer = FSession->CreateProducer(topic);
+  producer->Send(FSession->CreateTextMessage("one"));
+  producer->Send(FSession->CreateTextMessage("two"));
+  const auto again = FSession->CreateDurableSubscriber(topic, subscription);
+  EXPECT_EQ(TextOf(again->Receive(5000)), "one");
+  EXPECT_EQ(TextOf(again->Receive(5000)), "two");
+
+  FSession->Unsubscribe(topicName, subscription);
+  EXPECT_EQ(DurableSubscriptionQueues(), before);
+  EXPECT_NO_THROW(again->Close());
+  // The connection lives: an ERROR would surface on this receive.
+  const auto check = FSession->CreateConsumer(FSession->CreateTopic(topicName));
+  EXPECT_EQ(check->Receive(300), nullptr);
+  EXPECT_TRUE(FConnection->IsConnected());
+}
+
+TEST_F(SessionBrokerTest, RequestAndReplyThroughATemporaryQueue) {
+  const auto requests = FSession->CreateQueue(UniqueName("session-requests"));
+  const auto server = FSession->CreateConsumer(requests);
+  const auto replies = FSession->CreateTemporaryQueue();
+  EXPECT_THROW(FSession->CreateProducer(replies), EIllegalStateException);
+  const auto replyConsumer = FSession->CreateConsumer(replies);
+  const auto request = Text(FSession, "ping");
+  request->SetReplyTo(replies);
+  FSession->CreateProducer(requests)->Send(request);
+
+  const IMessagePtr received = server->Receive(5000);
+  ASSERT_EQ(TextOf(received), "ping");
+  ASSERT_NE(received->GetReplyTo(), nullptr);
+  FSession->CreateProducer(received->GetReplyTo())->Send(FSession->CreateTextMessage("pong"));
+  EXPECT_EQ(TextOf(replyConsumer->Receive(5000)), "pong");
+}
+
+TEST_F(SessionBrokerTest, TimeToLiveExpiresInTheQueueAndReceivedMessagesCanBeForwarded) {
+  const std::string name = UniqueName("session-ttl");
+  const auto queue = FSession->CreateQueue(name);
+  const auto producer = FSession->CreateProducer(queue);
+  producer->Send(queue, Text(FSession, "short"), 0, 0, 400);
+  std::this_thread::sleep_for(100ms);
+  const auto consumer = FSession->CreateConsumer(queue);
+  EXPECT_EQ(TextOf(consumer->Receive(1000)), "short");
+  consumer->Close();
+  producer->Send(queue, Text(FSession, "expired"), 0, 0, 400);
+  std::this_thread::sleep_for(1000ms);
+  EXPECT_EQ(QueueRow(name, "messages"), "0");
+
+  // A received message goes on as it came, on STOMP 1.2 too.
+  const auto client = FConnection->CreateSession(false, AcknowledgeModeClient);
+  const auto clientConsumer = client->CreateConsumer(queue);
+  producer->Send(Text(FSession, "forward me"));
+  const IMessagePtr received = clientConsumer->Receive(5000);
+  ASSERT_EQ(TextOf(received), "forward me");
+  const std::string next = UniqueName("session-forward");
+  producer->Send(FSession->CreateQueue(next), received);
+  received->Acknowledge();
+  const auto nextConsumer = FSession->CreateConsumer(FSession->CreateQueue(next));
+  const IMessagePtr forwarded = nextConsumer->Receive(5000);
+  EXPECT_EQ(TextOf(forwarded), "forward me");
+  EXPECT_TRUE(FConnection->IsConnected());
+}
+
+}  // namespace
+}  // namespace velmor
