@@ -54,8 +54,7 @@ std::string FormCaption(const std::string& Title, const velmor::IClientLibraryIn
 
 std::string LibraryCaption(const std::string& Title) {
   const auto factory = std::make_shared<velmor::TZQConnectionFactory>(ComposeURL(DefaultFields()).Text);
-  const auto provider = std::dynamic_pointer_cast<velmor::ILibraryInfoProvider>(
-      std::static_pointer_cast<velmor::IConnectionFactory>(factory));
+  const auto provider = std::dynamic_pointer_cast<velmor::ILibraryInfoProvider>(factory);
   const velmor::IClientLibraryInfoPtr info = provider == nullptr ? nullptr : provider->GetClientLibraryInfo();
   return info == nullptr ? Title : FormCaption(Title, *info);
 }
