@@ -21,8 +21,6 @@ namespace velmor {
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
 // Octets asked of the system per receive; the input buffer grows by at most this much beyond need.
 constexpr size_t ReceiveChunk = 64 * 1024;
 
@@ -41,6 +39,8 @@ std::string SystemText(int Code) {
   return StrErrorResult(strerror_r(Code, text, sizeof text), text);
 }
 
+}  // namespace
+
 // Milliseconds left until Deadline, 0 when it has passed, capped to what poll() takes.
 int RemainingMs(TClock::time_point Deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
@@ -49,16 +49,17 @@ int RemainingMs(TClock::time_point Deadline) {
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
+namespace {
+
 // Waits for Events on Handle; false when Timeout ms (negative: no limit) ran out. EINTR is retried with
 // the time that is left.
 bool PollFor(int Handle, short Events, int Timeout) {
-  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  TWaitDeadline deadline(Timeout);
   pollfd entry{};
   entry.fd = Handle;
   entry.events = Events;
   for (;;) {
-    const int wait = Timeout < 0 ? -1 : RemainingMs(deadline);
-    const int ready = poll(&entry, 1, wait);
+    const int ready = poll(&entry, 1, Timeout < 0 ? -1 : deadline.RemainingMs());
     if (ready > 0)
       return true;
     if (ready == 0)
@@ -126,6 +127,15 @@ int ConnectOne(const addrinfo& Address, bool Limited, TClock::time_point Deadlin
 }
 
 }  // namespace
+
+int TWaitDeadline::RemainingMs() {
+  if (!FStarted) {
+    FStarted = true;
+    FDeadline = TClock::now() + std::chrono::milliseconds(FMs);
+    return FMs;
+  }
+  return velmor::RemainingMs(FDeadline);
+}
 
 EReadTimeout::EReadTimeout() : ESocketLayerError("Read timed out.") {}
 EConnClosedGracefully::EConnClosedGracefully() : ESocketLayerError("Connection Closed Gracefully.") {}
@@ -211,6 +221,7 @@ void TTCPClient::Disconnect() {
   FStart = 0;
   FEnd = 0;
   FScanned = 0;
+  FMoreWaiting = false;
 }
 
 void TTCPClient::CheckOpen() const {
@@ -236,8 +247,6 @@ bool TTCPClient::Fill(int PollTimeout) {
   CheckOpen();
   if (FPeerClosed)
     return true;
-  if (!PollFor(FHandle, POLLIN, PollTimeout))
-    return false;
   // The buffer keeps its size; only the room for one receive is made when it lacks, first by moving the
   // unread octets to the front, so its size stays within the unread octets plus one chunk.
   if (FBuffer.size() - FEnd < ReceiveChunk) {
@@ -245,19 +254,41 @@ bool TTCPClient::Fill(int PollTimeout) {
     if (FBuffer.size() - FEnd < ReceiveChunk)
       FBuffer.resize(FEnd + ReceiveChunk);
   }
+  // After a receive that filled its whole chunk more input is most likely waiting: take it without
+  // asking poll() first.
+  if (FMoreWaiting && Receive())
+    return true;
+  if (!PollFor(FHandle, POLLIN, PollTimeout))
+    return false;
+  Receive();
+  return true;
+}
+
+bool TTCPClient::Receive() {
   ssize_t received;
   do {
     received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, MSG_DONTWAIT);
   } while (received < 0 && errno == EINTR);
   const int error = errno;
-  if (received > 0)
+  FMoreWaiting = received == static_cast<ssize_t>(ReceiveChunk);
+  if (received > 0) {
     FEnd += static_cast<size_t>(received);
+    return true;
+  }
   if (received == 0) {
     FPeerClosed = true;
-  } else if (received < 0 && error != EAGAIN && error != EWOULDBLOCK) {
-    throw ESocketError(error);
+    return true;
   }
-  return true;
+  if (error != EAGAIN && error != EWOULDBLOCK)
+    throw ESocketError(error);
+  return false;
+}
+
+bool TTCPClient::ReceiveMore(int32_t Timeout) {
+  CheckOpen();
+  if (FPeerClosed)
+    throw EConnClosedGracefully();
+  return Fill(Timeout < 0 ? -1 : Timeout);
 }
 
 size_t TTCPClient::FindTerminator(char Terminator, size_t MaxLength) {
@@ -284,7 +315,7 @@ size_t TTCPClient::FindTerminator(char Terminator, size_t MaxLength) {
 
 std::string TTCPClient::ReadLn(int32_t Timeout, size_t MaxLength, char Terminator) {
   FReadLnTimedOut = false;
-  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  TWaitDeadline deadline(Timeout);
   for (;;) {
     const size_t index = FindTerminator(Terminator, MaxLength);
     if (index != std::string::npos) {
@@ -299,7 +330,7 @@ std::string TTCPClient::ReadLn(int32_t Timeout, size_t MaxLength, char Terminato
     CheckOpen();
     if (FPeerClosed)
       throw EConnClosedGracefully();
-    const int wait = Timeout < 0 ? WaitLimitOf(-1) : RemainingMs(deadline);
+    const int wait = Timeout < 0 ? WaitLimitOf(-1) : deadline.RemainingMs();
     if (!Fill(wait)) {
       FReadLnTimedOut = true;
       return std::string();
@@ -308,7 +339,7 @@ std::string TTCPClient::ReadLn(int32_t Timeout, size_t MaxLength, char Terminato
 }
 
 bool TTCPClient::PeekLn(int32_t Timeout, std::string& Line, size_t MaxLength) {
-  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  TWaitDeadline deadline(Timeout);
   for (;;) {
     const size_t index = FindTerminator('\n', MaxLength);
     if (index != std::string::npos) {
@@ -321,15 +352,21 @@ bool TTCPClient::PeekLn(int32_t Timeout, std::string& Line, size_t MaxLength) {
     CheckOpen();
     if (FPeerClosed)
       throw EConnClosedGracefully();
-    if (!Fill(RemainingMs(deadline)))
+    if (!Fill(deadline.RemainingMs()))
       return false;
   }
 }
 
 std::string TTCPClient::ReadBytes(size_t Count, int32_t WaitLimit) {
-  const int wait = WaitLimitOf(WaitLimit);
   std::string result;
-  while (result.size() < Count) {
+  ReadBytesInto(result, Count, WaitLimit);
+  return result;
+}
+
+void TTCPClient::ReadBytesInto(std::string& Out, size_t Count, int32_t WaitLimit) {
+  const int wait = WaitLimitOf(WaitLimit);
+  const size_t target = Out.size() + Count;
+  while (Out.size() < target) {
     if (InputBufferIsEmpty()) {
       CheckOpen();
       if (FPeerClosed)
@@ -338,16 +375,25 @@ std::string TTCPClient::ReadBytes(size_t Count, int32_t WaitLimit) {
         throw EReadTimeout();
       continue;
     }
-    const size_t take = std::min(Count - result.size(), InputBufferSize());
-    if (result.empty() && take == Count) {
-      result.assign(FBuffer, FStart, take);
-    } else {
-      result.append(FBuffer, FStart, take);
-    }
+    const size_t take = std::min(target - Out.size(), InputBufferSize());
+    ReserveFor(Out, Out.size() + take, target);
+    Out.append(FBuffer, FStart, take);
     FStart += take;
     FScanned = 0;
   }
-  return result;
+}
+
+void TTCPClient::ReserveFor(std::string& Out, size_t Needed, size_t Target) {
+  if (Needed <= Out.capacity())
+    return;
+  // What a peer merely announces is trusted only up to InitialReadReserve; beyond that the room at
+  // most doubles with the octets that arrived. Once it would reach half the target it takes the whole
+  // target at once: so each move copies less than half the target, and memory never holds much more
+  // than the target.
+  size_t room = std::max({Needed, 2 * Out.capacity(), std::min(Target, InitialReadReserve)});
+  if (room >= Target / 2)
+    room = Target;
+  Out.reserve(room);
 }
 
 uint8_t TTCPClient::ReadByte(int32_t WaitLimit) {
@@ -366,12 +412,12 @@ uint8_t TTCPClient::ReadByte(int32_t WaitLimit) {
 }
 
 bool TTCPClient::WaitForData(int32_t Timeout) {
-  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  TWaitDeadline deadline(Timeout);
   while (InputBufferIsEmpty()) {
     CheckOpen();
     if (FPeerClosed)
       throw EConnClosedGracefully();
-    if (!Fill(Timeout < 0 ? -1 : RemainingMs(deadline)))
+    if (!Fill(Timeout < 0 ? -1 : deadline.RemainingMs()))
       return false;
   }
   return true;

@@ -48,6 +48,18 @@ class TZQStompFrame final : public IStompFrame {
   void SetBody(std::string Body) override { FBody = std::move(Body); }
   // Hands the body over to the caller, leaving the frame's body empty.
   std::string TakeBody() { return std::move(FBody); }
+  // The body itself, for readers that fill it in place.
+  std::string& Body() { return FBody; }
+  // Empties the body, keeping its room when it is small.
+  void ClearBody() {
+    if (FBody.capacity() > MaxKeptBody) {
+      std::string().swap(FBody);
+    } else {
+      FBody.clear();
+    }
+  }
+  // Room of a body that ClearBody keeps.
+  static constexpr size_t MaxKeptBody = 1024 * 1024;
   void SetCommand(std::string Command) override { FCommand = std::move(Command); }
   void AddHeader(const std::string& Name, const std::string& Value) override;
   int32_t GetContentLength() const override;
