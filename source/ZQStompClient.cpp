@@ -561,12 +561,12 @@ bool TZQStompClient::SendHeadersKeepOrder(const TStompHeaders& Headers, bool Wit
   return true;
 }
 
-void TZQStompClient::Send(const std::string& Destination, std::string Body, const TStompHeaders& Headers,
+void TZQStompClient::Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
                           bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout) {
   const bool withReceipt = ForceReceipt || FSendReceipt;
   if (!SendHeadersKeepOrder(Headers, !OmitContentLength, withReceipt)) {
     // A repeated header name: the frame puts the newest value first, as a built frame always has.
-    SendWithFrame(Destination, std::move(Body), Headers, OmitContentLength, withReceipt, SendTimeout);
+    SendWithFrame(Destination, Body, Headers, OmitContentLength, withReceipt, SendTimeout);
     return;
   }
   // Every header name is distinct, so the headers go out in the order they are given, straight into
@@ -589,27 +589,31 @@ void TZQStompClient::Send(const std::string& Destination, std::string Body, cons
     WaitForReceipt(id, "send.receipt.timeout");
 }
 
-void TZQStompClient::SendWithFrame(const std::string& Destination, std::string Body,
+void TZQStompClient::SendWithFrame(const std::string& Destination, std::string_view Body,
                                    const TStompHeaders& Headers, bool OmitContentLength, bool WithReceipt,
                                    int32_t SendTimeout) {
-  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("SEND");
-  frame->AddHeader("destination", Destination);
+  // The frame orders the headers; the body goes from the caller's octets into the output buffer.
+  TZQStompFrame frame("SEND");
+  frame.AddHeader("destination", Destination);
   if (!OmitContentLength) {
-    frame->AddHeader("content-length", std::to_string(Body.size()));
+    frame.AddHeader("content-length", std::to_string(Body.size()));
   }
-  frame->SetBody(std::move(Body));
   for (const auto& item : Headers) {
-    frame->AddHeader(item.Name, item.Value);
+    frame.AddHeader(item.Name, item.Value);
   }
+  std::string id;
   if (WithReceipt) {
-    const std::string id = "send.receipt." + NewReceiptID();
-    CheckHeaderNotSet(*frame, "receipt", id);
-    frame->AddHeader("receipt", id);
-    SendFrame(frame, SendTimeout);
-    WaitForReceipt(id, "send.receipt.timeout");
-    return;
+    id = "send.receipt." + NewReceiptID();
+    CheckHeaderNotSet(frame, "receipt", id);
+    frame.AddHeader("receipt", id);
   }
-  SendFrame(frame, SendTimeout);
+  TStompFrameWriter writer = BeginFrame("SEND");
+  for (const auto& item : frame.GetHeaders())
+    writer.Header(item.Name, item.Value);
+  writer.Body(Body);
+  WriteOutput(SendTimeout);
+  if (WithReceipt)
+    WaitForReceipt(id, "send.receipt.timeout");
 }
 
 void TZQStompClient::Ack(const std::string& MessageID, const std::string& Subscription,

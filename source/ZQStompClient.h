@@ -159,8 +159,9 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
                  const std::string& Selector, bool NoLocal);
   // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
-  // receipt when ForceReceipt or the URL option "send.receipt" asks for one. Body moves into the frame.
-  void Send(const std::string& Destination, std::string Body, const TStompHeaders& Headers,
+  // receipt when ForceReceipt or the URL option "send.receipt" asks for one. The body is encoded
+  // straight from where the caller holds it.
+  void Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
             bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout);
   // ACK in the form of the negotiated version ("id" on 1.2, "message-id" before, "subscription" on 1.1).
   void Ack(const std::string& MessageID, const std::string& Subscription, const std::string& Transaction);
@@ -245,7 +246,7 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // none is one the SEND sets itself.
   static bool SendHeadersKeepOrder(const TStompHeaders& Headers, bool WithContentLength, bool WithReceipt);
   // SEND through a frame object, for headers that the frame must order.
-  void SendWithFrame(const std::string& Destination, std::string Body, const TStompHeaders& Headers,
+  void SendWithFrame(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
                      bool OmitContentLength, bool WithReceipt, int32_t SendTimeout);
   // Starts a frame in the output buffer; EZQStompClientNotConnectedError when not connected.
   TStompFrameWriter BeginFrame(std::string_view Command);
