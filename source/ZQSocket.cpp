@@ -222,6 +222,7 @@ void TTCPClient::Disconnect() {
   FEnd = 0;
   FScanned = 0;
   FMoreWaiting = false;
+  FReceiveTimeout = UnknownReceiveTimeout;
 }
 
 void TTCPClient::CheckOpen() const {
@@ -254,34 +255,52 @@ bool TTCPClient::Fill(int PollTimeout) {
     if (FBuffer.size() - FEnd < ReceiveChunk)
       FBuffer.resize(FEnd + ReceiveChunk);
   }
-  // After a receive that filled its whole chunk more input is most likely waiting: take it without
-  // asking poll() first.
-  if (FMoreWaiting && Receive())
+  // After a receive that filled its whole chunk more input is most likely waiting: take it at once.
+  if (FMoreWaiting && Receive(0) == TReceived::Octets)
     return true;
-  if (!PollFor(FHandle, POLLIN, PollTimeout))
-    return false;
-  Receive();
-  return true;
+  // The receive itself waits (the socket blocks, limited by SO_RCVTIMEO): one system call per wait.
+  TWaitDeadline deadline(PollTimeout);
+  for (;;) {
+    const int wait = PollTimeout < 0 ? -1 : deadline.RemainingMs();
+    const TReceived result = Receive(wait);
+    // A signal that ends the wait early leaves the time that is left to wait again.
+    if (result != TReceived::Interrupted)
+      return result == TReceived::Octets;
+  }
 }
 
-bool TTCPClient::Receive() {
-  ssize_t received;
-  do {
-    received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, MSG_DONTWAIT);
-  } while (received < 0 && errno == EINTR);
+void TTCPClient::SetReceiveTimeout(int Ms) {
+  if (Ms == FReceiveTimeout)
+    return;
+  timeval value{};
+  if (Ms > 0) {
+    value.tv_sec = Ms / 1000;
+    value.tv_usec = static_cast<suseconds_t>(Ms % 1000) * 1000;
+  }
+  if (::setsockopt(FHandle, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) != 0)
+    throw ESocketError(errno);
+  FReceiveTimeout = Ms;
+}
+
+TTCPClient::TReceived TTCPClient::Receive(int Wait) {
+  if (Wait != 0)
+    SetReceiveTimeout(Wait);
+  const ssize_t received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, Wait == 0 ? MSG_DONTWAIT : 0);
   const int error = errno;
   FMoreWaiting = received == static_cast<ssize_t>(ReceiveChunk);
   if (received > 0) {
     FEnd += static_cast<size_t>(received);
-    return true;
+    return TReceived::Octets;
   }
   if (received == 0) {
     FPeerClosed = true;
-    return true;
+    return TReceived::Octets;
   }
+  if (error == EINTR)
+    return Wait == 0 ? Receive(0) : TReceived::Interrupted;
   if (error != EAGAIN && error != EWOULDBLOCK)
     throw ESocketError(error);
-  return false;
+  return TReceived::Nothing;
 }
 
 bool TTCPClient::ReceiveMore(int32_t Timeout) {

@@ -190,8 +190,12 @@ class TTCPClient final {
   // Receives what is available after waiting at most PollTimeout ms (negative: without limit); false
   // when the wait ran out. Sets FPeerClosed at the end of the stream.
   bool Fill(int PollTimeout);
-  // One receive without waiting; false when nothing was there.
-  bool Receive();
+  // What one receive got: octets or the end of the stream, nothing in time, or a signal.
+  enum class TReceived { Octets, Nothing, Interrupted };
+  // One receive that waits up to Wait ms (0: not at all, negative: without limit).
+  TReceived Receive(int Wait);
+  // Sets SO_RCVTIMEO to Ms (negative: no limit) unless it has that value already.
+  void SetReceiveTimeout(int Ms);
   // Makes room in Out for Needed octets on the way to Target.
   static void ReserveFor(std::string& Out, size_t Needed, size_t Target);
   // Index of the terminator in the buffer, or npos; raises when the line is too long.
@@ -218,6 +222,9 @@ class TTCPClient final {
   char FScanTerminator = '\n';
   // The last receive filled its whole chunk.
   bool FMoreWaiting = false;
+  // The SO_RCVTIMEO of the socket in ms (-1: no limit), UnknownReceiveTimeout before it was set.
+  static constexpr int UnknownReceiveTimeout = -2;
+  int FReceiveTimeout = UnknownReceiveTimeout;
 };
 
 }  // namespace velmor
