@@ -78,6 +78,17 @@ void SetBlocking(int Handle, bool Blocking) {
     throw ESocketError(errno);
 }
 
+// Sets the time-out socket option Option (SO_RCVTIMEO, SO_SNDTIMEO) to Ms; 0 or less means no limit.
+void SetTimeoutOption(int Handle, int Option, int32_t Ms) {
+  timeval value{};
+  if (Ms > 0) {
+    value.tv_sec = Ms / 1000;
+    value.tv_usec = static_cast<suseconds_t>(Ms % 1000) * 1000;
+  }
+  if (::setsockopt(Handle, SOL_SOCKET, Option, &value, sizeof value) != 0)
+    throw ESocketError(errno);
+}
+
 void CloseHandle(int Handle) {
   // close() is not retried on EINTR: the descriptor is released either way on Linux.
   ::close(Handle);
@@ -272,13 +283,7 @@ bool TTCPClient::Fill(int PollTimeout) {
 void TTCPClient::SetReceiveTimeout(int Ms) {
   if (Ms == FReceiveTimeout)
     return;
-  timeval value{};
-  if (Ms > 0) {
-    value.tv_sec = Ms / 1000;
-    value.tv_usec = static_cast<suseconds_t>(Ms % 1000) * 1000;
-  }
-  if (::setsockopt(FHandle, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) != 0)
-    throw ESocketError(errno);
+  SetTimeoutOption(FHandle, SO_RCVTIMEO, Ms);
   FReceiveTimeout = Ms;
 }
 
@@ -462,13 +467,7 @@ void TTCPClient::Write(std::string_view Data) {
 
 void TTCPClient::SetSendTimeout(int32_t Ms) {
   CheckOpen();
-  timeval value{};
-  if (Ms > 0) {
-    value.tv_sec = Ms / 1000;
-    value.tv_usec = static_cast<suseconds_t>(Ms % 1000) * 1000;
-  }
-  if (::setsockopt(FHandle, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value) != 0)
-    throw ESocketError(errno);
+  SetTimeoutOption(FHandle, SO_SNDTIMEO, Ms);
 }
 
 }  // namespace velmor
