@@ -232,10 +232,10 @@ size_t TZQStompDecoder::DecodeHeaderBlock(std::string_view Command, std::string_
   Frame.ClearBody();
 
   // The frame's header items are reused: their strings keep their room from an earlier frame.
+  // A fresh frame gets room for every line at once; a reused one mostly has it already.
   TStompHeaders& headers = Frame.GetHeaders();
-  const auto lineCount = static_cast<size_t>(std::count(Lines.begin(), Lines.end(), LINE_SEP));
-  if (headers.capacity() < lineCount)
-    headers.reserve(lineCount);
+  if (headers.capacity() == 0)
+    headers.reserve(static_cast<size_t>(std::count(Lines.begin(), Lines.end(), LINE_SEP)));
   size_t used = 0;
   size_t contentLength = std::string_view::npos;
   bool repeatedContentLength = false;
