@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,7 +26,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <algorithm>
 
 #include "../tests/support/LoopbackSocket.h"
 #include "ThroughputRun.h"
@@ -151,9 +151,10 @@ int MeasureLargeReceive(std::size_t MiB) {
     if (!text || text->GetBodyRef().size() != octets)
       throw std::runtime_error("no text message of the size sent");
     const double growth = static_cast<double>(peak - before) * 1024.0;
-    std::printf("one message of %zu MiB received through the transport: peak resident memory grew by "
-                "%.1f MiB (%.2f x the body)\n",
-                MiB, growth / (1024.0 * 1024.0), growth / static_cast<double>(octets));
+    std::printf(
+        "one message of %zu MiB received through the transport: peak resident memory grew by "
+        "%.1f MiB (%.2f x the body)\n",
+        MiB, growth / (1024.0 * 1024.0), growth / static_cast<double>(octets));
     transport->Disconnect();
   } catch (const std::exception& error) {
     std::fprintf(stderr, "failed: %s\n", error.what());

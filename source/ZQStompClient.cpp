@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <iterator>
 #include <exception>
+#include <iterator>
 #include <utility>
 
 #include "ZQAbstractCommAdapter.h"

@@ -501,8 +501,8 @@ TEST_F(CommAdapterPeerTest, AHeaderBlockOfExactlyTheLimitIsRead) {
 
 TEST_F(CommAdapterPeerTest, AFrameTheHandlerKeepsStaysAsItWasWhenMoreFramesAreRead) {
   FakeStompPeer peer;
-  Answering(peer).Send(MessageFrame("/queue/a", "m-1", "s", "first body") + MessageFrame("/queue/a", "m-2", "s", "2") +
-                       MessageFrame("/queue/a", "m-3", "s", "3"));
+  Answering(peer).Send(MessageFrame("/queue/a", "m-1", "s", "first body") +
+                       MessageFrame("/queue/a", "m-2", "s", "2") + MessageFrame("/queue/a", "m-3", "s", "3"));
   peer.Start();
   ConnectTo(peer);
   std::vector<IStompFramePtr> kept;

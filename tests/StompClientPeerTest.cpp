@@ -161,23 +161,37 @@ TEST_P(SendOrderTest, RepeatedNamesPutTheNewestValueFirst) {
 INSTANTIATE_TEST_SUITE_P(
     StompClientPeerTest, SendOrderTest,
     ::testing::Values(
-        SendOrderCase{"DistinctNames", {{"a", "1"}, {"b", "2"}}, false,
+        SendOrderCase{"DistinctNames",
+                      {{"a", "1"}, {"b", "2"}},
+                      false,
                       "SEND\ndestination:/queue/a\ncontent-length:2\na:1\nb:2\n\nhi\0"s},
-        SendOrderCase{"RepeatedName", {{"a", "1"}, {"b", ""}, {"a", "2"}}, false,
+        SendOrderCase{"RepeatedName",
+                      {{"a", "1"}, {"b", ""}, {"a", "2"}},
+                      false,
                       "SEND\na:2\ndestination:/queue/a\ncontent-length:2\na:1\nb:\n\nhi\0"s},
-        SendOrderCase{"RepeatedAfterEmptyValue", {{"a", ""}, {"a", "2"}}, true,
+        SendOrderCase{"RepeatedAfterEmptyValue",
+                      {{"a", ""}, {"a", "2"}},
+                      true,
                       "SEND\ndestination:/queue/a\na:\na:2\n\nhi\0"s},
-        SendOrderCase{"OwnDestination", {{"destination", "/queue/b"}}, false,
+        SendOrderCase{"OwnDestination",
+                      {{"destination", "/queue/b"}},
+                      false,
                       "SEND\ndestination:/queue/b\ndestination:/queue/a\ncontent-length:2\n\nhi\0"s},
-        SendOrderCase{"OwnContentLength", {{"content-length", "2"}}, false,
+        SendOrderCase{"OwnContentLength",
+                      {{"content-length", "2"}},
+                      false,
                       "SEND\ncontent-length:2\ndestination:/queue/a\ncontent-length:2\n\nhi\0"s},
-        SendOrderCase{"ContentLengthWhereNoneIsAdded", {{"content-length", "2"}}, true,
+        SendOrderCase{"ContentLengthWhereNoneIsAdded",
+                      {{"content-length", "2"}},
+                      true,
                       "SEND\ndestination:/queue/a\ncontent-length:2\n\nhi\0"s}),
     [](const ::testing::TestParamInfo<SendOrderCase>& info) { return std::string(info.param.name); });
 
 TEST(StompClientPeerTest, ASendWithARefusedHeaderNameWritesNothing) {
   FakeStompPeer peer;
-  peer.ReadFrame().Send(ConnectedFrame("1.2")).ExpectFrame("SEND\ndestination:/queue/a\ncontent-length:2\n\nok\0"s);
+  peer.ReadFrame()
+      .Send(ConnectedFrame("1.2"))
+      .ExpectFrame("SEND\ndestination:/queue/a\ncontent-length:2\n\nok\0"s);
   peer.Start();
   const auto client = NewClient(peer.Url());
   client->Connect();

@@ -83,8 +83,8 @@ struct EncodeCase {
 class EncodeEscapingTest : public ::testing::TestWithParam<EncodeCase> {};
 
 // The octets of the frame writer for the same command, headers and body, into a used buffer.
-std::string Written(const char* Command, const HeaderList& Headers, TStompVersion Version, bool EscapeV10Headers,
-                    std::string& Buffer) {
+std::string Written(const char* Command, const HeaderList& Headers, TStompVersion Version,
+                    bool EscapeV10Headers, std::string& Buffer) {
   Buffer = "left over from an earlier frame";
   TStompFrameWriter writer(Buffer, Command, Version, EscapeV10Headers);
   for (const auto& [name, value] : Headers)

@@ -1,6 +1,7 @@
 // How often the transport copies large texts on its hot paths (a received text body moves, the
-// properties of a sent message are copied once) and that the content-type check of every received text message allocates nothing.
-// This program replaces the global operator new to count allocations of at least a given size.
+// properties of a sent message are copied once) and that the content-type check of every received text
+// message allocates nothing. This program replaces the global operator new to count allocations of at least a
+// given size.
 #include <gtest/gtest.h>
 
 #include <chrono>
