@@ -1,7 +1,13 @@
 // The harness of the end-to-end throughput programs: command line, broker address, P pairs of a sender
 // and a receiver thread on queues of their own, a start line that every connection reaches before the
-// clock starts, and the figures (messages per second, client CPU time per message). Each program only
-// says how its sender sends and its receiver receives.
+// clock starts, and the figures (messages per second, client CPU time per message, heap allocations per
+// sent and per received message). Each program only says how its sender sends and its receiver
+// receives. Without arguments a program runs the two standard workloads: 1 pair of 100000 messages of
+// 10 octets, and 1 pair of 2000 messages of 256 KiB.
+//
+// Allocations are counted per thread (AllocationCount.h), from the start line to the end of the
+// sender's, resp. from the subscription to the end of the receiver's work; connecting and subscribing
+// are not counted, disconnecting is.
 //
 // The broker address comes from VELMOR_BROKER_HOST / VELMOR_BROKER_PORT (default 127.0.0.1:61613),
 // user and passcode from VELMOR_BROKER_USER / VELMOR_BROKER_PASS (default "vorda").
@@ -22,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "AllocationCount.h"
 #include "ZQURI.h"
 
 namespace velmor::bench {
@@ -80,23 +87,17 @@ using TThroughputReceiver =
 using TThroughputSender =
     std::function<void(const TThroughputPair& Pair, const std::function<void()>& Start)>;
 
-// Runs the program: reads [P [M [L]]] from the command line, runs the pairs on queues named QueuePrefix
-// followed by the pair's number, prints the figures. Returns the program's exit status.
-inline int RunThroughput(int argc, char** argv, const std::string& QueuePrefix,
-                         const TThroughputReceiver& Receiver, const TThroughputSender& Sender) {
-  const int pairs = argc > 1 ? std::atoi(argv[1]) : 1;
-  const int64_t count = argc > 2 ? std::atoll(argv[2]) : 100000;
-  const int length = argc > 3 ? std::atoi(argv[3]) : 10;
-  if (pairs < 1 || pairs > 64 || count < 1 || length < 0) {
-    std::fprintf(stderr, "usage: %s [pairs 1..64] [messages >= 1] [octets >= 0]\n", argv[0]);
-    return 2;
-  }
-
+// Runs one workload: P pairs of M messages of L octets each, on queues named QueuePrefix followed by the
+// pair's number; prints the figures. Returns the program's exit status.
+inline int RunWorkload(int pairs, int64_t count, int length, const std::string& QueuePrefix,
+                       const TThroughputReceiver& Receiver, const TThroughputSender& Sender) {
   const std::string body(static_cast<std::size_t>(length), 'x');
   // Every connection is up (and every receiver subscribed) before the clock starts.
   std::latch ready(2 * pairs);
   std::latch go(1);
   std::atomic<int64_t> received{0};
+  std::atomic<uint64_t> sendAllocations{0};
+  std::atomic<uint64_t> receiveAllocations{0};
   std::vector<std::thread> threads;
   std::mutex errorLock;
   std::string firstError;
@@ -110,11 +111,14 @@ inline int RunThroughput(int argc, char** argv, const std::string& QueuePrefix,
     const TThroughputPair work{QueuePrefix + std::to_string(pair), count, body};
     threads.emplace_back([&, work] {
       bool counted = false;
+      uint64_t allocationsBefore = 0;
       try {
         received += Receiver(work, [&] {
           ready.count_down();
           counted = true;
+          allocationsBefore = ThreadAllocations;
         });
+        receiveAllocations += ThreadAllocations - allocationsBefore;
       } catch (const std::exception& error) {
         if (!counted)
           ready.count_down();
@@ -123,12 +127,15 @@ inline int RunThroughput(int argc, char** argv, const std::string& QueuePrefix,
     });
     threads.emplace_back([&, work] {
       bool counted = false;
+      uint64_t allocationsBefore = 0;
       try {
         Sender(work, [&] {
           ready.count_down();
           counted = true;
           go.wait();
+          allocationsBefore = ThreadAllocations;
         });
+        sendAllocations += ThreadAllocations - allocationsBefore;
       } catch (const std::exception& error) {
         if (!counted)
           ready.count_down();
@@ -151,11 +158,36 @@ inline int RunThroughput(int argc, char** argv, const std::string& QueuePrefix,
     return 1;
   }
   const auto total = static_cast<double>(received.load());
+  const auto sent = static_cast<double>(count) * pairs;
   std::printf("pairs %d, messages per pair %lld, octets %d\n", pairs, static_cast<long long>(count), length);
   std::printf("received %lld messages in %.3f s: %.0f messages/s\n", static_cast<long long>(received.load()),
               seconds, total / seconds);
   std::printf("client CPU %.3f s: %.2f us per message (send and receive)\n", cpu, cpu * 1e6 / total);
+  std::printf("heap allocations per message: %.2f per send, %.2f per receive\n",
+              static_cast<double>(sendAllocations.load()) / sent,
+              static_cast<double>(receiveAllocations.load()) / total);
+  std::fflush(stdout);
   return 0;
+}
+
+// Runs the program: reads [P [M [L]]] from the command line and runs that workload, or without
+// arguments the two standard workloads. Returns the program's exit status.
+inline int RunThroughput(int argc, char** argv, const std::string& QueuePrefix,
+                         const TThroughputReceiver& Receiver, const TThroughputSender& Sender) {
+  if (argc <= 1) {
+    const int status = RunWorkload(1, 100000, 10, QueuePrefix, Receiver, Sender);
+    if (status != 0)
+      return status;
+    return RunWorkload(1, 2000, 256 * 1024, QueuePrefix, Receiver, Sender);
+  }
+  const int pairs = std::atoi(argv[1]);
+  const int64_t count = argc > 2 ? std::atoll(argv[2]) : 100000;
+  const int length = argc > 3 ? std::atoi(argv[3]) : 10;
+  if (pairs < 1 || pairs > 64 || count < 1 || length < 0) {
+    std::fprintf(stderr, "usage: %s [pairs 1..64] [messages >= 1] [octets >= 0]\n", argv[0]);
+    return 2;
+  }
+  return RunWorkload(pairs, count, length, QueuePrefix, Receiver, Sender);
 }
 
 }  // namespace velmor::bench

@@ -27,6 +27,13 @@ bool ContainsIgnoringCase(std::string_view Text, std::string_view Part) {
   return false;
 }
 
+// The value of the first header named Name, without a copy; empty when there is none.
+const std::string& HeaderValue(const IStompFrame& Frame, std::string_view Name) {
+  static const std::string none;
+  const std::string* value = Frame.FindHeader(Name);
+  return value != nullptr ? *value : none;
+}
+
 }  // namespace
 
 TZQAbstractTransport::TZQAbstractTransport() {
@@ -58,17 +65,18 @@ void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const std::str
                                        bool OmitContentLength, int32_t SendTimeout,
                                        std::chrono::milliseconds TimeToLive) {
   CheckDestinationName(DestinationName);
-  // The frame only carries the header list and the body to the client's SEND.
+  // The frame only carries the header list to the client's SEND; the body is encoded from the message.
   TZQStompFrame frame;
-  MessageToFrame(Message, frame, GetVersion(), TimeToLive);
+  MessageToFrameHeaders(Message, frame, GetVersion(), TimeToLive);
+  const std::string& body = Message.GetBodyRef();
   // Without "content-length" the broker ends the body at its first NUL octet.
-  if (OmitContentLength && frame.GetBody().find('\0') != std::string::npos) {
+  if (OmitContentLength && body.find('\0') != std::string::npos) {
     OmitContentLength = false;
   }
   // A persistent message waits for its receipt, except inside a transaction: the broker holds those
   // receipts back until COMMIT.
   const bool forceReceipt = Message.GetDeliveryMode() == 1 && Message.GetTransactionID().empty();
-  TZQStompClient::Send(DestinationName, frame.TakeBody(), frame.GetHeaders(), OmitContentLength, forceReceipt,
+  TZQStompClient::Send(DestinationName, body, frame.GetHeaders(), OmitContentLength, forceReceipt,
                        SendTimeout);
 }
 
@@ -117,44 +125,40 @@ void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
   throw EMQException(Format("Unsupported content type %s", {ContentType}));
 }
 
-IMessagePtr TZQAbstractTransport::CreateTextMessage(const IStompFrame& Frame,
-                                                    const std::string& Subscription) {
-  CheckContentType(Frame.GetHeader("content-type"));
+IMessagePtr TZQAbstractTransport::CreateTextMessage(IStompFrame& Frame, const std::string& Subscription) {
+  CheckContentType(HeaderValue(Frame, "content-type"));
   auto message = std::make_shared<TZQTextMessage>(weak_from_this(), Subscription);
   CopyStandardHeaders(*message, Frame);
-  message->SetText(Frame.GetBodyText());
+  message->SetText(Frame.TakeBody());
   return message;
 }
 
-IMessagePtr TZQAbstractTransport::CreateBytesMessage(const IStompFrame& Frame,
-                                                     const std::string& Subscription) {
-  auto message = std::make_shared<TZQBytesMessage>(weak_from_this(), Frame.GetBody(), Subscription);
+IMessagePtr TZQAbstractTransport::CreateBytesMessage(IStompFrame& Frame, const std::string& Subscription) {
+  auto message = std::make_shared<TZQBytesMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
   CopyStandardHeaders(*message, Frame);
   return message;
 }
 
-IMessagePtr TZQAbstractTransport::CreateObjectMessage(const IStompFrame& Frame,
-                                                      const std::string& Subscription) {
-  auto message = std::make_shared<TZQObjectMessage>(weak_from_this(), Frame.GetBody(), Subscription);
+IMessagePtr TZQAbstractTransport::CreateObjectMessage(IStompFrame& Frame, const std::string& Subscription) {
+  auto message = std::make_shared<TZQObjectMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
   CopyStandardHeaders(*message, Frame);
   return message;
 }
 
-IMessagePtr TZQAbstractTransport::CreateMapMessage(const IStompFrame& Frame,
-                                                   const std::string& Subscription) {
-  auto message = std::make_shared<TZQMapMessage>(weak_from_this(), Frame.GetBody(), Subscription);
+IMessagePtr TZQAbstractTransport::CreateMapMessage(IStompFrame& Frame, const std::string& Subscription) {
+  auto message = std::make_shared<TZQMapMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
   CopyStandardHeaders(*message, Frame);
   return message;
 }
 
 void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame) {
-  Message.SetMessageID(Frame.GetHeader("message-id"));
-  Message.SetCorrelationID(Frame.GetHeader("correlation-id"));
-  Message.SetDestination(CreateDestinationFromStompName(Frame.GetHeader("destination")));
+  Message.SetMessageID(HeaderValue(Frame, "message-id"));
+  Message.SetCorrelationID(HeaderValue(Frame, "correlation-id"));
+  Message.SetDestination(CreateDestinationFromStompName(HeaderValue(Frame, "destination")));
   Message.SetExpiration(GetExpiration(Frame));
-  Message.SetDeliveryMode(Frame.GetHeader("persistent") == "true" ? 1 : 0);
-  Message.SetPriority(StrToIntDef(Frame.GetHeader("priority"), 0));
-  const std::string replyTo = Frame.GetHeader("reply-to");
+  Message.SetDeliveryMode(HeaderValue(Frame, "persistent") == "true" ? 1 : 0);
+  Message.SetPriority(StrToIntDef(HeaderValue(Frame, "priority"), 0));
+  const std::string& replyTo = HeaderValue(Frame, "reply-to");
   if (!replyTo.empty()) {
     // A reply-to of a form the mapping does not know leaves the reply-to unset; the message itself is
     // still delivered rather than lost with the consumed frame.
@@ -164,9 +168,9 @@ void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFr
       Message.SetReplyTo(nullptr);
     }
   }
-  Message.SetTimestamp(UnixMillisToDateTime(StrToInt64Def(Frame.GetHeader("timestamp"), 0)));
-  Message.SetType(Frame.GetHeader("type"));
-  Message.SetRedelivered(Frame.GetHeader("redelivered") == "true");
+  Message.SetTimestamp(UnixMillisToDateTime(StrToInt64Def(HeaderValue(Frame, "timestamp"), 0)));
+  Message.SetType(HeaderValue(Frame, "type"));
+  Message.SetRedelivered(HeaderValue(Frame, "redelivered") == "true");
   CopyProperties(Message, Frame);
 }
 

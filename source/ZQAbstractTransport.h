@@ -70,11 +70,12 @@ class TZQAbstractTransport : public TZQStompClient {
 
   // --- Frame to message ---
 
-  // Builders for a received MESSAGE frame; Subscription is its "subscription" header.
-  IMessagePtr CreateTextMessage(const IStompFrame& Frame, const std::string& Subscription);
-  IMessagePtr CreateBytesMessage(const IStompFrame& Frame, const std::string& Subscription);
-  IMessagePtr CreateObjectMessage(const IStompFrame& Frame, const std::string& Subscription);
-  IMessagePtr CreateMapMessage(const IStompFrame& Frame, const std::string& Subscription);
+  // Builders for a received MESSAGE frame; Subscription is its "subscription" header. The body moves
+  // from the frame into the message, leaving the frame's body empty.
+  IMessagePtr CreateTextMessage(IStompFrame& Frame, const std::string& Subscription);
+  IMessagePtr CreateBytesMessage(IStompFrame& Frame, const std::string& Subscription);
+  IMessagePtr CreateObjectMessage(IStompFrame& Frame, const std::string& Subscription);
+  IMessagePtr CreateMapMessage(IStompFrame& Frame, const std::string& Subscription);
   // A text body must be UTF-8: a content type with parameters must name "charset=utf-8" (any case),
   // else EMQException "Unsupported content type %s".
   static void CheckContentType(const std::string& ContentType);
@@ -94,6 +95,9 @@ class TZQAbstractTransport : public TZQStompClient {
   // Fills the empty Frame with the SEND headers and body of Message; TimeToLive is that of this send.
   virtual void MessageToFrame(const TZQMessage& Message, IStompFrame& Frame, TStompVersion Version,
                               std::chrono::milliseconds TimeToLive) const = 0;
+  // The headers of MessageToFrame alone: the send takes the body from the message itself.
+  virtual void MessageToFrameHeaders(const TZQMessage& Message, IStompFrame& Frame, TStompVersion Version,
+                                     std::chrono::milliseconds TimeToLive) const = 0;
   // Refuses a property name that the broker would read as a header of its own (EZQReservedProperty).
   virtual void CheckReservedProperty(const std::string& Name) const = 0;
   // True for a received header that is stored in a message field (or used otherwise), not as a property.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "ZQAbstractCommAdapterMQ.h"
 #include "ZQCommInterfaces.h"
@@ -46,12 +48,25 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   void CheckEndSep(int32_t WaitLimit) override;
   void CheckLineSep(int32_t WaitLimit) override;
   void ReadHeartbeatLine(int32_t Timeout) override;
+  IStompFramePtr ReceiveFrame(int32_t Timeout) override { return ReadFrame(Timeout); }
 
  private:
   // Drops the TCP connection after an error: the stream can no longer be trusted.
   void CloseConnection();
+  // ReceiveFrame: decodes the header block where it lies in the input buffer, then reads the body
+  // straight into the frame and checks the frame end there; the same limits, waits and errors as
+  // reading line by line.
+  std::shared_ptr<TZQStompFrame> ReadFrame(int32_t Timeout);
+  // Waits until the header block after a first line of FirstLineLength octets is in the input buffer.
+  // Returns where its header lines end and where the blank line after them ends.
+  std::pair<size_t, size_t> FindHeaderBlockEnd(size_t FirstLineLength, int32_t WaitLimit);
+
+  // Largest header list of a frame kept for reuse.
+  static constexpr size_t MaxSpareHeaders = 64;
 
   TTCPClient FClient;
+  // The last frame read, when nobody else kept it: the next read fills it again.
+  std::shared_ptr<TZQStompFrame> FSpareFrame;
 };
 
 }  // namespace velmor

@@ -103,8 +103,16 @@ void TZQMQTransportRabbitMQ::CheckReservedProperty(const std::string& Name) cons
 }
 
 void TZQMQTransportRabbitMQ::MessageToFrame(const TZQMessage& Message, IStompFrame& Frame,
-                                            TStompVersion /*Version*/,
+                                            TStompVersion Version,
                                             std::chrono::milliseconds TimeToLive) const {
+  MessageToFrameHeaders(Message, Frame, Version, TimeToLive);
+  // Content held in std::string is UTF-8 already, so map and object contents go unchanged.
+  Frame.SetBody(Message.GetBodyRef());
+}
+
+void TZQMQTransportRabbitMQ::MessageToFrameHeaders(const TZQMessage& Message, IStompFrame& Frame,
+                                                   TStompVersion /*Version*/,
+                                                   std::chrono::milliseconds TimeToLive) const {
   const std::string correlationID = Message.GetCorrelationID();
   if (!correlationID.empty()) {
     Frame.AddHeader("correlation-id", correlationID);
@@ -137,19 +145,14 @@ void TZQMQTransportRabbitMQ::MessageToFrame(const TZQMessage& Message, IStompFra
     Frame.AddHeader(property.Name, property.Value);
   }
 
-  // Content held in std::string is UTF-8 already, so map and object contents go unchanged.
-  if (const auto* text = dynamic_cast<const TZQTextMessage*>(&Message)) {
-    Frame.SetBody(text->GetText());
+  if (dynamic_cast<const TZQTextMessage*>(&Message) != nullptr) {
     Frame.AddHeader("content-type", "text/plain");
-  } else if (const auto* bytes = dynamic_cast<const TZQBytesMessage*>(&Message)) {
-    Frame.SetBody(bytes->GetContent());
+  } else if (dynamic_cast<const TZQBytesMessage*>(&Message) != nullptr) {
     Frame.AddHeader("content-type", "application/octet-stream");
-  } else if (const auto* object = dynamic_cast<const TZQObjectMessage*>(&Message)) {
-    Frame.SetBody(object->GetContent());
+  } else if (dynamic_cast<const TZQObjectMessage*>(&Message) != nullptr) {
     Frame.AddHeader("content-type", "text/plain");
     Frame.AddHeader("transformation", GetObjectTransformationID());
-  } else if (const auto* map = dynamic_cast<const TZQMapMessage*>(&Message)) {
-    Frame.SetBody(map->GetContent());
+  } else if (dynamic_cast<const TZQMapMessage*>(&Message) != nullptr) {
     Frame.AddHeader("content-type", "text/plain");
     Frame.AddHeader("transformation", GetMapTransformationID());
   } else {
@@ -169,7 +172,8 @@ bool TZQMQTransportRabbitMQ::IsStandardHeader(const std::string& Name) const {
 }
 
 TDateTime TZQMQTransportRabbitMQ::GetExpiration(const IStompFrame& Frame) const {
-  const int64_t value = StrToInt64Def(Frame.GetHeader("expiration"), 0);
+  const std::string* expiration = Frame.FindHeader("expiration");
+  const int64_t value = expiration != nullptr ? StrToInt64Def(*expiration, 0) : 0;
   if (value <= 0) {
     return 0;
   }
@@ -178,11 +182,14 @@ TDateTime TZQMQTransportRabbitMQ::GetExpiration(const IStompFrame& Frame) const 
 
 void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
   ClearLastMessage();
-  const std::string subscription = Frame->GetHeader("subscription");
-  const std::string contentType = Frame->GetHeader("content-type");
+  static const std::string none;
+  const std::string* subscriptionHeader = Frame->FindHeader("subscription");
+  const std::string& subscription = subscriptionHeader != nullptr ? *subscriptionHeader : none;
+  const std::string* contentType = Frame->FindHeader("content-type");
   IMessagePtr message;
-  if (HasPrefix(contentType, "text/")) {
-    const std::string transformation = Frame->GetHeader("transformation");
+  if (contentType != nullptr && HasPrefix(*contentType, "text/")) {
+    const std::string* transformationHeader = Frame->FindHeader("transformation");
+    const std::string& transformation = transformationHeader != nullptr ? *transformationHeader : none;
     if (!transformation.empty()) {
       if (IsObjectTransformation(transformation)) {
         message = CreateObjectMessage(*Frame, subscription);

@@ -80,6 +80,9 @@ class TZQMessage : public virtual ITransactionIdSupport,
   // Raises EIllegalStateException when the connection is gone.
   std::string GetAckID() const;
 
+  // The body as it goes out, without a copy: the raw content here, the text of a text message.
+  virtual const std::string& GetBodyRef() const { return FContent; }
+
   // The NACK headers, "name=value" each, in order.
   const PMStrings& GetExtraHeaders() const { return FExtraHeaders; }
 

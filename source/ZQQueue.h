@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "ZQDestination.h"
 #include "ZQMQInterfaces.h"
@@ -13,7 +14,7 @@ class TZQQueue : public TZQDestination, public virtual IQueue {
  public:
   explicit TZQQueue(std::string Name);
 
-  static IQueuePtr Create(const std::string& Name) { return std::make_shared<TZQQueue>(Name); }
+  static IQueuePtr Create(std::string Name) { return std::make_shared<TZQQueue>(std::move(Name)); }
 
   std::string GetQueueName() const override { return FQueueName; }
 

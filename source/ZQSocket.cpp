@@ -21,8 +21,6 @@ namespace velmor {
 
 namespace {
 
-using TClock = std::chrono::steady_clock;
-
 // Octets asked of the system per receive; the input buffer grows by at most this much beyond need.
 constexpr size_t ReceiveChunk = 64 * 1024;
 
@@ -41,6 +39,8 @@ std::string SystemText(int Code) {
   return StrErrorResult(strerror_r(Code, text, sizeof text), text);
 }
 
+}  // namespace
+
 // Milliseconds left until Deadline, 0 when it has passed, capped to what poll() takes.
 int RemainingMs(TClock::time_point Deadline) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - TClock::now()).count();
@@ -49,16 +49,17 @@ int RemainingMs(TClock::time_point Deadline) {
   return left > INT_MAX ? INT_MAX : static_cast<int>(left);
 }
 
+namespace {
+
 // Waits for Events on Handle; false when Timeout ms (negative: no limit) ran out. EINTR is retried with
 // the time that is left.
 bool PollFor(int Handle, short Events, int Timeout) {
-  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  TWaitDeadline deadline(Timeout);
   pollfd entry{};
   entry.fd = Handle;
   entry.events = Events;
   for (;;) {
-    const int wait = Timeout < 0 ? -1 : RemainingMs(deadline);
-    const int ready = poll(&entry, 1, wait);
+    const int ready = poll(&entry, 1, Timeout < 0 ? -1 : deadline.RemainingMs());
     if (ready > 0)
       return true;
     if (ready == 0)
@@ -74,6 +75,17 @@ void SetBlocking(int Handle, bool Blocking) {
     throw ESocketError(errno);
   const int wanted = Blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
   if (wanted != flags && fcntl(Handle, F_SETFL, wanted) < 0)
+    throw ESocketError(errno);
+}
+
+// Sets the time-out socket option Option (SO_RCVTIMEO, SO_SNDTIMEO) to Ms; 0 or less means no limit.
+void SetTimeoutOption(int Handle, int Option, int32_t Ms) {
+  timeval value{};
+  if (Ms > 0) {
+    value.tv_sec = Ms / 1000;
+    value.tv_usec = static_cast<suseconds_t>(Ms % 1000) * 1000;
+  }
+  if (::setsockopt(Handle, SOL_SOCKET, Option, &value, sizeof value) != 0)
     throw ESocketError(errno);
 }
 
@@ -126,6 +138,15 @@ int ConnectOne(const addrinfo& Address, bool Limited, TClock::time_point Deadlin
 }
 
 }  // namespace
+
+int TWaitDeadline::RemainingMs() {
+  if (!FStarted) {
+    FStarted = true;
+    FDeadline = TClock::now() + std::chrono::milliseconds(FMs);
+    return FMs;
+  }
+  return velmor::RemainingMs(FDeadline);
+}
 
 EReadTimeout::EReadTimeout() : ESocketLayerError("Read timed out.") {}
 EConnClosedGracefully::EConnClosedGracefully() : ESocketLayerError("Connection Closed Gracefully.") {}
@@ -211,6 +232,8 @@ void TTCPClient::Disconnect() {
   FStart = 0;
   FEnd = 0;
   FScanned = 0;
+  FMoreWaiting = false;
+  FReceiveTimeout = UnknownReceiveTimeout;
 }
 
 void TTCPClient::CheckOpen() const {
@@ -236,8 +259,6 @@ bool TTCPClient::Fill(int PollTimeout) {
   CheckOpen();
   if (FPeerClosed)
     return true;
-  if (!PollFor(FHandle, POLLIN, PollTimeout))
-    return false;
   // The buffer keeps its size; only the room for one receive is made when it lacks, first by moving the
   // unread octets to the front, so its size stays within the unread octets plus one chunk.
   if (FBuffer.size() - FEnd < ReceiveChunk) {
@@ -245,19 +266,53 @@ bool TTCPClient::Fill(int PollTimeout) {
     if (FBuffer.size() - FEnd < ReceiveChunk)
       FBuffer.resize(FEnd + ReceiveChunk);
   }
-  ssize_t received;
-  do {
-    received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, MSG_DONTWAIT);
-  } while (received < 0 && errno == EINTR);
+  // After a receive that filled its whole chunk more input is most likely waiting: take it at once.
+  if (FMoreWaiting && Receive(0) == TReceived::Octets)
+    return true;
+  // The receive itself waits (the socket blocks, limited by SO_RCVTIMEO): one system call per wait.
+  TWaitDeadline deadline(PollTimeout);
+  for (;;) {
+    const int wait = PollTimeout < 0 ? -1 : deadline.RemainingMs();
+    const TReceived result = Receive(wait);
+    // A signal that ends the wait early leaves the time that is left to wait again.
+    if (result != TReceived::Interrupted)
+      return result == TReceived::Octets;
+  }
+}
+
+void TTCPClient::SetReceiveTimeout(int Ms) {
+  if (Ms == FReceiveTimeout)
+    return;
+  SetTimeoutOption(FHandle, SO_RCVTIMEO, Ms);
+  FReceiveTimeout = Ms;
+}
+
+TTCPClient::TReceived TTCPClient::Receive(int Wait) {
+  if (Wait != 0)
+    SetReceiveTimeout(Wait);
+  const ssize_t received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, Wait == 0 ? MSG_DONTWAIT : 0);
   const int error = errno;
-  if (received > 0)
+  FMoreWaiting = received == static_cast<ssize_t>(ReceiveChunk);
+  if (received > 0) {
     FEnd += static_cast<size_t>(received);
+    return TReceived::Octets;
+  }
   if (received == 0) {
     FPeerClosed = true;
-  } else if (received < 0 && error != EAGAIN && error != EWOULDBLOCK) {
-    throw ESocketError(error);
+    return TReceived::Octets;
   }
-  return true;
+  if (error == EINTR)
+    return Wait == 0 ? Receive(0) : TReceived::Interrupted;
+  if (error != EAGAIN && error != EWOULDBLOCK)
+    throw ESocketError(error);
+  return TReceived::Nothing;
+}
+
+bool TTCPClient::ReceiveMore(int32_t Timeout) {
+  CheckOpen();
+  if (FPeerClosed)
+    throw EConnClosedGracefully();
+  return Fill(Timeout < 0 ? -1 : Timeout);
 }
 
 size_t TTCPClient::FindTerminator(char Terminator, size_t MaxLength) {
@@ -284,7 +339,7 @@ size_t TTCPClient::FindTerminator(char Terminator, size_t MaxLength) {
 
 std::string TTCPClient::ReadLn(int32_t Timeout, size_t MaxLength, char Terminator) {
   FReadLnTimedOut = false;
-  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  TWaitDeadline deadline(Timeout);
   for (;;) {
     const size_t index = FindTerminator(Terminator, MaxLength);
     if (index != std::string::npos) {
@@ -299,7 +354,7 @@ std::string TTCPClient::ReadLn(int32_t Timeout, size_t MaxLength, char Terminato
     CheckOpen();
     if (FPeerClosed)
       throw EConnClosedGracefully();
-    const int wait = Timeout < 0 ? WaitLimitOf(-1) : RemainingMs(deadline);
+    const int wait = Timeout < 0 ? WaitLimitOf(-1) : deadline.RemainingMs();
     if (!Fill(wait)) {
       FReadLnTimedOut = true;
       return std::string();
@@ -308,7 +363,7 @@ std::string TTCPClient::ReadLn(int32_t Timeout, size_t MaxLength, char Terminato
 }
 
 bool TTCPClient::PeekLn(int32_t Timeout, std::string& Line, size_t MaxLength) {
-  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  TWaitDeadline deadline(Timeout);
   for (;;) {
     const size_t index = FindTerminator('\n', MaxLength);
     if (index != std::string::npos) {
@@ -321,15 +376,21 @@ bool TTCPClient::PeekLn(int32_t Timeout, std::string& Line, size_t MaxLength) {
     CheckOpen();
     if (FPeerClosed)
       throw EConnClosedGracefully();
-    if (!Fill(RemainingMs(deadline)))
+    if (!Fill(deadline.RemainingMs()))
       return false;
   }
 }
 
 std::string TTCPClient::ReadBytes(size_t Count, int32_t WaitLimit) {
-  const int wait = WaitLimitOf(WaitLimit);
   std::string result;
-  while (result.size() < Count) {
+  ReadBytesInto(result, Count, WaitLimit);
+  return result;
+}
+
+void TTCPClient::ReadBytesInto(std::string& Out, size_t Count, int32_t WaitLimit) {
+  const int wait = WaitLimitOf(WaitLimit);
+  const size_t target = Out.size() + Count;
+  while (Out.size() < target) {
     if (InputBufferIsEmpty()) {
       CheckOpen();
       if (FPeerClosed)
@@ -338,16 +399,25 @@ std::string TTCPClient::ReadBytes(size_t Count, int32_t WaitLimit) {
         throw EReadTimeout();
       continue;
     }
-    const size_t take = std::min(Count - result.size(), InputBufferSize());
-    if (result.empty() && take == Count) {
-      result.assign(FBuffer, FStart, take);
-    } else {
-      result.append(FBuffer, FStart, take);
-    }
+    const size_t take = std::min(target - Out.size(), InputBufferSize());
+    ReserveFor(Out, Out.size() + take, target);
+    Out.append(FBuffer, FStart, take);
     FStart += take;
     FScanned = 0;
   }
-  return result;
+}
+
+void TTCPClient::ReserveFor(std::string& Out, size_t Needed, size_t Target) {
+  if (Needed <= Out.capacity())
+    return;
+  // What a peer merely announces is trusted only up to InitialReadReserve; beyond that the room at
+  // most doubles with the octets that arrived. Once it would reach half the target it takes the whole
+  // target at once: so each move copies less than half the target, and memory never holds much more
+  // than the target.
+  size_t room = std::max({Needed, 2 * Out.capacity(), std::min(Target, InitialReadReserve)});
+  if (room >= Target / 2)
+    room = Target;
+  Out.reserve(room);
 }
 
 uint8_t TTCPClient::ReadByte(int32_t WaitLimit) {
@@ -366,12 +436,12 @@ uint8_t TTCPClient::ReadByte(int32_t WaitLimit) {
 }
 
 bool TTCPClient::WaitForData(int32_t Timeout) {
-  const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout < 0 ? 0 : Timeout);
+  TWaitDeadline deadline(Timeout);
   while (InputBufferIsEmpty()) {
     CheckOpen();
     if (FPeerClosed)
       throw EConnClosedGracefully();
-    if (!Fill(Timeout < 0 ? -1 : RemainingMs(deadline)))
+    if (!Fill(Timeout < 0 ? -1 : deadline.RemainingMs()))
       return false;
   }
   return true;
@@ -397,13 +467,7 @@ void TTCPClient::Write(std::string_view Data) {
 
 void TTCPClient::SetSendTimeout(int32_t Ms) {
   CheckOpen();
-  timeval value{};
-  if (Ms > 0) {
-    value.tv_sec = Ms / 1000;
-    value.tv_usec = static_cast<suseconds_t>(Ms % 1000) * 1000;
-  }
-  if (::setsockopt(FHandle, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value) != 0)
-    throw ESocketError(errno);
+  SetTimeoutOption(FHandle, SO_SNDTIMEO, Ms);
 }
 
 }  // namespace velmor

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -75,6 +76,24 @@ class EMaxLineLengthExceeded final : public ESocketLayerError {
   EMaxLineLengthExceeded();
 };
 
+using TClock = std::chrono::steady_clock;
+
+// Milliseconds left until Deadline, 0 when it has passed, capped to what poll() takes.
+int RemainingMs(TClock::time_point Deadline);
+
+// A time limit of Ms milliseconds (negative counts as 0) that starts when it is first asked for the
+// time left: reads that find their octets already buffered never read the clock.
+class TWaitDeadline final {
+ public:
+  explicit TWaitDeadline(int32_t Ms) : FMs(Ms < 0 ? 0 : Ms) {}
+  int RemainingMs();
+
+ private:
+  int32_t FMs;
+  bool FStarted = false;
+  TClock::time_point FDeadline;
+};
+
 // A TCP client connection with its own input buffer. Octets already received are delivered before a
 // close by the peer is reported. Every wait uses poll() with a deadline; EINTR is retried; writes never
 // raise SIGPIPE.
@@ -86,6 +105,8 @@ class EMaxLineLengthExceeded final : public ESocketLayerError {
 class TTCPClient final {
  public:
   static constexpr size_t DefaultMaxLineLength = 16384;
+  // The room ReadBytesInto makes before any octet of a read arrived (or the count, when smaller).
+  static constexpr size_t InitialReadReserve = 256 * 1024;
 
   TTCPClient() = default;
   ~TTCPClient();
@@ -134,8 +155,23 @@ class TTCPClient final {
   // Reads exactly Count octets. Each wait is limited by WaitLimit ms, or by the read time-out when
   // WaitLimit is -1; a wait that runs out raises EReadTimeout. Memory grows with the octets that arrive.
   std::string ReadBytes(size_t Count, int32_t WaitLimit = -1);
+  // Appends exactly Count octets to Out under the same rule. Out's room grows with the octets that
+  // arrive (to at most the whole count), so that an announced size alone takes little memory.
+  void ReadBytesInto(std::string& Out, size_t Count, int32_t WaitLimit = -1);
   // Reads one octet under the same rule.
   uint8_t ReadByte(int32_t WaitLimit = -1);
+
+  // The received octets not yet read; valid until the next read, receive or Skip.
+  std::string_view Buffered() const { return std::string_view(FBuffer.data() + FStart, FEnd - FStart); }
+  // Takes Count octets (at most InputBufferSize) from the input.
+  void Skip(size_t Count) {
+    FStart += Count;
+    FScanned = 0;
+  }
+  // Adds to the input what arrives within Timeout ms (negative: without limit); false when nothing came
+  // in time. Raises ENotConnected without a connection and EConnClosedGracefully when the peer has
+  // closed (the buffered octets stay readable).
+  bool ReceiveMore(int32_t Timeout);
 
   bool InputBufferIsEmpty() const { return FStart == FEnd; }
   size_t InputBufferSize() const { return FEnd - FStart; }
@@ -154,6 +190,14 @@ class TTCPClient final {
   // Receives what is available after waiting at most PollTimeout ms (negative: without limit); false
   // when the wait ran out. Sets FPeerClosed at the end of the stream.
   bool Fill(int PollTimeout);
+  // What one receive got: octets or the end of the stream, nothing in time, or a signal.
+  enum class TReceived { Octets, Nothing, Interrupted };
+  // One receive that waits up to Wait ms (0: not at all, negative: without limit).
+  TReceived Receive(int Wait);
+  // Sets SO_RCVTIMEO to Ms (negative: no limit) unless it has that value already.
+  void SetReceiveTimeout(int Ms);
+  // Makes room in Out for Needed octets on the way to Target.
+  static void ReserveFor(std::string& Out, size_t Needed, size_t Target);
   // Index of the terminator in the buffer, or npos; raises when the line is too long.
   size_t FindTerminator(char Terminator, size_t MaxLength);
   // Moves the unread octets to the front of the buffer.
@@ -176,6 +220,11 @@ class TTCPClient final {
   // Octets after FStart already searched for FScanTerminator without finding it.
   size_t FScanned = 0;
   char FScanTerminator = '\n';
+  // The last receive filled its whole chunk.
+  bool FMoreWaiting = false;
+  // The SO_RCVTIMEO of the socket in ms (-1: no limit), UnknownReceiveTimeout before it was set.
+  static constexpr int UnknownReceiveTimeout = -2;
+  int FReceiveTimeout = UnknownReceiveTimeout;
 };
 
 }  // namespace velmor

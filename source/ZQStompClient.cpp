@@ -1,8 +1,10 @@
 #include "ZQStompClient.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <exception>
+#include <iterator>
 #include <utility>
 
 #include "ZQAbstractCommAdapter.h"
@@ -393,7 +395,28 @@ void TZQStompClient::SendFrame(const IStompFramePtr& Frame, int32_t SendTimeout)
   }
   IStompCommAdapter& adapter = Adapter();
   const TStompVersion version = isConnect ? ConnectEncodingVersion(*Frame) : adapter.GetVersion();
-  adapter.Write(Encode(*Frame, version, !isConnect && adapter.GetEscapeV10Headers()), SendTimeout);
+  EncodeInto(FOutput, *Frame, version, !isConnect && adapter.GetEscapeV10Headers());
+  WriteOutput(SendTimeout);
+}
+
+TStompFrameWriter TZQStompClient::BeginFrame(std::string_view Command) {
+  if (!FConnected) {
+    throw EZQStompClientNotConnectedError("Not connected! Command: " + std::string(Command));
+  }
+  const IStompCommAdapter& adapter = Adapter();
+  return TStompFrameWriter(FOutput, Command, adapter.GetVersion(), adapter.GetEscapeV10Headers());
+}
+
+void TZQStompClient::WriteOutput(int32_t SendTimeout) {
+  // The buffer is kept for the next frame, unless a large body made it large.
+  struct TReleaseLarge {
+    std::string& Output;
+    ~TReleaseLarge() {
+      if (Output.capacity() > MaxKeptOutput)
+        std::string().swap(Output);
+    }
+  } release{FOutput};
+  Adapter().Write(FOutput, SendTimeout);
 }
 
 void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame) {
@@ -518,44 +541,104 @@ void TZQStompClient::Subscribe(const std::string& Destination, uint8_t AckMode,
   SendWithReceipt(frame);
 }
 
-void TZQStompClient::Send(const std::string& Destination, std::string Body, const TStompHeaders& Headers,
+bool TZQStompClient::SendHeadersKeepOrder(const TStompHeaders& Headers, bool WithContentLength,
+                                          bool WithReceipt) {
+  // Beyond this many headers the pairwise check costs more than the frame path.
+  constexpr std::size_t maxChecked = 32;
+  if (Headers.size() > maxChecked)
+    return false;
+  for (std::size_t i = 0; i < Headers.size(); ++i) {
+    const std::string& name = Headers[i].Name;
+    if (name.empty() || name == "destination" || (WithContentLength && name == "content-length") ||
+        (WithReceipt && name == "receipt")) {
+      return false;
+    }
+    for (std::size_t j = 0; j < i; ++j) {
+      if (Headers[j].Name == name)
+        return false;
+    }
+  }
+  return true;
+}
+
+void TZQStompClient::Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
                           bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout) {
-  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("SEND");
-  frame->AddHeader("destination", Destination);
-  if (!OmitContentLength) {
-    frame->AddHeader("content-length", std::to_string(Body.size()));
-  }
-  frame->SetBody(std::move(Body));
-  for (const auto& item : Headers) {
-    frame->AddHeader(item.Name, item.Value);
-  }
-  if (ForceReceipt || FSendReceipt) {
-    const std::string id = "send.receipt." + NewReceiptID();
-    CheckHeaderNotSet(*frame, "receipt", id);
-    frame->AddHeader("receipt", id);
-    SendFrame(frame, SendTimeout);
-    WaitForReceipt(id, "send.receipt.timeout");
+  const bool withReceipt = ForceReceipt || FSendReceipt;
+  if (!SendHeadersKeepOrder(Headers, !OmitContentLength, withReceipt)) {
+    // A repeated header name: the frame puts the newest value first, as a built frame always has.
+    SendWithFrame(Destination, Body, Headers, OmitContentLength, withReceipt, SendTimeout);
     return;
   }
-  SendFrame(frame, SendTimeout);
+  // Every header name is distinct, so the headers go out in the order they are given, straight into
+  // the output buffer.
+  const std::string id = withReceipt ? "send.receipt." + NewReceiptID() : std::string();
+  TStompFrameWriter frame = BeginFrame("SEND");
+  frame.Header("destination", Destination);
+  if (!OmitContentLength) {
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), Body.size()).ptr;
+    frame.Header("content-length", std::string_view(digits, static_cast<std::size_t>(end - digits)));
+  }
+  for (const auto& item : Headers)
+    frame.Header(item.Name, item.Value);
+  if (withReceipt)
+    frame.Header("receipt", id);
+  frame.Body(Body);
+  WriteOutput(SendTimeout);
+  if (withReceipt)
+    WaitForReceipt(id, "send.receipt.timeout");
+}
+
+void TZQStompClient::SendWithFrame(const std::string& Destination, std::string_view Body,
+                                   const TStompHeaders& Headers, bool OmitContentLength, bool WithReceipt,
+                                   int32_t SendTimeout) {
+  // The frame orders the headers; the body goes from the caller's octets into the output buffer.
+  TZQStompFrame frame("SEND");
+  frame.AddHeader("destination", Destination);
+  if (!OmitContentLength) {
+    frame.AddHeader("content-length", std::to_string(Body.size()));
+  }
+  for (const auto& item : Headers) {
+    frame.AddHeader(item.Name, item.Value);
+  }
+  std::string id;
+  if (WithReceipt) {
+    id = "send.receipt." + NewReceiptID();
+    CheckHeaderNotSet(frame, "receipt", id);
+    frame.AddHeader("receipt", id);
+  }
+  TStompFrameWriter writer = BeginFrame("SEND");
+  for (const auto& item : frame.GetHeaders())
+    writer.Header(item.Name, item.Value);
+  writer.Body(Body);
+  WriteOutput(SendTimeout);
+  if (WithReceipt)
+    WaitForReceipt(id, "send.receipt.timeout");
 }
 
 void TZQStompClient::Ack(const std::string& MessageID, const std::string& Subscription,
                          const std::string& Transaction) {
   Check(!MessageID.empty(), UnitName, __LINE__, "MessageID header must not be empty");
   const TStompVersion version = GetVersion();
-  const IStompFramePtr frame = TZQStompFrame::CreateForCommand("ACK");
+  Check(version != 2 || !Subscription.empty(), UnitName, __LINE__);
+  // The header names are all different, so no frame object is needed to order them.
+  const std::string id = ReceiptIDFor("ACK");
+  TStompFrameWriter frame = BeginFrame("ACK");
   if (version == 3) {
-    frame->AddHeader("id", MessageID);
+    frame.Header("id", MessageID);
   } else {
-    frame->AddHeader("message-id", MessageID);
-    if (version == 2) {
-      Check(!Subscription.empty(), UnitName, __LINE__);
-      frame->AddHeader("subscription", Subscription);
-    }
+    frame.Header("message-id", MessageID);
+    if (version == 2)
+      frame.Header("subscription", Subscription);
   }
-  AddHeaderIfNotBlank(*frame, "transaction", Transaction);
-  SendWithReceipt(frame);
+  if (!IsBlankText(Transaction))
+    frame.Header("transaction", Transaction);
+  if (!id.empty())
+    frame.Header("receipt", id);
+  frame.Body({});
+  WriteOutput(-1);
+  if (!id.empty())
+    WaitForReceipt(id, "ack.receipt.timeout");
 }
 
 void TZQStompClient::Nack(const std::string& MessageID, const std::string& Subscription,

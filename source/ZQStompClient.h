@@ -12,6 +12,7 @@
 #include "ZQAbstractCommAdapter.h"
 #include "ZQCommInterfaces.h"
 #include "ZQStompConnection.h"
+#include "ZQStompEncoder.h"
 #include "ZQStompFrame.h"
 #include "ZQStompTypes.h"
 #include "ZQThreadSafe.h"
@@ -158,8 +159,9 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
                  const std::string& Selector, bool NoLocal);
   // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
-  // receipt when ForceReceipt or the URL option "send.receipt" asks for one. Body moves into the frame.
-  void Send(const std::string& Destination, std::string Body, const TStompHeaders& Headers,
+  // receipt when ForceReceipt or the URL option "send.receipt" asks for one. The body is encoded
+  // straight from where the caller holds it.
+  void Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
             bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout);
   // ACK in the form of the negotiated version ("id" on 1.2, "message-id" before, "subscription" on 1.1).
   void Ack(const std::string& MessageID, const std::string& Subscription, const std::string& Transaction);
@@ -240,9 +242,22 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
 
  private:
   void SendTransactionFrame(const std::string& Command, const std::string& TransactionID);
+  // True when the SEND headers can be written in the given order: no name is empty or repeated, and
+  // none is one the SEND sets itself.
+  static bool SendHeadersKeepOrder(const TStompHeaders& Headers, bool WithContentLength, bool WithReceipt);
+  // SEND through a frame object, for headers that the frame must order.
+  void SendWithFrame(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
+                     bool OmitContentLength, bool WithReceipt, int32_t SendTimeout);
+  // Starts a frame in the output buffer; EZQStompClientNotConnectedError when not connected.
+  TStompFrameWriter BeginFrame(std::string_view Command);
+  // Writes the output buffer to the adapter.
+  void WriteOutput(int32_t SendTimeout);
   // The protocol version whose CONNECT escaping fits the versions that CONNECT offers.
   static TStompVersion ConnectEncodingVersion(const IStompFrame& Frame);
 
+  // The encoded frame being written; kept from frame to frame up to MaxKeptOutput octets of capacity.
+  static constexpr std::size_t MaxKeptOutput = 1024 * 1024;
+  std::string FOutput;
   // MESSAGE frames read by a receipt wait, oldest first, and the octets of their bodies.
   std::deque<IStompFramePtr> FPendingMessages;
   std::size_t FPendingBodyOctets = 0;

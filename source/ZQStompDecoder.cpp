@@ -110,13 +110,17 @@ void AppendUnescaped(std::string& Out, std::string_view Text, bool IsConnected, 
   }
 }
 
+bool IsBrokerCommand(std::string_view Command) {
+  return Command == "CONNECTED" || Command == "MESSAGE" || Command == "RECEIPT" || Command == "ERROR";
+}
+
 // Puts the headers, parsed in received order, into the order that IStompFrame::AddHeader gives: a header
 // whose name already leads with a non-empty value goes first, anything else is appended. Equal to
 // calling AddHeader for each, without its linear look-up and front insertion per header.
-void ArrangeLikeAddHeader(TStompHeaders& Headers) {
+bool ArrangeLikeAddHeader(TStompHeaders& Headers) {
   const size_t count = Headers.size();
   if (count < 2)
-    return;
+    return false;
   const bool linear = count <= kLinearLookupLimit;
   // For each header, the index of the first header of its name; for those first ones, whether the header
   // that GetHeader would currently find for the name has a non-empty value; and whether the header goes
@@ -163,7 +167,7 @@ void ArrangeLikeAddHeader(TStompHeaders& Headers) {
     }
   }
   if (!anyFirst)
-    return;
+    return false;
   TStompHeaders arranged;
   arranged.reserve(count);
   for (size_t i = count; i-- > 0;) {
@@ -175,6 +179,7 @@ void ArrangeLikeAddHeader(TStompHeaders& Headers) {
       arranged.push_back(std::move(Headers[i]));
   }
   Headers = std::move(arranged);
+  return true;
 }
 
 }  // namespace
@@ -184,7 +189,7 @@ IStompDecoderPtr TZQStompDecoder::Create() {
 }
 
 IStompFramePtr TZQStompDecoder::Decode(const std::string& HeaderText, TStompVersion Version) const {
-  IStompFramePtr frame = TZQStompFrame::Create();
+  auto frame = std::make_shared<TZQStompFrame>();
   Check(Version != 0, "ZQStompDecoder", 75);
   const size_t size = HeaderText.size();
   Check(size >= 1 && HeaderText[size - 1] == LINE_SEP, "ZQStompDecoder", 76);
@@ -194,24 +199,53 @@ IStompFramePtr TZQStompDecoder::Decode(const std::string& HeaderText, TStompVers
   // The first line must be one of the four commands a broker sends, exactly.
   const size_t commandEnd = text.find(LINE_SEP);
   const std::string_view command = text.substr(0, commandEnd);
-  const bool isConnected = command == "CONNECTED";
-  if (!isConnected && command != "MESSAGE" && command != "RECEIPT" && command != "ERROR") {
+  if (!IsBrokerCommand(command)) {
     RaiseUnknownFrameType(HeaderText);
   }
-  frame->SetCommand(std::string(command));
-
   // Header lines run up to the blank line; the final LF is never scanned. The LF before it (checked
   // above) ends the last header line, so every line found below is complete.
-  const size_t end = size - 1;
-  size_t lineStart = commandEnd + 1;
-  TStompHeaders& headers = frame->GetHeaders();
-  headers.reserve(static_cast<size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(lineStart),
-                                                 text.begin() + static_cast<std::ptrdiff_t>(end), LINE_SEP)));
+  DecodeHeaderBlock(command, text.substr(commandEnd + 1, size - 1 - (commandEnd + 1)), false, Version,
+                    *frame);
+  return frame;
+}
+
+size_t TZQStompDecoder::DecodeHeaderBlock(std::string_view Command, std::string_view Lines, bool DropCR,
+                                          TStompVersion Version, TZQStompFrame& Frame) {
+  if (!IsBrokerCommand(Command)) {
+    // The text of the block as the lines gave it, for the message.
+    std::string text(Command);
+    text += LINE_SEP;
+    for (size_t start = 0; start < Lines.size();) {
+      const size_t end = Lines.find(LINE_SEP, start);
+      size_t length = end - start;
+      if (DropCR && length > 0 && Lines[end - 1] == '\r')
+        --length;
+      text.append(Lines.substr(start, length));
+      text += LINE_SEP;
+      start = end + 1;
+    }
+    text += LINE_SEP;
+    RaiseUnknownFrameType(text);
+  }
+  const bool isConnected = Command == "CONNECTED";
+  Frame.SetCommand(std::string(Command));
+  Frame.ClearBody();
+
+  // The frame's header items are reused: their strings keep their room from an earlier frame.
+  // A fresh frame gets room for every line at once; a reused one mostly has it already.
+  TStompHeaders& headers = Frame.GetHeaders();
+  if (headers.capacity() == 0)
+    headers.reserve(static_cast<size_t>(std::count(Lines.begin(), Lines.end(), LINE_SEP)));
+  size_t used = 0;
+  size_t contentLength = std::string_view::npos;
+  bool repeatedContentLength = false;
   int lineNumber = 1;
-  while (lineStart < end) {
+  for (size_t lineStart = 0; lineStart < Lines.size();) {
     ++lineNumber;
-    const size_t lineEnd = text.find(LINE_SEP, lineStart);
-    const std::string_view line = text.substr(lineStart, lineEnd - lineStart);
+    const size_t lineEnd = Lines.find(LINE_SEP, lineStart);
+    std::string_view line = Lines.substr(lineStart, lineEnd - lineStart);
+    if (DropCR && !line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
     // A name ends at the first colon; escaped colons travel as backslash and c.
     const size_t colon = line.find(HEADER_SEP);
     if (colon == std::string_view::npos) {
@@ -223,16 +257,33 @@ IStompFramePtr TZQStompDecoder::Decode(const std::string& HeaderText, TStompVers
     if (colon == 0) {
       RaiseMalformedLine(lineNumber, "empty header name");
     }
-    TStompHeaderItem& item = headers.emplace_back();
+    if (used == headers.size())
+      headers.emplace_back();
+    TStompHeaderItem& item = headers[used];
+    item.Value.clear();
+    item.Name.clear();
     AppendUnescaped(item.Value, line.substr(colon + 1), isConnected, Version);
     AppendUnescaped(item.Name, line.substr(0, colon), isConnected, Version);
     if (item.Name.empty()) {
       RaiseMalformedLine(lineNumber, "empty header name");
     }
+    if (item.Name == "content-length") {
+      repeatedContentLength = contentLength != std::string_view::npos;
+      contentLength = used;
+    }
+    ++used;
     lineStart = lineEnd + 1;
   }
-  ArrangeLikeAddHeader(headers);
-  return frame;
+  headers.resize(used);
+  if (ArrangeLikeAddHeader(headers) || repeatedContentLength) {
+    // Which "content-length" is read first depends on the arranged order.
+    contentLength = std::string_view::npos;
+    for (size_t i = 0; i < headers.size() && contentLength == std::string_view::npos; ++i) {
+      if (headers[i].Name == "content-length")
+        contentLength = i;
+    }
+  }
+  return contentLength;
 }
 
 std::string TZQStompDecoder::Unescape(std::string_view Text, bool IsConnected, TStompVersion Version) {

@@ -79,7 +79,7 @@ unsigned char ClassesIn(std::string_view Text, unsigned char Mask) {
 
 // The name is quoted as it is, except that a NUL is shown as backslash and 0: the message is read as a
 // C string and would end there.
-[[noreturn]] void RaiseNotWritable(const std::string& Name, std::string_view Reason) {
+[[noreturn]] void RaiseNotWritable(std::string_view Name, std::string_view Reason) {
   throw EIllegalArgumentException(
       Format("Header \"%s\" cannot be encoded: %s", {ReplaceAllChar('\0', "\\0", Name), Reason}));
 }
@@ -89,7 +89,7 @@ unsigned char ClassesIn(std::string_view Text, unsigned char Mask) {
 // a line break would end the header line early and a colon in the name would move the name/value
 // split. STOMP 1.1 escapes LF and colon but has no escape for CR, which brokers drop or choke on.
 // RefuseLeadingSpace guards 1.0 values against brokers that strip leading spaces.
-void CheckWritable(const TStompHeaderItem& Item, bool IsConnect, TStompVersion Version,
+void CheckWritable(std::string_view Name, std::string_view Value, bool IsConnect, TStompVersion Version,
                    bool RefuseLeadingSpace) {
   const bool raw = EscapesNothing(Version) || IsConnect;
   unsigned char refused = kNulOctet;
@@ -98,8 +98,7 @@ void CheckWritable(const TStompHeaderItem& Item, bool IsConnect, TStompVersion V
   } else if (Version < 3) {
     refused |= kCrOctet;
   }
-  const std::pair<const std::string&, std::string_view> parts[] = {{Item.Name, "name"},
-                                                                   {Item.Value, "value"}};
+  const std::pair<std::string_view, std::string_view> parts[] = {{Name, "name"}, {Value, "value"}};
   for (const auto& [text, part] : parts) {
     const unsigned char found = ClassesIn(text, refused | (raw && part == "name" ? kColonOctet : 0));
     if (found == 0)
@@ -114,43 +113,78 @@ void CheckWritable(const TStompHeaderItem& Item, bool IsConnect, TStompVersion V
     } else {
       reason += "a colon";
     }
-    RaiseNotWritable(Item.Name, reason);
+    RaiseNotWritable(Name, reason);
   }
-  if (RefuseLeadingSpace && !Item.Value.empty() && Item.Value.front() == ' ')
-    RaiseNotWritable(Item.Name, "its value begins with a space");
+  if (RefuseLeadingSpace && !Value.empty() && Value.front() == ' ')
+    RaiseNotWritable(Name, "its value begins with a space");
+}
+
+void AppendHeaderLine(std::string& Out, std::string_view Name, std::string_view Value, bool IsConnect,
+                      TStompVersion Version) {
+  AppendEscaped(Out, Name, IsConnect, Version);
+  Out.push_back(HEADER_SEP);
+  AppendEscaped(Out, Value, IsConnect, Version);
+  Out.push_back(LINE_SEP);
 }
 
 }  // namespace
 
-std::string Encode(const IStompFrame& Frame, TStompVersion Version, bool EscapeV10Headers) {
+TStompFrameWriter::TStompFrameWriter(std::string& Out, std::string_view Command, TStompVersion Version,
+                                     bool EscapeV10Headers)
+    : FOut(Out),
+      FIsConnect(Command == "CONNECT"),
+      FRefuseLeadingSpace(Version == 1 && EscapeV10Headers),
+      FVersion(HeaderEscapingVersion(Version, EscapeV10Headers)) {
+  FOut.clear();
+  FOut.append(Command);
+  FOut.push_back(LINE_SEP);
+}
+
+void TStompFrameWriter::Header(std::string_view Name, std::string_view Value) {
+  try {
+    CheckWritable(Name, Value, FIsConnect, FVersion, FRefuseLeadingSpace);
+  } catch (...) {
+    FOut.clear();
+    throw;
+  }
+  AppendHeaderLine(FOut, Name, Value, FIsConnect, FVersion);
+}
+
+void TStompFrameWriter::Body(std::string_view Body) {
+  FOut.push_back(LINE_SEP);
+  FOut.append(Body);
+  FOut.push_back(END_SEP);
+}
+
+void EncodeInto(std::string& Out, const IStompFrame& Frame, TStompVersion Version, bool EscapeV10Headers) {
   const std::string& command = Frame.GetCommand();
   const std::string& body = Frame.GetBody();
   const TStompHeaders& headers = Frame.GetHeaders();
   const bool isConnect = command == "CONNECT";
   const bool refuseLeadingSpace = Version == 1 && EscapeV10Headers;
-  Version = HeaderEscapingVersion(Version, EscapeV10Headers);
+  const TStompVersion escaping = HeaderEscapingVersion(Version, EscapeV10Headers);
 
   // Check every header before writing anything, and size the result for one allocation in the usual
   // case (escapes only grow it a little).
   size_t size = command.size() + 1 + 1 + body.size() + 1;
   for (const auto& item : headers) {
-    CheckWritable(item, isConnect, Version, refuseLeadingSpace);
+    CheckWritable(item.Name, item.Value, isConnect, escaping, refuseLeadingSpace);
     size += item.Name.size() + 1 + item.Value.size() + 1;
   }
+  Out.clear();
+  Out.reserve(size + size / 16);
+  Out.append(command);
+  Out.push_back(LINE_SEP);
+  for (const auto& item : headers)
+    AppendHeaderLine(Out, item.Name, item.Value, isConnect, escaping);
+  Out.push_back(LINE_SEP);
+  Out.append(body);
+  Out.push_back(END_SEP);
+}
 
+std::string Encode(const IStompFrame& Frame, TStompVersion Version, bool EscapeV10Headers) {
   std::string out;
-  out.reserve(size + size / 16);
-  out.append(command);
-  out.push_back(LINE_SEP);
-  for (const auto& item : headers) {
-    AppendEscaped(out, item.Name, isConnect, Version);
-    out.push_back(HEADER_SEP);
-    AppendEscaped(out, item.Value, isConnect, Version);
-    out.push_back(LINE_SEP);
-  }
-  out.push_back(LINE_SEP);
-  out.append(body);
-  out.push_back(END_SEP);
+  EncodeInto(out, Frame, Version, EscapeV10Headers);
   return out;
 }
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "ZQStompTypes.h"
 
@@ -29,6 +31,17 @@ class IStompFrame {
   virtual TStompHeaderItem GetHeaderItem(int Index) const = 0;
   // The body as text (UTF-8).
   virtual std::string GetBodyText() const = 0;
+  // Hands the body over to the caller, leaving the frame's body empty.
+  virtual std::string TakeBody() = 0;
+
+  // The value of the first header named exactly Name, without a copy; nullptr when there is none.
+  const std::string* FindHeader(std::string_view Name) const {
+    for (const auto& item : GetHeaders()) {
+      if (item.Name == Name)
+        return &item.Value;
+    }
+    return nullptr;
+  }
 };
 
 using IStompFramePtr = std::shared_ptr<IStompFrame>;
@@ -46,8 +59,19 @@ class TZQStompFrame final : public IStompFrame {
   const std::string& GetBody() const override { return FBody; }
   const std::string& GetCommand() const override { return FCommand; }
   void SetBody(std::string Body) override { FBody = std::move(Body); }
-  // Hands the body over to the caller, leaving the frame's body empty.
-  std::string TakeBody() { return std::move(FBody); }
+  std::string TakeBody() override { return std::move(FBody); }
+  // The body itself, for readers that fill it in place.
+  std::string& Body() { return FBody; }
+  // Empties the body, keeping its room when it is small.
+  void ClearBody() {
+    if (FBody.capacity() > MaxKeptBody) {
+      std::string().swap(FBody);
+    } else {
+      FBody.clear();
+    }
+  }
+  // Room of a body that ClearBody keeps.
+  static constexpr size_t MaxKeptBody = 1024 * 1024;
   void SetCommand(std::string Command) override { FCommand = std::move(Command); }
   void AddHeader(const std::string& Name, const std::string& Value) override;
   int32_t GetContentLength() const override;

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "ZQDestination.h"
 #include "ZQMQInterfaces.h"
@@ -13,7 +14,7 @@ class TZQTopic : public TZQDestination, public virtual ITopic {
  public:
   explicit TZQTopic(std::string Name);
 
-  static ITopicPtr Create(const std::string& Name) { return std::make_shared<TZQTopic>(Name); }
+  static ITopicPtr Create(std::string Name) { return std::make_shared<TZQTopic>(std::move(Name)); }
 
   std::string GetTopicName() const override { return FTopicName; }
 

@@ -436,6 +436,21 @@ std::string HugeHeaderBlock() {
   return octets;
 }
 
+// A MESSAGE whose header block, joined as lines without CR each ended by LF plus the blank line's LF,
+// is Size octets long; its lines end with LineEnd on the wire. Ends with the frame's blank line.
+std::string HeaderBlockOfJoinedSize(size_t Size, const std::string& LineEnd) {
+  std::string octets = "MESSAGE" + LineEnd;
+  size_t joined = 8 + 1;
+  for (int i = 0; joined < Size; ++i) {
+    const std::string start = "h" + std::to_string(i) + ":";
+    const size_t length = std::min<size_t>(16000, Size - joined - 1);
+    const std::string line = start + std::string(length > start.size() ? length - start.size() : 0, 'v');
+    octets += line + LineEnd;
+    joined += line.size() + 1;
+  }
+  return octets + LineEnd;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, HostilePeerTest,
     ::testing::Values(
@@ -462,8 +477,47 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"LongHeaderLine", "MESSAGE\n" + std::string(20000, 'h'), false,
                     "Max line length exceeded."},
         HostileCase{"HugeHeaderBlock", HugeHeaderBlock(), false,
-                    "Frame header block longer than 1048576 octets."}),
+                    "Frame header block longer than 1048576 octets."},
+        HostileCase{"HeaderBlockOneOverTheLimitWithCrLf", HeaderBlockOfJoinedSize(1048577, "\r\n"), false,
+                    "Frame header block longer than 1048576 octets."},
+        HostileCase{"UnknownCommandWithCrLfNamesTheLinesWithoutCr", "message\r\na:b\r\n\r\n\0\n"s, false,
+                    "Unknown frame type. Expected MESSAGE, RECEIPT, CONNECTED or ERROR. Received: #109\r\n"
+                    "Frame header: \r\nmessage\na:b\n\n"}),
     [](const ::testing::TestParamInfo<HostileCase>& Info) { return Info.param.Name; });
+
+TEST_F(CommAdapterPeerTest, AHeaderBlockOfExactlyTheLimitIsRead) {
+  for (const std::string lineEnd : {"\n", "\r\n"}) {
+    SCOPED_TRACE(lineEnd.size());
+    Recorder run;
+    FakeStompPeer peer;
+    Answering(peer).Send(HeaderBlockOfJoinedSize(1048576, lineEnd) + "\0\n"s);
+    peer.Start();
+    run.ConnectTo(peer);
+    run.PollFor(1);
+    ASSERT_EQ(run.Frames.size(), 1u);
+    EXPECT_EQ(run.Frames[0].Headers.front().Value.back(), 'v');
+  }
+}
+
+TEST_F(CommAdapterPeerTest, AFrameTheHandlerKeepsStaysAsItWasWhenMoreFramesAreRead) {
+  FakeStompPeer peer;
+  Answering(peer).Send(MessageFrame("/queue/a", "m-1", "s", "first body") +
+                       MessageFrame("/queue/a", "m-2", "s", "2") + MessageFrame("/queue/a", "m-3", "s", "3"));
+  peer.Start();
+  ConnectTo(peer);
+  std::vector<IStompFramePtr> kept;
+  Adapter->SetOnFrame([&](const IStompFramePtr& Frame) {
+    if (kept.empty())
+      kept.push_back(Frame);
+    Frames.push_back(SeenFrame{Frame->GetCommand(), Frame->GetHeaders(), Frame->GetBody()});
+  });
+  PollFor(3);
+  ASSERT_EQ(Frames.size(), 3u);
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0]->GetHeader("message-id"), "m-1");
+  EXPECT_EQ(kept[0]->GetBody(), "first body");
+  EXPECT_EQ(Frames[2].Body, "3");
+}
 
 TEST_F(CommAdapterPeerTest, AHugeAnnouncedLengthFollowedByACloseFailsFastWithLittleMemory) {
   FakeStompPeer peer;

@@ -82,9 +82,23 @@ struct EncodeCase {
 
 class EncodeEscapingTest : public ::testing::TestWithParam<EncodeCase> {};
 
+// The octets of the frame writer for the same command, headers and body, into a used buffer.
+std::string Written(const char* Command, const HeaderList& Headers, TStompVersion Version,
+                    bool EscapeV10Headers, std::string& Buffer) {
+  Buffer = "left over from an earlier frame";
+  TStompFrameWriter writer(Buffer, Command, Version, EscapeV10Headers);
+  for (const auto& [name, value] : Headers)
+    writer.Header(name, value);
+  writer.Body("");
+  return Buffer;
+}
+
 TEST_P(EncodeEscapingTest, WritesTheVersionsEscapes) {
   const auto& param = GetParam();
   EXPECT_EQ(Encode(*MakeFrame(param.command, param.headers), param.version, param.escapeV10Headers),
+            param.expected);
+  std::string buffer;
+  EXPECT_EQ(Written(param.command, param.headers, param.version, param.escapeV10Headers, buffer),
             param.expected);
 }
 
@@ -140,6 +154,13 @@ TEST_P(EncodeRefusalTest, RefusesHeaderThatWouldBreakTheFrame) {
   EXPECT_EQ(
       MessageOf<EIllegalArgumentException>([&] { Encode(*frame, param.version, param.escapeV10Headers); }),
       param.message);
+  // The frame writer refuses the same header with the same text and leaves nothing to write.
+  std::string buffer;
+  EXPECT_EQ(MessageOf<EIllegalArgumentException>([&] {
+              Written(param.command, ListOf(*frame), param.version, param.escapeV10Headers, buffer);
+            }),
+            param.message);
+  EXPECT_EQ(buffer, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

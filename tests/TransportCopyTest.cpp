@@ -1,6 +1,7 @@
-// How often the transport copies large texts on its hot paths (a received text body, the properties of
-// a sent message) and that the content-type check of every received text message allocates nothing.
-// This program replaces the global operator new to count allocations of at least a given size.
+// How often the transport copies large texts on its hot paths (a received text body moves, the
+// properties of a sent message are copied once) and that the content-type check of every received text
+// message allocates nothing. This program replaces the global operator new to count allocations of at least a
+// given size.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -61,7 +62,7 @@ class AllocationCounter {
 
 constexpr std::size_t LargeText = 64 * 1024;
 
-TEST(TransportCopyTest, ReceivedTextBodyIsCopiedOnceIntoTheMessage) {
+TEST(TransportCopyTest, ReceivedTextBodyMovesIntoTheMessage) {
   const auto transport = TZQMQTransportRabbitMQ::Create();
   const IStompFramePtr frame = TZQStompFrame::CreateForCommand("MESSAGE");
   frame->AddHeader("destination", "/queue/a");
@@ -76,10 +77,11 @@ TEST(TransportCopyTest, ReceivedTextBodyIsCopiedOnceIntoTheMessage) {
     transport->OnMessageFrame(frame);
     copies = counter.Count();
   }
-  EXPECT_EQ(copies, 1u);
+  EXPECT_EQ(copies, 0u);
   const auto text = std::dynamic_pointer_cast<ITextMessage>(transport->GetLastMessage());
   ASSERT_NE(text, nullptr);
-  EXPECT_EQ(text->GetText(), frame->GetBody());
+  EXPECT_EQ(text->GetText(), std::string(LargeText, 'x'));
+  EXPECT_TRUE(frame->GetBody().empty());
 }
 
 TEST(TransportCopyTest, ContentTypeCheckAllocatesNothing) {
