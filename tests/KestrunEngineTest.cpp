@@ -13,8 +13,8 @@
 namespace kestrun {
 namespace {
 
+using ::testing::Contains;
 using testing::TextOf;
-using testing::TRecordingSink;
 using namespace std::chrono_literals;
 
 const testing::TReceiveStep TimedOut = [] { return velmor::IMessagePtr(); };
@@ -25,52 +25,39 @@ const testing::TReceiveStep ReceiveFails = []() -> velmor::IMessagePtr {
   throw velmor::EMQException("Connection reset by peer");
 };
 
-class KestrunEngineTest : public ::testing::Test {
- protected:
-  // Runs a test whose senders are held until the result came, and returns everything it reported.
-  std::vector<std::string> RunToEnd(const TTestSettings& Settings) {
-    Factory->HoldSenders(true);
-    {
-      TTestRun Run(Factory, Settings, Sink);
-      EXPECT_TRUE(Sink->WaitForResult());
-      EXPECT_EQ(Factory->Sent(), 0);
-      Factory->HoldSenders(false);
-    }
-    EXPECT_EQ(Sink->Results(), 1u);
-    // Ending the run waited until every sender and every connected receiver had closed its connection.
-    EXPECT_EQ(Factory->Closed(), 2 * Settings.ThreadCount - FailConnections);
-    return Sink->Events();
-  }
-
-  std::shared_ptr<testing::TScriptedFactory> Factory = std::make_shared<testing::TScriptedFactory>();
-  std::shared_ptr<TRecordingSink> Sink = std::make_shared<TRecordingSink>();
-  int FailConnections = 0;
-};
-
 struct TRunCase {
   const char* Name;
   TTestSettings Settings;
   int FailConnections;
-  std::deque<testing::TReceiveStep> Script;  // of ExampleQueue.0
+  std::deque<testing::TReceiveStep> Script;  // of every queue
   std::vector<std::string> Lines;            // each logged before the result
   bool ZeroRate;
 };
 
-class KestrunRunTest : public KestrunEngineTest, public ::testing::WithParamInterface<TRunCase> {};
+class KestrunRunTest : public ::testing::TestWithParam<TRunCase> {};
 
-// Receivers finish while every sender still waits to begin; the one result comes after all of them.
+// Receivers finish while every sender still waits to begin; the one result comes after all of them, and
+// ending the run waits until every sender and every connected receiver has closed its connection.
 TEST_P(KestrunRunTest, LogsEachReceiversOutcomeBeforeTheOneResult) {
-  FailConnections = Factory->FailConnections = GetParam().FailConnections;
-  Factory->Scripts["ExampleQueue.0"] = GetParam().Script;
-  const auto Events = RunToEnd(GetParam().Settings);
-  const size_t Result = TRecordingSink::ResultIndex(Events);
-  ASSERT_LT(Result, Events.size());
+  const auto Factory = std::make_shared<testing::TScriptedFactory>();
+  const auto Sink = std::make_shared<testing::TRecordingSink>();
+  Factory->FailConnections = GetParam().FailConnections;
+  for (int32_t Index = 0; Index < GetParam().Settings.ThreadCount; ++Index) {
+    Factory->Scripts[QueueName(Index)] = GetParam().Script;
+  }
+  Factory->HoldSenders(true);
+  {
+    TTestRun Run(Factory, GetParam().Settings, Sink);
+    ASSERT_TRUE(Sink->WaitForResult());
+    EXPECT_EQ(Factory->Sent(), 0);
+    Factory->HoldSenders(false);
+  }
+  ASSERT_EQ(Sink->Results.size(), 1u);
   for (const std::string& Line : GetParam().Lines) {
-    EXPECT_LT(TRecordingSink::IndexOf(Events, Line), Result) << Line;
+    EXPECT_THAT(Sink->BeforeResult, Contains(Line));
   }
-  if (GetParam().ZeroRate) {
-    EXPECT_EQ(Events[Result], "RESULT 0");
-  }
+  EXPECT_EQ(Sink->Results[0] == 0, GetParam().ZeroRate);
+  EXPECT_EQ(Factory->Closed(), 2 * GetParam().Settings.ThreadCount - GetParam().FailConnections);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,39 +81,16 @@ INSTANTIATE_TEST_SUITE_P(
         TRunCase{"NotATextMessage", {3, 10, 1}, 0, {TextOf(10), NotText}, {"Interface not supported"}, false},
         TRunCase{
             "ReceiveFails", {3, 10, 1}, 0, {TextOf(10), ReceiveFails}, {"Connection reset by peer"}, false},
-        TRunCase{"EndsAtOnce", {10, 10, 1}, 1, {}, {"Connection refused"}, true},
+        TRunCase{"ConnectionFailsRunEndsAtOnce", {10, 10, 1}, 1, {}, {"Connection refused"}, true},
+        TRunCase{"SecondReceiverStillCounts", {1, 10, 2}, 1, {TextOf(10)}, {"Connection refused"}, false},
         TRunCase{"NoPairs", {10, 10, 0}, 0, {}, {}, true}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
-TEST_F(KestrunEngineTest, ReceiverWhoseConnectionFailsDoesNotStopTheOther) {
-  FailConnections = Factory->FailConnections = 1;
-  Factory->Scripts["ExampleQueue.0"] = {TextOf(10)};
-  Factory->Scripts["ExampleQueue.1"] = {TextOf(10)};
-  const auto Events = RunToEnd({1, 10, 2});
-  const size_t Result = TRecordingSink::ResultIndex(Events);
-  EXPECT_LT(TRecordingSink::IndexOf(Events, "Connection refused"), Result);
-  EXPECT_LT(std::min(TRecordingSink::IndexOf(Events, "1 messages received from queue ExampleQueue.0"),
-                     TRecordingSink::IndexOf(Events, "1 messages received from queue ExampleQueue.1")),
-            Result);
-}
-
-struct TRateCase {
-  int64_t Received;
-  std::chrono::nanoseconds Elapsed;
-  uint32_t Rate;
-};
-
-class KestrunRateTest : public ::testing::TestWithParam<TRateCase> {};
-
-TEST_P(KestrunRateTest, CountsWholeMillisecondsAndTruncates) {
-  EXPECT_EQ(ComputeRate(GetParam().Received, GetParam().Elapsed), GetParam().Rate);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rates, KestrunRateTest,
-                         ::testing::Values(TRateCase{1000, 500ms, 2000}, TRateCase{3, 7ms, 428},
-                                           TRateCase{1000, 999999ns, 1000000}, TRateCase{7, 1500us, 7000}));
-
-TEST(KestrunRateTest, RateBeyondThirtyTwoBitsIsARangeError) {
+TEST(KestrunRateTest, CountsWholeMillisecondsTruncatesAndRefusesRatesBeyondThirtyTwoBits) {
+  EXPECT_EQ(ComputeRate(1000, 500ms), 2000u);
+  EXPECT_EQ(ComputeRate(3, 7ms), 428u);
+  EXPECT_EQ(ComputeRate(1000, 999999ns), 1000000u);
+  EXPECT_EQ(ComputeRate(7, 1500us), 7000u);
   EXPECT_EQ(velmor::testing::MessageOf<velmor::ERangeError>([] { ComputeRate(int64_t{1} << 33, 1ms); }),
             "Range check error");
 }

@@ -9,10 +9,8 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
-#include <deque>
 #include <functional>
 
-#include "ConnCfgFrm.h"
 #include "KestrunTestSupport.h"
 #include "MainFrm.h"
 #include "QtApplicationEnvironment.h"
@@ -32,29 +30,20 @@ bool WaitUntil(const std::function<bool()>& Done) {
   return Done();
 }
 
-// Answers the modal windows that open, one action each, in order; by default notes a message box's text
-// and closes it.
-class TModalAnswers final {
+// Notes the text of every message box that opens and closes it.
+class TMessageBoxes final {
  public:
-  explicit TModalAnswers(int Count)
-      : FActions(static_cast<size_t>(Count), [this](QWidget* Modal) {
-          auto* Box = qobject_cast<QMessageBox*>(Modal);
-          Messages.push_back(Box != nullptr ? Box->text().toStdString() : "<not a message box>");
-          static_cast<QDialog*>(Modal)->done(QMessageBox::Ok);
-        }) {
+  TMessageBoxes() {
     QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      QWidget* Modal = QApplication::activeModalWidget();
-      if (Modal != nullptr && !FActions.empty()) {
-        auto Action = std::move(FActions.front());
-        FActions.pop_front();
-        Action(Modal);
+      if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        Texts.push_back(Box->text().toStdString());
+        Box->done(QMessageBox::Ok);
       }
     });
     FTimer.start(10);
   }
 
-  std::deque<std::function<void(QWidget*)>> FActions;
-  std::vector<std::string> Messages;
+  std::vector<std::string> Texts;
 
  private:
   QTimer FTimer;
@@ -64,17 +53,9 @@ class KestrunGuiTest : public ::testing::Test {
  protected:
   KestrunGuiTest() { Form.show(); }
 
-  TFactoryMaker Maker() {
-    return {[this] { return Factory; },
-            [this](const std::string& URL, const std::string& User, const std::string& Password) {
-              Configured = URL + " " + User + " " + Password;
-              return Factory;
-            }};
-  }
-
   std::shared_ptr<testing::TScriptedFactory> Factory = std::make_shared<testing::TScriptedFactory>();
-  std::string Configured;
-  TMainForm Form{Maker()};
+  TMainForm Form{{[this] { return Factory; },
+                  [this](const std::string&, const std::string&, const std::string&) { return Factory; }}};
 };
 
 struct TCaptionCase {
@@ -108,9 +89,9 @@ TEST_F(KestrunGuiTest, ClosingIsRefusedWhileATestRunsAndTheResultShowsTheRate) {
   EXPECT_FALSE(Form.BtnSend->isEnabled());
   EXPECT_EQ(Form.LblMsgsPerSec->text(), "Running...");
   EXPECT_EQ(Form.lblBrokerVersion->text(), "RabbitMQ/3.10.8");
-  TModalAnswers Answers(1);
+  TMessageBoxes Boxes;
   EXPECT_FALSE(Form.close());
-  EXPECT_EQ(Answers.Messages, std::vector<std::string>{"The test is running. Please try again later."});
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"The test is running. Please try again later."});
   EXPECT_TRUE(Form.isVisible());
 
   Factory->HoldReceivers(false);
@@ -123,49 +104,6 @@ TEST_F(KestrunGuiTest, ClosingIsRefusedWhileATestRunsAndTheResultShowsTheRate) {
 
   Form.ShowResult(1234);
   EXPECT_EQ(Form.LblMsgsPerSec->text(), "1234 msgs/s");
-}
-
-TEST_F(KestrunGuiTest, FailingProbeShowsItsMessageAndStartsNothing) {
-  Factory->FailConnections = 1;
-  TModalAnswers Answers(1);
-  QTest::mouseClick(Form.BtnSend, Qt::LeftButton);
-  EXPECT_EQ(Answers.Messages, std::vector<std::string>{"Connection refused"});
-  EXPECT_TRUE(Form.BtnSend->isEnabled());
-  EXPECT_EQ(Form.LblMsgsPerSec->text(), "");
-}
-
-// The broker dialog opens on a click on the broker field; its URL is taken, and a broker that is not
-// "localhost" draws the note about production systems.
-TEST_F(KestrunGuiTest, BrokerDialogSetsTheURLAndNotesNonLocalBrokers) {
-  for (const auto& [URL, Notes] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {"stomp://localhost:61613", {}}, {"stomp://LOCALHOST", {ProductionNoteText}}}) {
-    TModalAnswers Answers(2);
-    Answers.FActions.front() = [URL](QWidget* Modal) {
-      auto* Dialog = dynamic_cast<TConnCfgForm*>(Modal);
-      ASSERT_NE(Dialog, nullptr);
-      Dialog->EditURL->setText(QString::fromStdString(URL));
-      Dialog->EditUser->setText("guest");
-      Dialog->btnOk->click();
-    };
-    QTest::mouseClick(Form.EditHost, Qt::LeftButton);
-    ASSERT_TRUE(WaitUntil([&] { return Form.EditHost->text().toStdString() == URL; }));
-    EXPECT_EQ(Configured, URL + " guest vorda");
-    EXPECT_EQ(Answers.Messages, Notes);
-  }
-}
-
-TEST_F(KestrunGuiTest, TestConnectionShowsTheServerOrTheError) {
-  TConnCfgForm Dialog{Maker(), &Form};
-  Dialog.show();
-  QTest::mouseClick(Dialog.btnTestConnection, Qt::LeftButton);
-  EXPECT_TRUE(Dialog.LblConnectedWith->isVisible());
-  EXPECT_EQ(Dialog.LblBrokerInfo->text(), "RabbitMQ/3.10.8");
-  EXPECT_EQ(Configured, "stomp://127.0.0.1 vorda vorda");
-
-  Factory->FailConnections = 1;
-  QTest::mouseClick(Dialog.btnTestConnection, Qt::LeftButton);
-  EXPECT_FALSE(Dialog.LblConnectedWith->isVisible());
-  EXPECT_EQ(Dialog.LblBrokerInfo->text(), "Connection refused");
 }
 
 }  // namespace

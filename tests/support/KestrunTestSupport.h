@@ -8,7 +8,6 @@
 
 #include <gmock/gmock.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -149,50 +148,35 @@ class TScriptedFactory final : public velmor::IConnectionFactory, public velmor:
   int FClosed = 0;
 };
 
-// Records every log line and "RESULT <rate>", in the order the calls came.
+// Records a run's log lines and results, and apart the lines that came before the first result. Read the
+// fields once the run has ended.
 class TRecordingSink final : public ITestSink {
  public:
-  void AddLog(const std::string& Text) override { Add(Text); }
-  void ShowResult(uint32_t Rate) override { Add("RESULT " + std::to_string(Rate)); }
-
-  bool WaitForResult(std::chrono::seconds Limit = std::chrono::seconds(10)) {
-    std::unique_lock Lock(FMutex);
-    return FChanged.wait_for(Lock, Limit, [this] { return ResultIndex(FEvents) < FEvents.size(); });
-  }
-  std::vector<std::string> Events() {
+  void AddLog(const std::string& Text) override {
     const std::lock_guard Lock(FMutex);
-    return FEvents;
+    Logs.push_back(Text);
   }
-  // How many results came.
-  size_t Results() {
-    const std::lock_guard Lock(FMutex);
-    return static_cast<size_t>(std::count_if(FEvents.begin(), FEvents.end(), IsResult));
-  }
-
-  // Position of the first result among Events; their count when there is none.
-  static size_t ResultIndex(const std::vector<std::string>& Events) { return Find(Events, IsResult); }
-  // Position of Line among Events; their count when it is not there.
-  static size_t IndexOf(const std::vector<std::string>& Events, const std::string& Line) {
-    return Find(Events, [&Line](const std::string& E) { return E == Line; });
-  }
-
- private:
-  static bool IsResult(const std::string& Event) { return Event.rfind("RESULT ", 0) == 0; }
-  template <class TPredicate>
-  static size_t Find(const std::vector<std::string>& Events, TPredicate Predicate) {
-    return static_cast<size_t>(std::find_if(Events.begin(), Events.end(), Predicate) - Events.begin());
-  }
-  void Add(const std::string& Event) {
+  void ShowResult(uint32_t Rate) override {
     {
       const std::lock_guard Lock(FMutex);
-      FEvents.push_back(Event);
+      if (Results.empty()) {
+        BeforeResult = Logs;
+      }
+      Results.push_back(Rate);
     }
     FChanged.notify_all();
   }
+  bool WaitForResult(std::chrono::seconds Limit = std::chrono::seconds(10)) {
+    std::unique_lock Lock(FMutex);
+    return FChanged.wait_for(Lock, Limit, [this] { return !Results.empty(); });
+  }
 
+  std::vector<std::string> Logs, BeforeResult;
+  std::vector<uint32_t> Results;
+
+ private:
   std::mutex FMutex;
   std::condition_variable FChanged;
-  std::vector<std::string> FEvents;
 };
 
 }  // namespace kestrun::testing
