@@ -39,7 +39,6 @@ TEST_F(ConnectionBrokerTest, ReportsServerVersionAndHeartbeats) {
             "Setting ClientID on a used Connection is not allowed");
   connection->Close();
   EXPECT_FALSE(connection->IsConnected());
-  EXPECT_EQ(MessageOf<EMQException>([&] { connection->GetServer(); }), "Connection is closed.");
 }
 
 TEST_F(ConnectionBrokerTest, IsConnectedTurnsFalseWhenTheBrokerSendsError) {
@@ -52,30 +51,6 @@ TEST_F(ConnectionBrokerTest, IsConnectedTurnsFalseWhenTheBrokerSendsError) {
   EXPECT_THROW(consumer->Receive(5000), EZQStompServerErrorMessage);
   EXPECT_FALSE(connection->IsConnected());
   connection->Close();
-}
-
-// The broker's own list proves the close: the client's local port is gone from it within 1 s.
-void ExpectBrokerForgetsConnection(const std::vector<int>& Ports) {
-  const auto deadline = std::chrono::steady_clock::now() + 1s;
-  for (const int port : Ports) {
-    while (testing::BrokerListsPeerPort(port) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(50ms);
-    }
-    EXPECT_FALSE(testing::BrokerListsPeerPort(port)) << "local port " << port;
-  }
-}
-
-TEST_F(ConnectionBrokerTest, CloseLeavesNoConnectionOnTheBroker) {
-  const auto connection = NewConnection(BrokerUrl());
-  connection->Start();
-  const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
-  session->CreateConsumer(session->CreateTopic(UniqueName("conn-close")));
-  const std::vector<int> ports = testing::LocalPortsTo(testing::Broker().Port);
-  ASSERT_EQ(ports.size(), 1u);
-  ASSERT_TRUE(testing::BrokerListsPeerPort(ports[0]));
-  connection->Close();
-  ExpectBrokerForgetsConnection(ports);
-  EXPECT_NO_THROW(connection->Close());
 }
 
 TEST_F(ConnectionBrokerTest, CloseDisconnectsAlsoWhenASessionCloseFails) {
@@ -100,8 +75,14 @@ TEST_F(ConnectionBrokerTest, CloseDisconnectsAlsoWhenASessionCloseFails) {
   std::this_thread::sleep_for(100ms);
   const std::vector<int> ports = testing::LocalPortsTo(testing::Broker().Port);
   ASSERT_EQ(ports.size(), 1u);
+  ASSERT_TRUE(testing::BrokerListsPeerPort(ports[0]));
   EXPECT_NO_THROW(connection->Close());
-  ExpectBrokerForgetsConnection(ports);
+  // The broker's own list proves the close: the client's local port is gone from it within 1 s.
+  const auto deadline = std::chrono::steady_clock::now() + 1s;
+  while (testing::BrokerListsPeerPort(ports[0]) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(testing::BrokerListsPeerPort(ports[0])) << "local port " << ports[0];
+  EXPECT_NO_THROW(connection->Close());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // the user name and the password each on its own, over the factory's and over the call's.
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
 
 #include "FakeStompPeer.h"
@@ -21,10 +20,6 @@ struct CredentialCase {
   const char* Login;
   const char* Passcode;
 };
-
-void PrintTo(const CredentialCase& Case, std::ostream* Out) {
-  *Out << Case.Title;
-}
 
 class ConnectionFactoryCredentialPeerTest : public ::testing::TestWithParam<CredentialCase> {};
 

@@ -1,5 +1,4 @@
-// The connection factory without a broker: its defaults, its refusals, what it writes into the transport
-// and who owns the transport, and the library information.
+// The connection factory without a broker: its defaults, and its refusals that leave no transport behind.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -42,6 +41,8 @@ TEST(ConnectionFactoryTest, DefaultsToTheLocalBrokerWithTheDefaultCredential) {
   EXPECT_FALSE(factory.GetApplyConnectTimeout());
   EXPECT_EQ(factory.GetClientID(), "");
   EXPECT_EQ(TZQConnectionFactory("stomp://broker:1234").GetPassword(), "vorda");
+  EXPECT_EQ(factory.GetClientLibraryInfo()->GetCopyright(),
+            "Copyright (c) 2026 the Velmor STOMP Client developers");
 }
 
 TEST(ConnectionFactoryTest, RefusesAnEmptyURLAndAnUnsupportedSchemeLeavingNoTransportBehind) {
@@ -55,49 +56,6 @@ TEST(ConnectionFactoryTest, RefusesAnEmptyURLAndAnUnsupportedSchemeLeavingNoTran
             "Unsupported Protocol \"stomp+ssl\" !");
   EXPECT_EQ(secure.Made, 1);
   EXPECT_TRUE(secure.Last.expired());
-}
-
-TEST(ConnectionFactoryTest, ConnectionOwnsTheTransportAndBothOutliveTheFactory) {
-  std::weak_ptr<TZQAbstractTransport> transport;
-  IConnectionPtr connection;
-  {
-    TRecordingFactory factory("stomp://127.0.0.1");
-    connection = factory.CreateConnection();
-    transport = factory.Last;
-    EXPECT_EQ(factory.GetBrokerURL(), "stomp://127.0.0.1");
-  }
-  ASSERT_EQ(transport.use_count(), 1);
-  EXPECT_EQ(transport.lock()->GetURI()->GetPort(), "61613");
-
-  connection.reset();
-  EXPECT_TRUE(transport.expired());
-}
-
-TEST(ConnectionFactoryTest, OnlyANonEmptyClientIDIsSetOnTheConnection) {
-  for (const std::string id : {"", "client-7"}) {
-    TRecordingFactory factory("stomp://127.0.0.1");
-    factory.SetClientID(id);
-    const IConnectionPtr connection = factory.CreateConnection();
-
-    EXPECT_EQ(factory.Last.lock()->GetClientID(), id);
-    EXPECT_EQ(connection->GetClientID(), id);
-    EXPECT_EQ(testing::MessageOf<EIllegalStateException>([&] { connection->SetClientID("x"); }),
-              id.empty() ? "<nothing raised>" : "The ClientID has already been set");
-  }
-}
-
-TEST(ConnectionFactoryTest, HandsOutANewLibraryInformationOnEveryCall) {
-  const IConnectionFactoryPtr factory = std::make_shared<TZQConnectionFactory>();
-  const auto provider = std::dynamic_pointer_cast<ILibraryInfoProvider>(factory);
-  ASSERT_NE(provider, nullptr);
-
-  const IClientLibraryInfoPtr first = provider->GetClientLibraryInfo();
-  const IClientLibraryInfoPtr second = provider->GetClientLibraryInfo();
-  EXPECT_NE(first, second);
-  EXPECT_EQ(first->GetName(), "Velmor STOMP Client for RabbitMQ");
-  EXPECT_EQ(first->GetVersion(), "9.4");
-  EXPECT_EQ(first->GetCopyright(), "Copyright (c) 2026 the Velmor STOMP Client developers");
-  EXPECT_TRUE(first->GetProperties()->GetNames().empty());
 }
 
 }  // namespace

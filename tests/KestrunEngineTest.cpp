@@ -1,184 +1,98 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "KestrunTestSupport.h"
 #include "MessageOf.h"
 #include "VelmorThread.h"
+#include "ZQBytesMessage.h"
 
 namespace kestrun {
 namespace {
 
 using ::testing::Contains;
-using testing::IndexOf;
-using ::testing::Not;
-using testing::NotText;
-using testing::ReceiveFails;
-using testing::ResultIndex;
 using testing::TextOf;
-using testing::TimedOut;
-using testing::TRecordingSink;
+using namespace std::chrono_literals;
 
-class KestrunEngineTest : public ::testing::Test {
- protected:
-  // Runs a test to its end and returns everything it reported.
-  std::vector<std::string> RunToEnd(const TTestSettings& Settings) {
-    {
-      TTestRun Run(Factory, Settings, Sink);
-      EXPECT_TRUE(Sink->WaitForResult());
-    }
-    EXPECT_EQ(Sink->Results(), 1);
-    return Sink->Events();
-  }
-
-  std::shared_ptr<testing::TScriptedBroker> Broker = std::make_shared<testing::TScriptedBroker>();
-  velmor::IConnectionFactoryPtr Factory = std::make_shared<testing::TScriptedFactory>(Broker);
-  std::shared_ptr<TRecordingSink> Sink = std::make_shared<TRecordingSink>();
+const testing::TReceiveStep TimedOut = [] { return velmor::IMessagePtr(); };
+const testing::TReceiveStep NotText = [] {
+  return std::make_shared<velmor::TZQBytesMessage>(std::weak_ptr<velmor::TZQStompClient>());
+};
+const testing::TReceiveStep ReceiveFails = []() -> velmor::IMessagePtr {
+  throw velmor::EMQException("Connection reset by peer");
 };
 
-struct TReceiverCase {
+struct TRunCase {
   const char* Name;
-  std::deque<testing::TReceiveStep> Script;
-  int32_t MessageCount;
-  std::vector<std::string> Lines;
+  TTestSettings Settings;
+  int FailConnections;
+  std::deque<testing::TReceiveStep> Script;  // of every queue
+  std::vector<std::string> Lines;            // each logged before the result
+  bool ZeroRate;
 };
 
-class KestrunReceiverScriptTest : public KestrunEngineTest,
-                                  public ::testing::WithParamInterface<TReceiverCase> {};
+class KestrunRunTest : public ::testing::TestWithParam<TRunCase> {};
 
-TEST_P(KestrunReceiverScriptTest, LogsItsOutcomeBeforeTheOneResult) {
-  Broker->Scripts["ExampleQueue.0"] = GetParam().Script;
-  const auto Events = RunToEnd({GetParam().MessageCount, 10, 1});
-  const std::string Start =
-      "Receive " + std::to_string(GetParam().MessageCount) + " messages from queue ExampleQueue.0";
-  ASSERT_LT(IndexOf(Events, Start), ResultIndex(Events));
-  for (const std::string& Line : GetParam().Lines) {
-    EXPECT_LT(IndexOf(Events, Line), ResultIndex(Events)) << Line;
+// Receivers finish while every sender still waits to begin; the one result comes after all of them, and
+// ending the run waits until every sender and every connected receiver has closed its connection.
+TEST_P(KestrunRunTest, LogsEachReceiversOutcomeBeforeTheOneResult) {
+  const auto Factory = std::make_shared<testing::TScriptedFactory>();
+  const auto Sink = std::make_shared<testing::TRecordingSink>();
+  Factory->FailConnections = GetParam().FailConnections;
+  for (int32_t Index = 0; Index < GetParam().Settings.ThreadCount; ++Index) {
+    Factory->Scripts[QueueName(Index)] = GetParam().Script;
   }
-  // Both the sender's context and the receiver's connection were closed.
-  EXPECT_EQ(Broker->ClosedCount(), 2);
+  Factory->HoldSenders(true);
+  {
+    TTestRun Run(Factory, GetParam().Settings, Sink);
+    ASSERT_TRUE(Sink->WaitForResult());
+    EXPECT_EQ(Factory->Sent(), 0);
+    Factory->HoldSenders(false);
+  }
+  ASSERT_EQ(Sink->Results.size(), 1u);
+  for (const std::string& Line : GetParam().Lines) {
+    EXPECT_THAT(Sink->BeforeResult, Contains(Line));
+  }
+  EXPECT_EQ(Sink->Results[0] == 0, GetParam().ZeroRate);
+  EXPECT_EQ(Factory->Closed(), 2 * GetParam().Settings.ThreadCount - GetParam().FailConnections);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Scripts, KestrunReceiverScriptTest,
+    Outcomes, KestrunRunTest,
     ::testing::Values(
-        TReceiverCase{"MessageTimeoutShortMessage",
-                      {TextOf(10), TimedOut(), TextOf(3), TextOf(10)},
-                      4,
-                      {"Message 1 bad message size: 3", "ERROR: 1 messages missing in queue ExampleQueue.0"}},
-        TReceiverCase{"OneMessage", {TextOf(10)}, 1, {"1 messages received from queue ExampleQueue.0"}},
-        TReceiverCase{"FirstMessageUnchecked",
-                      {TextOf(2), TextOf(11)},
-                      2,
-                      {"Message 0 bad message size: 11", "2 messages received from queue ExampleQueue.0"}},
-        TReceiverCase{"NothingCame", {}, 3, {"ERROR: no message received from queue ExampleQueue.0"}},
-        TReceiverCase{"NotATextMessage", {TextOf(10), NotText()}, 3, {"Interface not supported"}},
-        TReceiverCase{"ReceiveFails", {TextOf(10), ReceiveFails()}, 3, {"Connection reset by peer"}}),
+        TRunCase{"MessageTimeoutShortMessage",
+                 {4, 10, 1},
+                 0,
+                 {TextOf(10), TimedOut, TextOf(3), TextOf(10)},
+                 {"Receive 4 messages from queue ExampleQueue.0", "Message 1 bad message size: 3",
+                  "ERROR: 1 messages missing in queue ExampleQueue.0"},
+                 false},
+        TRunCase{"FirstMessageUnchecked",
+                 {2, 10, 1},
+                 0,
+                 {TextOf(2), TextOf(11)},
+                 {"Message 0 bad message size: 11", "2 messages received from queue ExampleQueue.0"},
+                 false},
+        TRunCase{
+            "NothingCame", {3, 10, 1}, 0, {}, {"ERROR: no message received from queue ExampleQueue.0"}, true},
+        TRunCase{"NotATextMessage", {3, 10, 1}, 0, {TextOf(10), NotText}, {"Interface not supported"}, false},
+        TRunCase{
+            "ReceiveFails", {3, 10, 1}, 0, {TextOf(10), ReceiveFails}, {"Connection reset by peer"}, false},
+        TRunCase{"ConnectionFailsRunEndsAtOnce", {10, 10, 1}, 1, {}, {"Connection refused"}, true},
+        TRunCase{"SecondReceiverStillCounts", {1, 10, 2}, 1, {TextOf(10)}, {"Connection refused"}, false},
+        TRunCase{"NoPairs", {10, 10, 0}, 0, {}, {}, true}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
-TEST_F(KestrunEngineTest, PairsCarryEveryMessageOverTheirOwnQueues) {
-  const auto Events = RunToEnd({200, 20, 3});
-  for (const char* Queue : {"ExampleQueue.0", "ExampleQueue.1", "ExampleQueue.2"}) {
-    const std::string Name = Queue;
-    EXPECT_THAT(Events, Contains("Send 200 messages to queue " + Name));
-    EXPECT_THAT(Events, Contains("200 messages sent to queue " + Name));
-    EXPECT_LT(IndexOf(Events, "200 messages received from queue " + Name), ResultIndex(Events));
-  }
-  EXPECT_EQ(Broker->Sent(), 600);
-  EXPECT_NE(Events[ResultIndex(Events)], "RESULT 0");
-}
-
-TEST_F(KestrunEngineTest, ReceiverWhoseConnectionFailsStillEndsTheRun) {
-  Broker->FailConnections = 1;
-  const auto Events = RunToEnd({50, 10, 2});
-  EXPECT_LT(IndexOf(Events, "Connection refused"), ResultIndex(Events));
-  const bool OneReceived =
-      IndexOf(Events, "50 messages received from queue ExampleQueue.0") < Events.size() ||
-      IndexOf(Events, "50 messages received from queue ExampleQueue.1") < Events.size();
-  EXPECT_TRUE(OneReceived);
-}
-
-TEST_F(KestrunEngineTest, ReceiversThatFinishBeforeTheSendersBeganGiveOneResult) {
-  Broker->HoldSenders(true);
-  Broker->Scripts["ExampleQueue.0"] = {};
-  Broker->Scripts["ExampleQueue.1"] = {};
-  {
-    TTestRun Run(Factory, {10, 10, 2}, Sink);
-    // The result comes while both senders still wait to send their first message.
-    ASSERT_TRUE(Sink->WaitForResult());
-    EXPECT_EQ(Broker->Sent(), 0);
-    Broker->HoldSenders(false);
-  }
-  const auto Events = Sink->Events();
-  EXPECT_EQ(Sink->Results(), 1);
-  EXPECT_EQ(Events[ResultIndex(Events)], "RESULT 0");
-  EXPECT_LT(IndexOf(Events, "ERROR: no message received from queue ExampleQueue.1"), ResultIndex(Events));
-  // Ending the run asked the senders to stop and waited until both had closed their contexts.
-  EXPECT_EQ(Broker->ClosedCount(), 4);
-}
-
-TEST_F(KestrunEngineTest, RunThatEndsAtOnceReportsZero) {
-  Broker->FailConnections = 1;
-  Broker->HoldSenders(true);
-  {
-    TTestRun Run(Factory, {10, 10, 1}, Sink);
-    ASSERT_TRUE(Sink->WaitForResult());
-    Broker->HoldSenders(false);
-  }
-  const auto Events = Sink->Events();
-  EXPECT_EQ(Events[ResultIndex(Events)], "RESULT 0");
-  EXPECT_EQ(Sink->Results(), 1);
-}
-
-TEST_F(KestrunEngineTest, SenderErrorIsLogged) {
-  Broker->FailSends = true;
-  const auto Events = RunToEnd({5, 10, 1});
-  EXPECT_THAT(Events, Contains("Send refused"));
-  EXPECT_THAT(Events, Not(Contains("5 messages sent to queue ExampleQueue.0")));
-  EXPECT_THAT(Events, Contains("ERROR: no message received from queue ExampleQueue.0"));
-}
-
-TEST_F(KestrunEngineTest, NoPairsStillGiveAResult) {
-  const auto Events = RunToEnd({10, 10, 0});
-  EXPECT_EQ(Events, std::vector<std::string>{"RESULT 0"});
-}
-
-struct TRateCase {
-  int64_t Received;
-  std::chrono::nanoseconds Elapsed;
-  uint32_t Rate;
-};
-
-class KestrunRateTest : public ::testing::TestWithParam<TRateCase> {};
-
-TEST_P(KestrunRateTest, CountsWholeMillisecondsAndTruncates) {
-  EXPECT_EQ(ComputeRate(GetParam().Received, GetParam().Elapsed), GetParam().Rate);
-}
-
-using namespace std::chrono_literals;
-INSTANTIATE_TEST_SUITE_P(Rates, KestrunRateTest,
-                         ::testing::Values(TRateCase{1000, 500ms, 2000}, TRateCase{0, 10ms, 0},
-                                           TRateCase{3, 7ms, 428}, TRateCase{1000, 999999ns, 1000000},
-                                           TRateCase{5, 0ns, 5000}, TRateCase{7, 1500us, 7000}),
-                         [](const auto& Info) {
-                           return std::to_string(Info.param.Received) + "In" +
-                                  std::to_string(Info.param.Elapsed.count()) + "ns";
-                         });
-
-TEST(KestrunRateTest, RateBeyondThirtyTwoBitsIsARangeError) {
+TEST(KestrunRateTest, CountsWholeMillisecondsTruncatesAndRefusesRatesBeyondThirtyTwoBits) {
+  EXPECT_EQ(ComputeRate(1000, 500ms), 2000u);
+  EXPECT_EQ(ComputeRate(3, 7ms), 428u);
+  EXPECT_EQ(ComputeRate(1000, 999999ns), 1000000u);
+  EXPECT_EQ(ComputeRate(7, 1500us), 7000u);
   EXPECT_EQ(velmor::testing::MessageOf<velmor::ERangeError>([] { ComputeRate(int64_t{1} << 33, 1ms); }),
             "Range check error");
-}
-
-TEST(KestrunQueueNameTest, NumbersQueuesFromZero) {
-  EXPECT_EQ(QueueName(0), "ExampleQueue.0");
-  EXPECT_EQ(QueueName(7), "ExampleQueue.7");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -81,10 +80,6 @@ struct FailureCase {
   bool SendFails;
   bool NilListener;
 };
-
-void PrintTo(const FailureCase& Case, std::ostream* Out) {
-  *Out << Case.Name;
-}
 
 class MQProducerFailureTest : public MQProducerTest, public ::testing::WithParamInterface<FailureCase> {};
 

@@ -1,14 +1,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "BrokerFixture.h"
-#include "ConnectLogic.h"
 #include "OrvaneFormDriver.h"
 #include "QtApplicationEnvironment.h"
-#include "ZQMQInterfaces.h"
 
 namespace orvane {
 namespace {
@@ -48,18 +45,6 @@ TEST_F(OrvaneConnectBrokerTest, WrongPasswordShowsOneError) {
   EXPECT_TRUE(Boxes[0].IsError);
   EXPECT_THAT(Boxes[0].Text, testing::Not(HasSubstr("Connect was successful")));
   EXPECT_FALSE(Boxes[0].Text.empty());
-}
-
-TEST_F(OrvaneConnectBrokerTest, StaysConnectedWhileTheBoxIsOpenAndDisconnectsAfter) {
-  const velmor::IConnectionPtr connection = MakeBuilder(Form.Fields())->CreateConnection();
-  const auto info = std::dynamic_pointer_cast<velmor::IConnectionInfo>(connection);
-  ASSERT_NE(info, nullptr);
-  bool connectedDuringBox = false;
-  const auto errors =
-      ShowServerOnce(connection, [&](const std::string&) { connectedDuringBox = info->IsConnected(); });
-  EXPECT_TRUE(errors.empty()) << errors.front();
-  EXPECT_TRUE(connectedDuringBox);
-  EXPECT_FALSE(info->IsConnected());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Sessions, producers and consumers against the real broker: message fields and properties, persistence,
-// transactions, durable subscriptions, request and reply, time-to-live and forwarding.
+// transactions, durable subscriptions, request and reply, time-to-live, forwarding, several consumers on
+// one connection and closing twice.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,6 +19,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::BrokerCtl;
 using testing::BrokerUrl;
+using testing::MessageOf;
 using testing::NewConnection;
 using testing::TextOf;
 using testing::UniqueName;
@@ -52,16 +54,6 @@ class SessionBrokerTest : public testing::StartedConnectionTest {
         return row.substr(0, tab);
     }
     return "";
-  }
-
-  static bool QueueExists(const std::string& Name) {
-    std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name"));
-    std::string row;
-    while (std::getline(rows, row)) {
-      if (row == Name)
-        return true;
-    }
-    return false;
   }
 };
 
@@ -137,9 +129,13 @@ TEST_F(SessionBrokerTest, DurableSubscriptionKeepsMessagesAndUnsubscribeRemovesI
   const auto again = FSession->CreateDurableSubscriber(topic, subscription);
   EXPECT_EQ(TextOf(again->Receive(5000)), "one");
   EXPECT_EQ(TextOf(again->Receive(5000)), "two");
+  const ISessionPtr other = FConnection->CreateSession(false, AcknowledgeModeAuto);
+  EXPECT_EQ(
+      MessageOf<EDuplicateConsumerIDException>([&] { other->CreateDurableSubscriber(topic, subscription); }),
+      "Duplicate Consumer ID \"" + subscription + "\"");
 
   FSession->Unsubscribe(topicName, subscription);
-  EXPECT_FALSE(QueueExists(queue)) << queue;
+  EXPECT_EQ(QueueRow(queue, "messages"), "<no queue>");
   EXPECT_NO_THROW(again->Close());
   // The connection lives: an ERROR would surface on this receive.
   const auto check = FSession->CreateConsumer(FSession->CreateTopic(topicName));
@@ -151,7 +147,6 @@ TEST_F(SessionBrokerTest, RequestAndReplyThroughATemporaryQueue) {
   const auto requests = FSession->CreateQueue(UniqueName("session-requests"));
   const auto server = FSession->CreateConsumer(requests);
   const auto replies = FSession->CreateTemporaryQueue();
-  EXPECT_THROW(FSession->CreateProducer(replies), EIllegalStateException);
   const auto replyConsumer = FSession->CreateConsumer(replies);
   const auto request = Text(FSession, "ping");
   request->SetReplyTo(replies);
@@ -160,7 +155,7 @@ TEST_F(SessionBrokerTest, RequestAndReplyThroughATemporaryQueue) {
   const IMessagePtr received = server->Receive(5000);
   ASSERT_EQ(TextOf(received), "ping");
   ASSERT_NE(received->GetReplyTo(), nullptr);
-  FSession->CreateProducer(received->GetReplyTo())->Send(FSession->CreateTextMessage("pong"));
+  FSession->CreateProducer(received->GetReplyTo())->Send(Text(FSession, "pong"));
   EXPECT_EQ(TextOf(replyConsumer->Receive(5000)), "pong");
 }
 
@@ -189,6 +184,40 @@ TEST_F(SessionBrokerTest, TimeToLiveExpiresInTheQueueAndReceivedMessagesCanBeFor
   const auto nextConsumer = FSession->CreateConsumer(FSession->CreateQueue(next));
   const IMessagePtr forwarded = nextConsumer->Receive(5000);
   EXPECT_EQ(TextOf(forwarded), "forward me");
+  EXPECT_TRUE(FConnection->IsConnected());
+}
+
+TEST_F(SessionBrokerTest, AlternatingReceivesOfTwoConsumersLoseNothing) {
+  const auto queueA = FSession->CreateQueue(UniqueName("consumer-a"));
+  const auto queueB = FSession->CreateQueue(UniqueName("consumer-b"));
+  const auto consumerA = FSession->CreateConsumer(queueA);
+  const auto consumerB = FConnection->CreateSession(false, AcknowledgeModeAuto)->CreateConsumer(queueB);
+  const auto producer = FSession->CreateProducer(nullptr);
+  for (int i = 0; i < 100; ++i) {
+    producer->Send(queueA, Text(FSession, "a" + std::to_string(i)));
+    producer->Send(queueB, Text(FSession, "b" + std::to_string(i)));
+  }
+  int received = 0;
+  for (int i = 0; i < 100; ++i) {
+    received += TextOf(consumerA->Receive(5000)) == "a" + std::to_string(i) ? 1 : 0;
+    received += TextOf(consumerB->Receive(5000)) == "b" + std::to_string(i) ? 1 : 0;
+  }
+  EXPECT_EQ(received, 200);
+  EXPECT_EQ(FConnection->GetMessageStore().GetCount(), 0u);
+}
+
+TEST_F(SessionBrokerTest, ClosingTwiceKeepsTheConnectionWorking) {
+  const auto queue = FSession->CreateQueue(UniqueName("consumer-close"));
+  const auto first = FSession->CreateConsumer(queue);
+  first->Close();
+  first->Close();
+  const auto producer = FSession->CreateProducer(queue);
+  producer->Close();
+  producer->Close();
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { first->ReceiveNoWait(); }), "The consumer is closed");
+  const auto second = FSession->CreateConsumer(queue);
+  FSession->CreateProducer(queue)->Send(Text(FSession, "after"));
+  EXPECT_EQ(TextOf(second->Receive(5000)), "after");
   EXPECT_TRUE(FConnection->IsConnected());
 }
 

@@ -1,421 +1,182 @@
 #pragma once
 
-// A recording sink for test runs, and a scripted stand-in for the broker behind a connection factory, for the
-// Kestrun tests. Receivers read either a script of outcomes per queue or, for a queue without a script, what
-// the senders sent to it. Connections and contexts can be made to fail, and senders or receivers held until
-// released. Thread-safe: every sender and receiver thread uses it at the same time.
+// For the Kestrun tests: a connection factory made of the messaging mocks, and a sink that records what a
+// run reports. Each receiver's consumer answers from a script of outcomes for its queue (a time-out once
+// the script is used up); senders go through the library's own context and producer, and what they send
+// goes nowhere. Connections can be made to fail, and senders (in their start) or receivers (in every
+// receive) held until released. Thread-safe: a run's threads use it at the same time.
 
-#include <algorithm>
+#include <gmock/gmock.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "MessagingMocks.h"
 #include "VelmorThread.h"
-#include "ZQBytesMessage.h"
+#include "ZQConnectionFactory.h"
 #include "ZQExceptions.h"
-#include "ZQMQInterfaces.h"
+#include "ZQMQContext.h"
 #include "ZQQueue.h"
 #include "ZQTextMessage.h"
 
 namespace kestrun::testing {
 
-// One outcome of a receive.
-struct TReceiveStep {
-  enum class TKind { Text, Timeout, Bytes, Fail };
-  TKind Kind = TKind::Timeout;
-  int32_t Length = 0;
-};
+// One outcome of a receive: a message, nullptr for a time-out, or an exception.
+using TReceiveStep = std::function<velmor::IMessagePtr()>;
 
 inline TReceiveStep TextOf(int32_t Length) {
-  return {TReceiveStep::TKind::Text, Length};
-}
-inline TReceiveStep TimedOut() {
-  return {TReceiveStep::TKind::Timeout, 0};
-}
-inline TReceiveStep NotText() {
-  return {TReceiveStep::TKind::Bytes, 0};
-}
-inline TReceiveStep ReceiveFails() {
-  return {TReceiveStep::TKind::Fail, 0};
+  return [Length] {
+    auto Message = std::make_shared<velmor::TZQTextMessage>(std::weak_ptr<velmor::TZQStompClient>());
+    Message->SetText(std::string(static_cast<size_t>(Length), 'A'));
+    return Message;
+  };
 }
 
-class TScriptedBroker final {
+class MockInfoConnection : public velmor::testing::MockConnection, public velmor::IConnectionInfo {
  public:
-  // Settings: set before a run starts.
+  MOCK_METHOD(bool, IsConnected, (), (const, override));
+  MOCK_METHOD(std::string, GetSessionID, (), (const, override));
+  MOCK_METHOD(std::string, GetServer, (), (const, override));
+  MOCK_METHOD(uint8_t, GetProtocolVersion, (), (const, override));
+};
+
+class TScriptedFactory final : public velmor::IConnectionFactory, public velmor::ILibraryInfoProvider {
+ public:
+  // Set before a run starts.
   int FailConnections = 0;  // the next N CreateConnection calls raise "Connection refused"
-  bool FailSends = false;   // every send raises "Send refused"
-  std::string Server = "RabbitMQ/3.10.8";
   std::map<std::string, std::deque<TReceiveStep>> Scripts;
 
-  // While held, senders wait in CreateProducer and receivers in their first receive.
   void HoldSenders(bool Hold) { SetGate(FSendersHeld, Hold); }
   void HoldReceivers(bool Hold) { SetGate(FReceiversHeld, Hold); }
+  int Sent() { return Read(FSent); }
+  int Closed() { return Read(FClosed); }  // connections closed, the senders' contexts' ones included
 
-  bool ConnectionFails() {
-    const std::lock_guard Lock(FMutex);
-    return FailConnections > 0 && FailConnections-- > 0;
-  }
-
-  void WaitForSenders() { WaitGate(FSendersHeld); }
-  void WaitForReceivers() { WaitGate(FReceiversHeld); }
-
-  void Send(const std::string& Queue, const std::string& Text) {
+  velmor::IConnectionPtr CreateConnection() override {
     {
       const std::lock_guard Lock(FMutex);
-      if (FailSends) {
-        throw velmor::EMQException("Send refused");
-      }
-      FQueues[Queue].push_back(Text);
-      ++FSent;
-    }
-    FChanged.notify_all();
-  }
-
-  velmor::IMessagePtr Receive(const std::string& Queue, int32_t Timeout) {
-    std::unique_lock Lock(FMutex);
-    if (const auto Script = Scripts.find(Queue); Script != Scripts.end()) {
-      if (Script->second.empty()) {
-        return nullptr;
-      }
-      const TReceiveStep Step = Script->second.front();
-      Script->second.pop_front();
-      switch (Step.Kind) {
-        case TReceiveStep::TKind::Text:
-          return TextMessage(std::string(static_cast<size_t>(Step.Length), 'A'));
-        case TReceiveStep::TKind::Bytes:
-          return std::make_shared<velmor::TZQBytesMessage>(std::weak_ptr<velmor::TZQStompClient>());
-        case TReceiveStep::TKind::Fail:
-          throw velmor::EMQException("Connection reset by peer");
-        case TReceiveStep::TKind::Timeout:
-          return nullptr;
+      if (FailConnections > 0) {
+        --FailConnections;
+        throw velmor::EMQException("Connection refused");
       }
     }
-    auto& Messages = FQueues[Queue];
-    if (!FChanged.wait_for(Lock, std::chrono::milliseconds(Timeout), [&] { return !Messages.empty(); })) {
-      return nullptr;
-    }
-    const std::string Text = std::move(Messages.front());
-    Messages.pop_front();
-    return TextMessage(Text);
+    return NewConnection(false);
   }
-
-  void Closed() {
-    const std::lock_guard Lock(FMutex);
-    ++FClosed;
-  }
-
-  int Sent() {
-    const std::lock_guard Lock(FMutex);
-    return FSent;
-  }
-  // Connections and contexts closed so far.
-  int ClosedCount() {
-    const std::lock_guard Lock(FMutex);
-    return FClosed;
+  velmor::IMQContextPtr CreateContext() override { return velmor::TZQMQContext::Create(NewConnection(true)); }
+  velmor::IConnectionPtr CreateConnection(const std::string&, const std::string&) override { NotUsed(); }
+  velmor::IMQContextPtr CreateContext(uint8_t) override { NotUsed(); }
+  velmor::IMQContextPtr CreateContext(const std::string&, const std::string&) override { NotUsed(); }
+  velmor::IMQContextPtr CreateContext(const std::string&, const std::string&, uint8_t) override { NotUsed(); }
+  velmor::IClientLibraryInfoPtr GetClientLibraryInfo() const override {
+    return velmor::TZQConnectionFactory().GetClientLibraryInfo();
   }
 
  private:
-  static velmor::IMessagePtr TextMessage(const std::string& Text) {
-    auto Message = std::make_shared<velmor::TZQTextMessage>(std::weak_ptr<velmor::TZQStompClient>());
-    Message->SetText(Text);
-    return Message;
+  [[noreturn]] static void NotUsed() { throw velmor::EUnsupportedOperationException("not used by Kestrun"); }
+
+  // A connection whose session makes real queues and text messages and mocked producers and consumers.
+  // A sender's Start waits while senders are held; every receive waits while receivers are held.
+  velmor::IConnectionPtr NewConnection(bool Sender) {
+    using ::testing::_;
+    auto Producer = std::make_shared<::testing::NiceMock<velmor::testing::MockMessageProducer>>();
+    ON_CALL(*Producer, Send(_, _)).WillByDefault([this] { Change([this] { ++FSent; }); });
+    auto Session = std::make_shared<::testing::NiceMock<velmor::testing::MockSession>>();
+    ON_CALL(*Session, CreateQueue(_)).WillByDefault([](const std::string& Name) {
+      return velmor::TZQQueue::Create(Name);
+    });
+    ON_CALL(*Session, CreateProducer(_)).WillByDefault(::testing::Return(Producer));
+    ON_CALL(*Session, CreateTextMessage(_)).WillByDefault([](const std::string& Text) {
+      auto Message = std::make_shared<velmor::TZQTextMessage>(std::weak_ptr<velmor::TZQStompClient>());
+      Message->SetText(Text);
+      return Message;
+    });
+    ON_CALL(*Session, CreateConsumer(_)).WillByDefault([this](const velmor::IDestinationPtr& Queue) {
+      auto Consumer = std::make_shared<::testing::NiceMock<velmor::testing::MockMessageConsumer>>();
+      const std::string Name = std::dynamic_pointer_cast<velmor::IQueue>(Queue)->GetQueueName();
+      ON_CALL(*Consumer, Receive(::testing::A<int32_t>())).WillByDefault([this, Name](int32_t) {
+        std::unique_lock Lock(FMutex);
+        FChanged.wait(Lock, [this] { return !FReceiversHeld; });
+        auto& Script = Scripts[Name];
+        if (Script.empty()) {
+          return velmor::IMessagePtr();
+        }
+        const TReceiveStep Step = std::move(Script.front());
+        Script.pop_front();
+        return Step();
+      });
+      return Consumer;
+    });
+    auto Connection = std::make_shared<::testing::NiceMock<MockInfoConnection>>();
+    ON_CALL(*Connection, CreateSession(_)).WillByDefault(::testing::Return(Session));
+    ON_CALL(*Connection, CreateSession(_, _)).WillByDefault(::testing::Return(Session));
+    ON_CALL(*Connection, GetServer()).WillByDefault(::testing::Return("RabbitMQ/3.10.8"));
+    ON_CALL(*Connection, Close()).WillByDefault([this] { Change([this] { ++FClosed; }); });
+    ON_CALL(*Connection, Start()).WillByDefault([this, Sender] {
+      std::unique_lock Lock(FMutex);
+      FChanged.wait(Lock, [this, Sender] { return !(Sender && FSendersHeld); });
+    });
+    return Connection;
   }
 
-  void SetGate(bool& Gate, bool Hold) {
+  template <class TBody>
+  void Change(TBody&& Body) {
     {
       const std::lock_guard Lock(FMutex);
-      Gate = Hold;
+      Body();
     }
     FChanged.notify_all();
   }
-  void WaitGate(const bool& Gate) {
-    std::unique_lock Lock(FMutex);
-    FChanged.wait(Lock, [&] { return !Gate; });
+  void SetGate(bool& Gate, bool Hold) {
+    Change([&] { Gate = Hold; });
+  }
+  int Read(const int& Value) {
+    const std::lock_guard Lock(FMutex);
+    return Value;
   }
 
   std::mutex FMutex;
   std::condition_variable FChanged;
   bool FSendersHeld = false;
   bool FReceiversHeld = false;
-  std::map<std::string, std::deque<std::string>> FQueues;
   int FSent = 0;
   int FClosed = 0;
 };
 
-// Operations the engine and the windows never call.
-[[noreturn]] inline void NotUsed() {
-  throw velmor::EUnsupportedOperationException("not used by Kestrun");
-}
-
-class TScriptedConsumer final : public velmor::IMessageConsumer {
- public:
-  TScriptedConsumer(std::shared_ptr<TScriptedBroker> Broker, std::string Queue)
-      : FBroker(std::move(Broker)), FQueue(std::move(Queue)) {}
-
-  std::string GetMessageSelector() const override { return ""; }
-  velmor::IMessagePtr Receive() override { NotUsed(); }
-  velmor::IMessagePtr Receive(int32_t Timeout) override {
-    if (FFirst) {
-      FFirst = false;
-      FBroker->WaitForReceivers();
-    }
-    return FBroker->Receive(FQueue, Timeout);
-  }
-  velmor::IMessagePtr ReceiveNoWait() override { NotUsed(); }
-  void Close() override {}
-
- private:
-  const std::shared_ptr<TScriptedBroker> FBroker;
-  const std::string FQueue;
-  bool FFirst = true;
-};
-
-class TScriptedSession final : public velmor::ISession {
- public:
-  explicit TScriptedSession(std::shared_ptr<TScriptedBroker> Broker) : FBroker(std::move(Broker)) {}
-
-  uint8_t GetAcknowledgeMode() const override { return velmor::AcknowledgeModeAuto; }
-  bool GetTransacted() const override { return false; }
-  void Close() override {}
-  void Commit() override { NotUsed(); }
-  velmor::IBytesMessagePtr CreateBytesMessage() override { NotUsed(); }
-  velmor::IMessageConsumerPtr CreateConsumer(const velmor::IDestinationPtr& Destination) override {
-    const auto Queue = std::dynamic_pointer_cast<velmor::IQueue>(Destination);
-    return std::make_shared<TScriptedConsumer>(FBroker, Queue->GetQueueName());
-  }
-  velmor::IMessageConsumerPtr CreateConsumer(const velmor::IDestinationPtr&, const std::string&) override {
-    NotUsed();
-  }
-  velmor::IMessageConsumerPtr CreateConsumer(const velmor::IDestinationPtr&, const std::string&,
-                                             bool) override {
-    NotUsed();
-  }
-  velmor::ITopicSubscriberPtr CreateDurableSubscriber(const velmor::ITopicPtr&, const std::string&) override {
-    NotUsed();
-  }
-  velmor::ITopicSubscriberPtr CreateDurableSubscriber(const velmor::ITopicPtr&, const std::string&,
-                                                      const std::string&, bool) override {
-    NotUsed();
-  }
-  velmor::IMessagePtr CreateMessage() override { NotUsed(); }
-  velmor::IMessageProducerPtr CreateProducer(const velmor::IDestinationPtr&) override { NotUsed(); }
-  velmor::IQueuePtr CreateQueue(const std::string& QueueName) override {
-    return velmor::TZQQueue::Create(QueueName);
-  }
-  velmor::ITemporaryQueuePtr CreateTemporaryQueue() override { NotUsed(); }
-  velmor::ITemporaryTopicPtr CreateTemporaryTopic() override { NotUsed(); }
-  velmor::IQueueBrowserPtr CreateBrowser(const velmor::IQueuePtr&) override { NotUsed(); }
-  velmor::IObjectMessagePtr CreateObjectMessage() override { NotUsed(); }
-  velmor::IObjectMessagePtr CreateObjectMessage(const velmor::IObjectPtr&) override { NotUsed(); }
-  velmor::ITextMessagePtr CreateTextMessage() override { NotUsed(); }
-  velmor::IMapMessagePtr CreateMapMessage() override { NotUsed(); }
-  velmor::ITextMessagePtr CreateTextMessage(const std::string&) override { NotUsed(); }
-  velmor::ITopicPtr CreateTopic(const std::string&) override { NotUsed(); }
-  void Rollback() override { NotUsed(); }
-  void Unsubscribe(const std::string&, const std::string&) override { NotUsed(); }
-
- private:
-  const std::shared_ptr<TScriptedBroker> FBroker;
-};
-
-class TScriptedConnection final : public velmor::IConnection, public velmor::IConnectionInfo {
- public:
-  explicit TScriptedConnection(std::shared_ptr<TScriptedBroker> Broker) : FBroker(std::move(Broker)) {}
-
-  std::string GetClientID() const override { return ""; }
-  void SetClientID(const std::string&) override { NotUsed(); }
-  void Start() override { FStarted = true; }
-  void Stop() override { NotUsed(); }
-  void Close() override { FBroker->Closed(); }
-  velmor::ISessionPtr CreateSession(bool, uint8_t) override { NotUsed(); }
-  velmor::ISessionPtr CreateSession(uint8_t) override { return std::make_shared<TScriptedSession>(FBroker); }
-
-  bool IsConnected() const override { return FStarted; }
-  std::string GetSessionID() const override { return "session-1"; }
-  std::string GetServer() const override { return FBroker->Server; }
-  uint8_t GetProtocolVersion() const override { return 3; }
-
- private:
-  const std::shared_ptr<TScriptedBroker> FBroker;
-  bool FStarted = false;
-};
-
-class TScriptedProducer final : public velmor::IMQProducer,
-                                public std::enable_shared_from_this<TScriptedProducer> {
- public:
-  explicit TScriptedProducer(std::shared_ptr<TScriptedBroker> Broker) : FBroker(std::move(Broker)) {}
-
-  velmor::IMQProducerPtr SetDeliveryMode(uint8_t) override { NotUsed(); }
-  velmor::IMQProducerPtr SetPriority(int32_t) override { NotUsed(); }
-  velmor::IMQProducerPtr SetTimeToLive(int32_t) override { NotUsed(); }
-  uint8_t GetDeliveryMode() const override { return 2; }
-  int32_t GetPriority() const override { return 4; }
-  int32_t GetTimeToLive() const override { return 0; }
-  void SetCorrelationID(const std::string&) override { NotUsed(); }
-  std::string GetCorrelationID() const override { return ""; }
-  std::string GetType() const override { return ""; }
-  void SetType(const std::string&) override { NotUsed(); }
-  void SetReplyTo(const velmor::IDestinationPtr&) override { NotUsed(); }
-  velmor::IDestinationPtr GetReplyTo() const override { return nullptr; }
-  void ClearProperties() override { NotUsed(); }
-  velmor::PMStrings GetPropertyNames() const override { NotUsed(); }
-  bool PropertyExists(const std::string&) const override { return false; }
-  bool GetBooleanProperty(const std::string&) const override { return false; }
-  void SetBooleanProperty(const std::string&, bool) override { NotUsed(); }
-  int32_t GetIntProperty(const std::string&) const override { return 0; }
-  void SetIntProperty(const std::string&, int32_t) override { NotUsed(); }
-  std::string GetStringProperty(const std::string&) const override { return ""; }
-  void SetStringProperty(const std::string&, const std::string&) override { NotUsed(); }
-  velmor::IMQProducerPtr Send(const velmor::IDestinationPtr& Destination, const std::string& Text) override {
-    FBroker->Send(std::dynamic_pointer_cast<velmor::IQueue>(Destination)->GetQueueName(), Text);
-    return shared_from_this();
-  }
-  velmor::IMQProducerPtr Send(const velmor::IDestinationPtr&, const std::string&,
-                              const velmor::ICompletionListenerPtr&) override {
-    NotUsed();
-  }
-  velmor::IMQProducerPtr Send(const velmor::IDestinationPtr&, const velmor::IMessagePtr&) override {
-    NotUsed();
-  }
-  velmor::IMQProducerPtr Send(const velmor::IDestinationPtr&, const velmor::IMessagePtr&,
-                              const velmor::ICompletionListenerPtr&) override {
-    NotUsed();
-  }
-
- private:
-  const std::shared_ptr<TScriptedBroker> FBroker;
-};
-
-class TScriptedContext final : public velmor::IMQContext {
- public:
-  explicit TScriptedContext(std::shared_ptr<TScriptedBroker> Broker) : FBroker(std::move(Broker)) {}
-
-  void Close() override { FBroker->Closed(); }
-  void Commit() override { NotUsed(); }
-  velmor::IQueueBrowserPtr CreateBrowser(const velmor::IQueuePtr&) override { NotUsed(); }
-  velmor::IBytesMessagePtr CreateBytesMessage() override { NotUsed(); }
-  velmor::IMQConsumerPtr CreateConsumer(const velmor::IDestinationPtr&) override { NotUsed(); }
-  velmor::IMQConsumerPtr CreateConsumer(const velmor::IDestinationPtr&, const std::string&) override {
-    NotUsed();
-  }
-  velmor::ITopicSubscriberPtr CreateDurableConsumer(const velmor::ITopicPtr&, const std::string&) override {
-    NotUsed();
-  }
-  velmor::ITopicSubscriberPtr CreateDurableConsumer(const velmor::ITopicPtr&, const std::string&,
-                                                    const std::string&) override {
-    NotUsed();
-  }
-  velmor::IMapMessagePtr CreateMapMessage() override { NotUsed(); }
-  velmor::IObjectMessagePtr CreateObjectMessage() override { NotUsed(); }
-  velmor::IObjectMessagePtr CreateObjectMessage(const velmor::IObjectPtr&) override { NotUsed(); }
-  velmor::IMQProducerPtr CreateProducer() override {
-    FBroker->WaitForSenders();
-    return std::make_shared<TScriptedProducer>(FBroker);
-  }
-  velmor::IQueuePtr CreateQueue(const std::string& QueueName) override {
-    return velmor::TZQQueue::Create(QueueName);
-  }
-  velmor::ITemporaryQueuePtr CreateTemporaryQueue() override { NotUsed(); }
-  velmor::ITemporaryTopicPtr CreateTemporaryTopic() override { NotUsed(); }
-  velmor::ITextMessagePtr CreateTextMessage() override { NotUsed(); }
-  velmor::ITextMessagePtr CreateTextMessage(const std::string&) override { NotUsed(); }
-  velmor::ITopicPtr CreateTopic(const std::string&) override { NotUsed(); }
-  uint8_t GetSessionMode() const override { return velmor::AcknowledgeModeAuto; }
-  std::string GetClientID() const override { return ""; }
-  bool GetTransacted() const override { return false; }
-  void Rollback() override { NotUsed(); }
-  void Start() override {}
-  void Stop() override { NotUsed(); }
-  void Unsubscribe(const std::string&, const std::string&) override { NotUsed(); }
-
- private:
-  const std::shared_ptr<TScriptedBroker> FBroker;
-};
-
-class TScriptedLibraryInfo final : public velmor::IClientLibraryInfo {
- public:
-  std::string GetName() const override { return "Scripted Client"; }
-  std::string GetVersion() const override { return "1.0"; }
-  std::string GetCopyright() const override { return ""; }
-  velmor::IPrimitiveMapPtr GetProperties() const override { return nullptr; }
-};
-
-class TScriptedFactory final : public velmor::IConnectionFactory, public velmor::ILibraryInfoProvider {
- public:
-  explicit TScriptedFactory(std::shared_ptr<TScriptedBroker> Broker) : FBroker(std::move(Broker)) {}
-
-  velmor::IConnectionPtr CreateConnection() override {
-    if (FBroker->ConnectionFails()) {
-      throw velmor::EMQException("Connection refused");
-    }
-    return std::make_shared<TScriptedConnection>(FBroker);
-  }
-  velmor::IConnectionPtr CreateConnection(const std::string&, const std::string&) override { NotUsed(); }
-  velmor::IMQContextPtr CreateContext() override { return std::make_shared<TScriptedContext>(FBroker); }
-  velmor::IMQContextPtr CreateContext(uint8_t) override { NotUsed(); }
-  velmor::IMQContextPtr CreateContext(const std::string&, const std::string&) override { NotUsed(); }
-  velmor::IMQContextPtr CreateContext(const std::string&, const std::string&, uint8_t) override { NotUsed(); }
-
-  velmor::IClientLibraryInfoPtr GetClientLibraryInfo() const override {
-    return std::make_shared<TScriptedLibraryInfo>();
-  }
-
- private:
-  const std::shared_ptr<TScriptedBroker> FBroker;
-};
-
-// Records what a run reports, in the order the calls came.
+// Records a run's log lines and results, and apart the lines that came before the first result. Read the
+// fields once the run has ended.
 class TRecordingSink final : public ITestSink {
  public:
   void AddLog(const std::string& Text) override {
     const std::lock_guard Lock(FMutex);
-    FEvents.push_back(Text);
+    Logs.push_back(Text);
   }
   void ShowResult(uint32_t Rate) override {
     {
       const std::lock_guard Lock(FMutex);
-      FEvents.push_back("RESULT " + std::to_string(Rate));
-      ++FResults;
+      if (Results.empty()) {
+        BeforeResult = Logs;
+      }
+      Results.push_back(Rate);
     }
     FChanged.notify_all();
   }
-
   bool WaitForResult(std::chrono::seconds Limit = std::chrono::seconds(10)) {
     std::unique_lock Lock(FMutex);
-    return FChanged.wait_for(Lock, Limit, [this] { return FResults > 0; });
+    return FChanged.wait_for(Lock, Limit, [this] { return !Results.empty(); });
   }
-  // Every log line and "RESULT <rate>", in the order the calls came.
-  std::vector<std::string> Events() {
-    const std::lock_guard Lock(FMutex);
-    return FEvents;
-  }
-  int Results() {
-    const std::lock_guard Lock(FMutex);
-    return FResults;
-  }
+
+  std::vector<std::string> Logs, BeforeResult;
+  std::vector<uint32_t> Results;
 
  private:
   std::mutex FMutex;
   std::condition_variable FChanged;
-  std::vector<std::string> FEvents;
-  int FResults = 0;
 };
-
-// Position of the result among the events.
-inline size_t ResultIndex(const std::vector<std::string>& Events) {
-  return static_cast<size_t>(std::find_if(Events.begin(), Events.end(),
-                                          [](const std::string& E) { return E.rfind("RESULT ", 0) == 0; }) -
-                             Events.begin());
-}
-
-// Position of Line among the events; their count when it is not there.
-inline size_t IndexOf(const std::vector<std::string>& Events, const std::string& Line) {
-  return static_cast<size_t>(std::find(Events.begin(), Events.end(), Line) - Events.begin());
-}
 
 }  // namespace kestrun::testing
