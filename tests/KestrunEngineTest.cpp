@@ -86,6 +86,18 @@ INSTANTIATE_TEST_SUITE_P(
         TRunCase{"NoPairs", {10, 10, 0}, 0, {}, {}, true}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
+TEST(KestrunSenderTest, LogsTheErrorThatEndsASender) {
+  const auto Factory = std::make_shared<testing::TScriptedFactory>();
+  const auto Sink = std::make_shared<testing::TRecordingSink>();
+  Factory->FailSends = true;
+  {
+    TTestRun Run(Factory, {3, 10, 1}, Sink);
+    EXPECT_TRUE(Sink->WaitForLog("Broken pipe"));
+    EXPECT_TRUE(Sink->WaitForResult());
+  }
+  EXPECT_THAT(Sink->Logs, ::testing::Not(Contains("3 messages sent to queue ExampleQueue.0")));
+}
+
 TEST(KestrunRateTest, CountsWholeMillisecondsTruncatesAndRefusesRatesBeyondThirtyTwoBits) {
   EXPECT_EQ(ComputeRate(1000, 500ms), 2000u);
   EXPECT_EQ(ComputeRate(3, 7ms), 428u);

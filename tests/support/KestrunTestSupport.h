@@ -8,6 +8,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -51,6 +52,7 @@ class TScriptedFactory final : public velmor::IConnectionFactory, public velmor:
  public:
   // Set before a run starts.
   int FailConnections = 0;  // the next N CreateConnection calls raise "Connection refused"
+  bool FailSends = false;   // every send raises "Broken pipe"
   std::map<std::string, std::deque<TReceiveStep>> Scripts;
 
   void HoldSenders(bool Hold) { SetGate(FSendersHeld, Hold); }
@@ -85,7 +87,12 @@ class TScriptedFactory final : public velmor::IConnectionFactory, public velmor:
   velmor::IConnectionPtr NewConnection(bool Sender) {
     using ::testing::_;
     auto Producer = std::make_shared<::testing::NiceMock<velmor::testing::MockMessageProducer>>();
-    ON_CALL(*Producer, Send(_, _)).WillByDefault([this] { Change([this] { ++FSent; }); });
+    ON_CALL(*Producer, Send(_, _)).WillByDefault([this] {
+      if (FailSends) {
+        throw velmor::EMQException("Broken pipe");
+      }
+      Change([this] { ++FSent; });
+    });
     auto Session = std::make_shared<::testing::NiceMock<velmor::testing::MockSession>>();
     ON_CALL(*Session, CreateQueue(_)).WillByDefault([](const std::string& Name) {
       return velmor::TZQQueue::Create(Name);
@@ -153,8 +160,11 @@ class TScriptedFactory final : public velmor::IConnectionFactory, public velmor:
 class TRecordingSink final : public ITestSink {
  public:
   void AddLog(const std::string& Text) override {
-    const std::lock_guard Lock(FMutex);
-    Logs.push_back(Text);
+    {
+      const std::lock_guard Lock(FMutex);
+      Logs.push_back(Text);
+    }
+    FChanged.notify_all();
   }
   void ShowResult(uint32_t Rate) override {
     {
@@ -169,6 +179,12 @@ class TRecordingSink final : public ITestSink {
   bool WaitForResult(std::chrono::seconds Limit = std::chrono::seconds(10)) {
     std::unique_lock Lock(FMutex);
     return FChanged.wait_for(Lock, Limit, [this] { return !Results.empty(); });
+  }
+
+  bool WaitForLog(const std::string& Line, std::chrono::seconds Limit = std::chrono::seconds(10)) {
+    std::unique_lock Lock(FMutex);
+    return FChanged.wait_for(Lock, Limit,
+                             [&] { return std::find(Logs.begin(), Logs.end(), Line) != Logs.end(); });
   }
 
   std::vector<std::string> Logs, BeforeResult;
