@@ -234,6 +234,7 @@ void TTCPClient::Disconnect() {
   FScanned = 0;
   FMoreWaiting = false;
   FReceiveTimeout = UnknownReceiveTimeout;
+  FLastWait = 0;
 }
 
 void TTCPClient::CheckOpen() const {
@@ -269,7 +270,6 @@ bool TTCPClient::Fill(int PollTimeout) {
   // After a receive that filled its whole chunk more input is most likely waiting: take it at once.
   if (FMoreWaiting && Receive(0) == TReceived::Octets)
     return true;
-  // The receive itself waits (the socket blocks, limited by SO_RCVTIMEO): one system call per wait.
   TWaitDeadline deadline(PollTimeout);
   for (;;) {
     const int wait = PollTimeout < 0 ? -1 : deadline.RemainingMs();
@@ -288,10 +288,24 @@ void TTCPClient::SetReceiveTimeout(int Ms) {
 }
 
 TTCPClient::TReceived TTCPClient::Receive(int Wait) {
-  if (Wait != 0)
-    SetReceiveTimeout(Wait);
-  const ssize_t received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, Wait == 0 ? MSG_DONTWAIT : 0);
-  const int error = errno;
+  int flags = MSG_DONTWAIT;
+  if (Wait != 0) {
+    // A wait as long as the socket's receive time-out, or as the wait before it, blocks in the receive
+    // itself: one system call. A wait of a new length polls first, so waits whose length changes from
+    // call to call cost no setsockopt.
+    const bool repeated = Wait == FReceiveTimeout || Wait == FLastWait;
+    FLastWait = Wait;
+    if (repeated) {
+      SetReceiveTimeout(Wait);
+      flags = 0;
+    } else if (!PollFor(FHandle, POLLIN, Wait)) {
+      return TReceived::Nothing;
+    }
+  }
+  ssize_t received;
+  do {
+    received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, flags);
+  } while (received < 0 && errno == EINTR && flags == MSG_DONTWAIT);
   FMoreWaiting = received == static_cast<ssize_t>(ReceiveChunk);
   if (received > 0) {
     FEnd += static_cast<size_t>(received);
@@ -301,11 +315,13 @@ TTCPClient::TReceived TTCPClient::Receive(int Wait) {
     FPeerClosed = true;
     return TReceived::Octets;
   }
+  const int error = errno;
   if (error == EINTR)
-    return Wait == 0 ? Receive(0) : TReceived::Interrupted;
+    return TReceived::Interrupted;
   if (error != EAGAIN && error != EWOULDBLOCK)
     throw ESocketError(error);
-  return TReceived::Nothing;
+  // Ready by poll() but taken by nobody knows what: wait again for the time that is left.
+  return Wait != 0 && flags == MSG_DONTWAIT ? TReceived::Interrupted : TReceived::Nothing;
 }
 
 bool TTCPClient::ReceiveMore(int32_t Timeout) {

@@ -190,7 +190,8 @@ class TTCPClient final {
   // Receives what is available after waiting at most PollTimeout ms (negative: without limit); false
   // when the wait ran out. Sets FPeerClosed at the end of the stream.
   bool Fill(int PollTimeout);
-  // What one receive got: octets or the end of the stream, nothing in time, or a signal.
+  // What one receive got: octets or the end of the stream, nothing in time, or a wait cut short (by a
+  // signal, or input that another reader took) that should go on for the time left.
   enum class TReceived { Octets, Nothing, Interrupted };
   // One receive that waits up to Wait ms (0: not at all, negative: without limit).
   TReceived Receive(int Wait);
@@ -225,6 +226,8 @@ class TTCPClient final {
   // The SO_RCVTIMEO of the socket in ms (-1: no limit), UnknownReceiveTimeout before it was set.
   static constexpr int UnknownReceiveTimeout = -2;
   int FReceiveTimeout = UnknownReceiveTimeout;
+  // The length of the last wait asked of Receive (0: none yet).
+  int FLastWait = 0;
 };
 
 }  // namespace velmor
