@@ -3,20 +3,18 @@
 #include <cstdint>
 
 #include "ZQExceptions.h"
+#include "ZQMessage.h"
 #include "ZQText.h"
 
 namespace velmor {
 
 namespace {
 
-// The body size of a message, for the octet bound.
+// The body size of a message, for the octet bound. The transport builds library messages, whose body
+// is read without a copy.
 std::size_t BodyOctets(const IMessagePtr& Message) {
-  if (const auto text = std::dynamic_pointer_cast<ITextMessage>(Message))
-    return text->GetText().size();
-  if (const auto bytes = std::dynamic_pointer_cast<IBytesMessage>(Message))
-    return bytes->GetContent().size();
-  if (const auto content = std::dynamic_pointer_cast<IMessageContent>(Message))
-    return content->GetContent().size();
+  if (const auto* message = dynamic_cast<const TZQMessage*>(Message.get()))
+    return message->GetBodyRef().size();
   return 0;
 }
 
