@@ -176,7 +176,9 @@ void TTestRun::ReceiveAll(std::stop_token Stop, const std::string& Queue,
 
 void TTestRun::ResultBody(std::stop_token Stop) {
   const auto Started = std::chrono::steady_clock::now();
-  FReceiversDone.Wait(Stop);
+  // A run stopped before its receivers ended has no result.
+  if (!FReceiversDone.Wait(Stop))
+    return;
   const auto Ended = std::chrono::steady_clock::now();
   uint32_t Rate = 0;
   try {

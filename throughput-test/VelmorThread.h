@@ -28,7 +28,8 @@ class ITestSink {
   virtual ~ITestSink() = default;
 
   virtual void AddLog(const std::string& Text) = 0;
-  // Messages per second of the whole run; called exactly once per run, after every receiver ended.
+  // Messages per second of the whole run; called exactly once per run that was not stopped first, after
+  // every receiver ended.
   virtual void ShowResult(uint32_t Rate) = 0;
 };
 
