@@ -41,6 +41,8 @@ class IStompCommAdapter {
   virtual TStompConnectedEvent GetOnConnected() const = 0;
   virtual void SetSpareHandler(TStompSpareEvent Handler) = 0;
   virtual TStompSpareEvent GetSpareHandler() const = 0;
+  // The handler gets every frame read. To use the frame after the call, keep the shared pointer: a
+  // frame nobody holds any more may be refilled by the next read.
   virtual void SetOnFrame(TStompFrameEvent Handler) = 0;
   virtual TStompFrameEvent GetOnFrame() const = 0;
 
