@@ -572,20 +572,20 @@ ITopicPtr TZQSession::CreateTopic(const std::string& TopicName) {
   return TZQTopic::Create(TopicName);
 }
 
-ITemporaryQueuePtr TZQSession::CreateTemporaryQueue() {
+std::string TZQSession::NextTemporaryName() const {
   CheckNotClosed();
   if (FAcknowledgeMode == AcknowledgeModeClient || FAcknowledgeMode == AcknowledgeModeClientIndividual) {
     throw EIllegalStateException("The message broker supports temporary destinations only with auto-ack");
   }
-  return TZQTemporaryQueue::Create(GetConnection()->NextTemporaryName());
+  return GetConnection()->NextTemporaryName();
+}
+
+ITemporaryQueuePtr TZQSession::CreateTemporaryQueue() {
+  return TZQTemporaryQueue::Create(NextTemporaryName());
 }
 
 ITemporaryTopicPtr TZQSession::CreateTemporaryTopic() {
-  CheckNotClosed();
-  if (FAcknowledgeMode == AcknowledgeModeClient || FAcknowledgeMode == AcknowledgeModeClientIndividual) {
-    throw EIllegalStateException("The message broker supports temporary destinations only with auto-ack");
-  }
-  return TZQTemporaryTopic::Create(GetConnection()->NextTemporaryName());
+  return TZQTemporaryTopic::Create(NextTemporaryName());
 }
 
 IQueueBrowserPtr TZQSession::CreateBrowser(const IQueuePtr& /*Queue*/) {

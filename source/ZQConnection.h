@@ -198,6 +198,8 @@ class TZQSession final : public TZQAbstractSession,
   void EndTransaction(bool Commit);
   // Begins a transaction when this transacted session has none open.
   void EnsureTransaction();
+  // The name of a new temporary destination; refused in the acknowledge modes that cannot have one.
+  std::string NextTemporaryName() const;
   // The map and object factories need the application's transformer.
   void CheckMessageTransformer() const;
   // The STOMP ack mode of this session's subscriptions.

@@ -390,19 +390,22 @@ void TZQStompClient::SendFrame(const IStompFramePtr& Frame, int32_t SendTimeout)
   Check(Frame != nullptr, UnitName, __LINE__);
   const std::string& command = Frame->GetCommand();
   const bool isConnect = command == "CONNECT";
-  if (!isConnect && !FConnected) {
-    throw EZQStompClientNotConnectedError("Not connected! Command: " + command);
-  }
+  if (!isConnect)
+    CheckConnectedFor(command);
   IStompCommAdapter& adapter = Adapter();
   const TStompVersion version = isConnect ? ConnectEncodingVersion(*Frame) : adapter.GetVersion();
   EncodeInto(FOutput, *Frame, version, !isConnect && adapter.GetEscapeV10Headers());
   WriteOutput(SendTimeout);
 }
 
-TStompFrameWriter TZQStompClient::BeginFrame(std::string_view Command) {
+void TZQStompClient::CheckConnectedFor(std::string_view Command) const {
   if (!FConnected) {
     throw EZQStompClientNotConnectedError("Not connected! Command: " + std::string(Command));
   }
+}
+
+TStompFrameWriter TZQStompClient::BeginFrame(std::string_view Command) {
+  CheckConnectedFor(Command);
   const IStompCommAdapter& adapter = Adapter();
   return TStompFrameWriter(FOutput, Command, adapter.GetVersion(), adapter.GetEscapeV10Headers());
 }

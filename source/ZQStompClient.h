@@ -248,6 +248,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // SEND through a frame object, for headers that the frame must order.
   void SendWithFrame(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
                      bool OmitContentLength, bool WithReceipt, int32_t SendTimeout);
+  // EZQStompClientNotConnectedError "Not connected! Command: " + Command unless connected.
+  void CheckConnectedFor(std::string_view Command) const;
   // Starts a frame in the output buffer; EZQStompClientNotConnectedError when not connected.
   TStompFrameWriter BeginFrame(std::string_view Command);
   // Writes the output buffer to the adapter.
