@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "MessageOf.h"
 #include "ZQAbstractCommAdapter.h"
 #include "ZQExceptions.h"
 #include "ZQURI.h"
@@ -39,19 +38,14 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ConnectionBuilderURLTest,
     ::testing::Values(
         BuildCase{"PlainHost", "localhost", NoSetup, "stomp://localhost"},
-        BuildCase{"EmptyTextMeansLocalhost", "", NoSetup, "stomp://localhost"},
         BuildCase{"OtherPortWritten", "localhost", [](auto& b) { b->SetPort(1234); },
                   "stomp://localhost:1234"},
         BuildCase{"DefaultPortOmitted", "stomp://h:1234", [](auto& b) { b->SetPort(61613); }, "stomp://h"},
-        BuildCase{"URLKeepsItsPort", "stomp://broker:1234", NoSetup, "stomp://broker:1234"},
         BuildCase{"URLDropsUserPathAndQuery", "STOMP://u:p@broker:99/path?send.receipt=true", NoSetup,
                   "STOMP://broker:99"},
         BuildCase{"AllVersionsNewestFirst", "localhost",
                   [](auto& b) { b->SetStompVersion("1.1")->SetStompVersion("1.0")->SetStompVersion("1.2"); },
                   "stomp://localhost?connect.accept-version=1.2,1.1,1.0"},
-        BuildCase{"NoHeartBeat", "localhost", [](auto& b) { b->SetHeartBeat(0, 0); }, "stomp://localhost"},
-        BuildCase{"LargeHeartBeatUnsigned", "localhost", [](auto& b) { b->SetHeartBeat(4294967295u, 1); },
-                  "stomp://localhost?connect.heart-beat=4294967295,1"},
         BuildCase{
             "FullExampleInFixedOrder", "localhost",
             [](auto& b) {
@@ -67,20 +61,12 @@ INSTANTIATE_TEST_SUITE_P(
             },
             "stomp://localhost?connect.accept-version=1.1&connect.heart-beat=10000,10000&connect.host=vh"
             "&disconnect.receipt=true&send.receipt=true&subscribe.receipt=true&custom=1"},
-        BuildCase{"AddParamReplacesInOtherCase", "localhost",
-                  [](auto& b) { b->AddParam("a", "1")->AddParam("b", "2")->AddParam("A", "3"); },
-                  "stomp://localhost?A=3&b=2"},
         BuildCase{"AddParamEmptyValueRemoves", "localhost",
                   [](auto& b) { b->AddParam("a", "1")->AddParam("b", "2")->AddParam("A", ""); },
                   "stomp://localhost?b=2"},
-        BuildCase{"SSLScheme", "localhost", [](auto& b) { b->SetUseSSL(true); }, "stomp+ssl://localhost"},
-        BuildCase{"IPv6URLWithPort", "stomp://[fe80::1]:1234", NoSetup, "stomp://[fe80::1]:1234"},
         BuildCase{"IPv6HostGetsBrackets", "::1", [](auto& b) { b->SetPort(5); }, "stomp://[::1]:5"},
-        BuildCase{"HostWithOneColonStaysPlain", "h:1234", NoSetup, "stomp://h:1234"},
         BuildCase{"VirtualHostWithBlankQuoted", "localhost", [](auto& b) { b->SetVirtualHost("my vhost"); },
-                  "stomp://localhost?\"connect.host=my vhost\""},
-        BuildCase{"SlashVirtualHostPlain", "localhost", [](auto& b) { b->SetVirtualHost("/"); },
-                  "stomp://localhost?connect.host=/"}),
+                  "stomp://localhost?\"connect.host=my vhost\""}),
     [](const ::testing::TestParamInfo<BuildCase>& info) { return info.param.Name; });
 
 // What a URL reads back as, through the URI parser and the option splitter.
@@ -119,23 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RoundTripCase{"Plain", "broker", "vh", "v", "broker", false},
         RoundTripCase{"IPv6Loopback", "stomp://[::1]", "vh", "v", "::1", true},
-        RoundTripCase{"IPv6Plain", "fe80::2:3", "vh", "v", "fe80::2:3", true},
         RoundTripCase{"InjectedOption", "broker", "a&send.receipt=true", "b&c", "broker", false},
         RoundTripCase{"LeadingQuote", "broker", "\"q\"", "\"", "broker", false},
-        RoundTripCase{"InnerQuoteAndTab", "broker", "a\"b\tc", " lead", "broker", false},
         RoundTripCase{"QueryAndAuthorityMarks", "broker", "/v?h@x:1", "[p]/?", "broker", false}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) { return info.param.Name; });
-
-TEST(ConnectionBuilderTest, RefusesUnknownVersionsAndEqualsSignsAndKeepsItsState) {
-  const IConnectionBuilderPtr builder = TZQConnectionBuilder::Create("localhost");
-  builder->SetStompVersion("1.1");
-  for (const std::string version : {"1.3", " 1.2", "v1.2", ""})
-    EXPECT_EQ(testing::MessageOf<EMQException>([&] { builder->SetStompVersion(version); }),
-              "Unknown Stomp version " + version);
-  EXPECT_THROW(builder->AddParam("a=b", "1"), EAssertionFailed);
-  EXPECT_THROW(builder->AddParam("a", "1=2"), EAssertionFailed);
-  EXPECT_EQ(builder->BuildURI(), "stomp://localhost?connect.accept-version=1.1");
-}
 
 }  // namespace
 }  // namespace velmor

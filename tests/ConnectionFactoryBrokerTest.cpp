@@ -1,6 +1,6 @@
 // Connections and contexts made by the factory against the real broker: the default factory, a context
-// round trip with the producer's own properties, a transacted context, the durable consumer of a context
-// not yet started, and many threads creating from one factory at once.
+// round trip with the producer's own properties and a transacted context, the durable consumer of a
+// context not yet started, and many threads creating from one factory at once.
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -46,32 +46,27 @@ TEST_F(ConnectionFactoryBrokerTest, DefaultFactoryConnectsToTheLocalBrokerAndRea
   connection->Close();
 }
 
-TEST_F(ConnectionFactoryBrokerTest, ContextRoundTripCarriesTheProducersPropertiesAsTexts) {
+// A transacted context delivers every send at its commit and none before.
+TEST_F(ConnectionFactoryBrokerTest, ContextsRoundTripTheProducersPropertiesAsTextsAndCommitTransactions) {
   const std::string name = UniqueName("factory-context");
   const IMQContextPtr receiver = Factory->CreateContext();
   const IMQConsumerPtr consumer = Consume(*receiver, name);
   const IMQContextPtr sender = Factory->CreateContext();
+  const IMQContextPtr transacted = Factory->CreateContext(AcknowledgeModeTransacted);
   Factory.reset();
   const IMQProducerPtr producer = Produce(*sender);
   producer->SetBooleanProperty("flag", true);
   producer->SetIntProperty("count", 5);
   producer->Send(sender->CreateQueue(name), "hello");
-
   const IMessagePtr received = consumer->Receive(5000);
   ASSERT_EQ(TextOf(received), "hello");
   EXPECT_EQ(received->GetStringProperty("flag"), "true");
   EXPECT_EQ(received->GetStringProperty("count"), "5");
-}
 
-TEST_F(ConnectionFactoryBrokerTest, TransactedContextDeliversEverySendAtCommitAndNoneBefore) {
-  const std::string name = UniqueName("factory-transacted");
-  const IMQContextPtr receiver = Factory->CreateContext();
-  const IMQConsumerPtr consumer = Consume(*receiver, name);
-  const IMQContextPtr sender = Factory->CreateContext(AcknowledgeModeTransacted);
-  Produce(*sender)->Send(sender->CreateQueue(name), "first");
-  Produce(*sender)->Send(sender->CreateQueue(name), "second");
+  Produce(*transacted)->Send(transacted->CreateQueue(name), "first");
+  Produce(*transacted)->Send(transacted->CreateQueue(name), "second");
   EXPECT_EQ(consumer->Receive(500), nullptr);
-  sender->Commit();
+  transacted->Commit();
   EXPECT_EQ(TextOf(consumer->Receive(5000)), "first");
   EXPECT_EQ(TextOf(consumer->Receive(5000)), "second");
 }

@@ -47,7 +47,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CredentialCase{"BothInURL", "url-user:url-pass@", false, "url-user", "url-pass"},
                       CredentialCase{"UserInURL", "url-user@", false, "url-user", "factory-pass"},
                       CredentialCase{"NoneInURL", "", false, "factory-user", "factory-pass"},
-                      CredentialCase{"BothInURLOverCall", "url-user:url-pass@", true, "url-user", "url-pass"},
                       CredentialCase{"UserInURLOverCall", "url-user@", true, "url-user", "call-pass"},
                       CredentialCase{"NoneInURLWithCall", "", true, "call-user", "call-pass"}),
     [](const auto& Info) { return std::string(Info.param.Title); });

@@ -70,12 +70,6 @@ INSTANTIATE_TEST_SUITE_P(
                  {"Receive 4 messages from queue ExampleQueue.0", "Message 1 bad message size: 3",
                   "ERROR: 1 messages missing in queue ExampleQueue.0"},
                  false},
-        TRunCase{"FirstMessageUnchecked",
-                 {2, 10, 1},
-                 0,
-                 {TextOf(2), TextOf(11)},
-                 {"Message 0 bad message size: 11", "2 messages received from queue ExampleQueue.0"},
-                 false},
         TRunCase{
             "NothingCame", {3, 10, 1}, 0, {}, {"ERROR: no message received from queue ExampleQueue.0"}, true},
         TRunCase{"NotATextMessage", {3, 10, 1}, 0, {TextOf(10), NotText}, {"Interface not supported"}, false},
@@ -92,9 +86,9 @@ TEST(KestrunSenderTest, LogsTheErrorThatEndsASender) {
   Factory->FailSends = true;
   {
     TTestRun Run(Factory, {3, 10, 1}, Sink);
-    EXPECT_TRUE(Sink->WaitForLog("Broken pipe"));
     EXPECT_TRUE(Sink->WaitForResult());
   }
+  EXPECT_THAT(Sink->Logs, Contains("Broken pipe"));
   EXPECT_THAT(Sink->Logs, ::testing::Not(Contains("3 messages sent to queue ExampleQueue.0")));
 }
 

@@ -61,60 +61,46 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, MessagingRefusalTest,
     ::testing::Values(
         RefusalCase{"SecondClientID",
-                    [](TZQConnection& C, const ISessionPtr&) {
+                    [](auto& C, auto&) {
                       C.SetClientID("a");
                       C.SetClientID("b");
                     },
                     "The ClientID has already been set"},
         RefusalCase{"StartClosed",
-                    [](TZQConnection& C, const ISessionPtr&) {
+                    [](auto& C, auto&) {
                       C.Close();
                       C.Start();
                     },
                     "Connection is closed."},
         RefusalCase{"SameTransformationIDs",
-                    [](TZQConnection& C, const ISessionPtr&) {
+                    [](auto& C, auto&) {
                       C.SetMapTransformationID("x");
                       C.SetObjectTransformationID("x");
                     },
                     "The transformation IDs for map and object messages must be different"},
-        RefusalCase{"MapWithoutTransformer",
-                    [](TZQConnection&, const ISessionPtr& S) { S->CreateMapMessage(); },
+        RefusalCase{"MapWithoutTransformer", [](auto&, auto& S) { S->CreateMapMessage(); },
                     "Session has no message transformer"},
-        RefusalCase{"Browser", [](TZQConnection&, const ISessionPtr& S) { S->CreateBrowser(nullptr); },
-                    "Feature not supported"},
-        RefusalCase{"TemporaryWithClientAck",
-                    [](TZQConnection&, const ISessionPtr& S) { S->CreateTemporaryQueue(); },
+        RefusalCase{"Browser", [](auto&, auto& S) { S->CreateBrowser(nullptr); }, "Feature not supported"},
+        RefusalCase{"TemporaryWithClientAck", [](auto&, auto& S) { S->CreateTemporaryQueue(); },
                     "The message broker supports temporary destinations only with auto-ack"},
-        RefusalCase{"CommitNotTransacted", [](TZQConnection&, const ISessionPtr& S) { S->Commit(); },
-                    "Session is not transacted"},
-        RefusalCase{"Selector",
-                    [](TZQConnection&, const ISessionPtr& S) { S->CreateConsumer(Queue(S), "a>1"); },
+        RefusalCase{"CommitNotTransacted", [](auto&, auto& S) { S->Commit(); }, "Session is not transacted"},
+        RefusalCase{"Selector", [](auto&, auto& S) { S->CreateConsumer(Queue(S), "a>1"); },
                     "Message selectors are not supported by RabbitMQ"},
-        RefusalCase{"NoLocal",
-                    [](TZQConnection&, const ISessionPtr& S) { S->CreateConsumer(Queue(S), "", true); },
+        RefusalCase{"NoLocal", [](auto&, auto& S) { S->CreateConsumer(Queue(S), "", true); },
                     "NoLocal is not supported by RabbitMQ"},
-        RefusalCase{
-            "PriorityRange",
-            [](TZQConnection&, const ISessionPtr& S) { S->CreateProducer(nullptr)->SetPriority(256); },
-            "Priority must be a value between 0 and 255"},
+        RefusalCase{"PriorityRange", [](auto&, auto& S) { S->CreateProducer(nullptr)->SetPriority(256); },
+                    "Priority must be a value between 0 and 255"},
         RefusalCase{"SendPriorityRange",
-                    [](TZQConnection&, const ISessionPtr& S) {
-                      S->CreateProducer(Queue(S))->Send(S->CreateMessage(), 0, 256, 0);
-                    },
+                    [](auto&, auto& S) { S->CreateProducer(Queue(S))->Send(S->CreateMessage(), 0, 256, 0); },
                     "Range check error"},
         RefusalCase{"NoDestination",
-                    [](TZQConnection&, const ISessionPtr& S) {
-                      S->CreateProducer(nullptr)->Send(S->CreateMessage());
-                    },
+                    [](auto&, auto& S) { S->CreateProducer(nullptr)->Send(S->CreateMessage()); },
                     "A destination must be specified."},
         RefusalCase{"NullDestination",
-                    [](TZQConnection&, const ISessionPtr& S) {
-                      S->CreateProducer(Queue(S))->Send(nullptr, S->CreateMessage());
-                    },
+                    [](auto&, auto& S) { S->CreateProducer(Queue(S))->Send(nullptr, S->CreateMessage()); },
                     "Don't understand null destinations."},
         RefusalCase{"ClosedProducer",
-                    [](TZQConnection&, const ISessionPtr& S) {
+                    [](auto&, auto& S) {
                       const auto producer = S->CreateProducer(nullptr);
                       producer->Close();
                       producer->Close();
@@ -122,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "The producer is closed"},
         RefusalCase{"ClosedSession",
-                    [](TZQConnection&, const ISessionPtr& S) {
+                    [](auto&, auto& S) {
                       S->Close();
                       S->Close();
                       S->CreateTextMessage();

@@ -41,11 +41,8 @@ TEST_F(OrvaneGuiTest, RefusedHostTextShowsOneErrorAndDisablesConnectAndCopy) {
   QTest::keyClick(Child<QLineEdit>("EditHost"), Qt::Key_Return);
   EXPECT_TRUE(Boxes.empty());
 
-  QTest::keyClicks(Child<QLineEdit>("EditPort"), "0");
-  EXPECT_EQ(URL(), "'abc' is not a valid integer value");
-
   Type("EditHost", "stomp://h:12");
-  EXPECT_EQ(URL(), "stomp://h:616130");
+  EXPECT_EQ(URL(), "stomp://h");
   EXPECT_TRUE(Child<QPushButton>("BtnConnect")->isEnabled());
   EXPECT_TRUE(Child<QPushButton>("Button1")->isEnabled());
   EXPECT_TRUE(Boxes.empty());

@@ -247,10 +247,8 @@ TEST(SocketTest, SendTimeOutEndsAWriteToAPeerThatNeverReads) {
 }
 
 TEST(SocketTest, SocketErrorsCarryTheSystemsReason) {
-  const std::pair<int, const char*> cases[] = {{ECONNREFUSED, "Socket Error # 111\r\nConnection refused"},
-                                               {ECONNRESET, "Socket Error # 104\r\nConnection reset by peer"},
-                                               {EPIPE, "Socket Error # 32\r\nBroken pipe"},
-                                               {ETIMEDOUT, "Socket Error # 110\r\nConnection timed out"}};
+  const std::pair<int, const char*> cases[] = {{ECONNRESET, "Socket Error # 104\r\nConnection reset by peer"},
+                                               {EPIPE, "Socket Error # 32\r\nBroken pipe"}};
   for (const auto& [code, text] : cases) {
     EXPECT_STREQ(ESocketError(code).what(), text);
   }

@@ -323,9 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HeaderFidelityCase{"1.0",
                                          {{" lead", "its value begins with a space"},
                                           {"a\rb", "its value holds a carriage return"}}},
-                      HeaderFidelityCase{"1.1",
-                                         {{"a\rb", "its value holds a carriage return"},
-                                          {"end\r", "its value holds a carriage return"}}},
+                      HeaderFidelityCase{"1.1", {{"a\rb", "its value holds a carriage return"}}},
                       HeaderFidelityCase{"1.2", {{"a\0b"s, "its value holds a NUL octet"}}}),
     [](const ::testing::TestParamInfo<HeaderFidelityCase>& info) {
       return "Stomp" + std::string(info.param.offer).replace(1, 1, "_");

@@ -8,7 +8,6 @@
 
 #include <gmock/gmock.h>
 
-#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -32,12 +31,14 @@ namespace kestrun::testing {
 // One outcome of a receive: a message, nullptr for a time-out, or an exception.
 using TReceiveStep = std::function<velmor::IMessagePtr()>;
 
+inline velmor::ITextMessagePtr NewText(const std::string& Text) {
+  auto Message = std::make_shared<velmor::TZQTextMessage>(std::weak_ptr<velmor::TZQStompClient>());
+  Message->SetText(Text);
+  return Message;
+}
+
 inline TReceiveStep TextOf(int32_t Length) {
-  return [Length] {
-    auto Message = std::make_shared<velmor::TZQTextMessage>(std::weak_ptr<velmor::TZQStompClient>());
-    Message->SetText(std::string(static_cast<size_t>(Length), 'A'));
-    return Message;
-  };
+  return [Length] { return NewText(std::string(static_cast<size_t>(Length), 'A')); };
 }
 
 class MockInfoConnection : public velmor::testing::MockConnection, public velmor::IConnectionInfo {
@@ -98,11 +99,7 @@ class TScriptedFactory final : public velmor::IConnectionFactory, public velmor:
       return velmor::TZQQueue::Create(Name);
     });
     ON_CALL(*Session, CreateProducer(_)).WillByDefault(::testing::Return(Producer));
-    ON_CALL(*Session, CreateTextMessage(_)).WillByDefault([](const std::string& Text) {
-      auto Message = std::make_shared<velmor::TZQTextMessage>(std::weak_ptr<velmor::TZQStompClient>());
-      Message->SetText(Text);
-      return Message;
-    });
+    ON_CALL(*Session, CreateTextMessage(_)).WillByDefault(NewText);
     ON_CALL(*Session, CreateConsumer(_)).WillByDefault([this](const velmor::IDestinationPtr& Queue) {
       auto Consumer = std::make_shared<::testing::NiceMock<velmor::testing::MockMessageConsumer>>();
       const std::string Name = std::dynamic_pointer_cast<velmor::IQueue>(Queue)->GetQueueName();
@@ -179,12 +176,6 @@ class TRecordingSink final : public ITestSink {
   bool WaitForResult(std::chrono::seconds Limit = std::chrono::seconds(10)) {
     std::unique_lock Lock(FMutex);
     return FChanged.wait_for(Lock, Limit, [this] { return !Results.empty(); });
-  }
-
-  bool WaitForLog(const std::string& Line, std::chrono::seconds Limit = std::chrono::seconds(10)) {
-    std::unique_lock Lock(FMutex);
-    return FChanged.wait_for(Lock, Limit,
-                             [&] { return std::find(Logs.begin(), Logs.end(), Line) != Logs.end(); });
   }
 
   std::vector<std::string> Logs, BeforeResult;
