@@ -41,6 +41,18 @@ TEST_F(ConnectionBrokerTest, ReportsServerVersionAndHeartbeats) {
   EXPECT_FALSE(connection->IsConnected());
 }
 
+TEST_F(ConnectionBrokerTest, IsConnectedTurnsFalseWhenTheBrokerSendsError) {
+  const auto connection = NewConnection(BrokerUrl());
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateTopic(UniqueName("conn-error")));
+  // A queue that does not exist under "/amq/queue/": the broker answers ERROR and closes.
+  session->CreateConsumer(session->CreateQueue("/amq/queue/" + UniqueName("missing")));
+  EXPECT_THROW(consumer->Receive(5000), EZQStompServerErrorMessage);
+  EXPECT_FALSE(connection->IsConnected());
+  connection->Close();
+}
+
 TEST_F(ConnectionBrokerTest, CloseDisconnectsAlsoWhenASessionCloseFails) {
   // The UNSUBSCRIBE of the closing consumer waits 1 ms for its receipt while messages stream in: the
   // wait ends with "No RECEIPT received", and the session's close raises.

@@ -8,6 +8,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -176,6 +177,12 @@ class TRecordingSink final : public ITestSink {
   bool WaitForResult(std::chrono::seconds Limit = std::chrono::seconds(10)) {
     std::unique_lock Lock(FMutex);
     return FChanged.wait_for(Lock, Limit, [this] { return !Results.empty(); });
+  }
+
+  bool WaitForLog(const std::string& Line, std::chrono::seconds Limit = std::chrono::seconds(10)) {
+    std::unique_lock Lock(FMutex);
+    return FChanged.wait_for(Lock, Limit,
+                             [&] { return std::find(Logs.begin(), Logs.end(), Line) != Logs.end(); });
   }
 
   std::vector<std::string> Logs, BeforeResult;
