@@ -62,7 +62,18 @@ void StartedConnectionTest::TearDown() {
 }
 
 bool BrokerListsPeerPort(int Port) {
-  std::istringstream rows(BrokerCtl("list_stomp_connections --no-table-headers -q peer_port"));
+  // rabbitmqctl starts a VM of its own and may fail on a loaded machine: ask again before giving up.
+  std::string listing;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    listing = BrokerCtl("list_stomp_connections --no-table-headers -q peer_port");
+    if (listing != "<failed>")
+      break;
+  }
+  if (listing == "<failed>") {
+    ADD_FAILURE() << "rabbitmqctl list_stomp_connections failed";
+    return false;
+  }
+  std::istringstream rows(listing);
   std::string row;
   while (std::getline(rows, row)) {
     if (row == std::to_string(Port))
