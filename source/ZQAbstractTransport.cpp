@@ -27,13 +27,6 @@ bool ContainsIgnoringCase(std::string_view Text, std::string_view Part) {
   return false;
 }
 
-// The value of the first header named Name, without a copy; empty when there is none.
-const std::string& HeaderValue(const IStompFrame& Frame, std::string_view Name) {
-  static const std::string none;
-  const std::string* value = Frame.FindHeader(Name);
-  return value != nullptr ? *value : none;
-}
-
 }  // namespace
 
 TZQAbstractTransport::TZQAbstractTransport() {
@@ -126,7 +119,7 @@ void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
 }
 
 IMessagePtr TZQAbstractTransport::CreateTextMessage(IStompFrame& Frame, const std::string& Subscription) {
-  CheckContentType(HeaderValue(Frame, "content-type"));
+  CheckContentType(Frame.HeaderOrEmpty("content-type"));
   auto message = std::make_shared<TZQTextMessage>(weak_from_this(), Subscription);
   CopyStandardHeaders(*message, Frame);
   message->SetText(Frame.TakeBody());
@@ -152,13 +145,13 @@ IMessagePtr TZQAbstractTransport::CreateMapMessage(IStompFrame& Frame, const std
 }
 
 void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame) {
-  Message.SetMessageID(HeaderValue(Frame, "message-id"));
-  Message.SetCorrelationID(HeaderValue(Frame, "correlation-id"));
-  Message.SetDestination(CreateDestinationFromStompName(HeaderValue(Frame, "destination")));
+  Message.SetMessageID(Frame.HeaderOrEmpty("message-id"));
+  Message.SetCorrelationID(Frame.HeaderOrEmpty("correlation-id"));
+  Message.SetDestination(CreateDestinationFromStompName(Frame.HeaderOrEmpty("destination")));
   Message.SetExpiration(GetExpiration(Frame));
-  Message.SetDeliveryMode(HeaderValue(Frame, "persistent") == "true" ? 1 : 0);
-  Message.SetPriority(StrToIntDef(HeaderValue(Frame, "priority"), 0));
-  const std::string& replyTo = HeaderValue(Frame, "reply-to");
+  Message.SetDeliveryMode(Frame.HeaderOrEmpty("persistent") == "true" ? 1 : 0);
+  Message.SetPriority(StrToIntDef(Frame.HeaderOrEmpty("priority"), 0));
+  const std::string& replyTo = Frame.HeaderOrEmpty("reply-to");
   if (!replyTo.empty()) {
     // A reply-to of a form the mapping does not know leaves the reply-to unset; the message itself is
     // still delivered rather than lost with the consumed frame.
@@ -168,9 +161,9 @@ void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFr
       Message.SetReplyTo(nullptr);
     }
   }
-  Message.SetTimestamp(UnixMillisToDateTime(StrToInt64Def(HeaderValue(Frame, "timestamp"), 0)));
-  Message.SetType(HeaderValue(Frame, "type"));
-  Message.SetRedelivered(HeaderValue(Frame, "redelivered") == "true");
+  Message.SetTimestamp(UnixMillisToDateTime(StrToInt64Def(Frame.HeaderOrEmpty("timestamp"), 0)));
+  Message.SetType(Frame.HeaderOrEmpty("type"));
+  Message.SetRedelivered(Frame.HeaderOrEmpty("redelivered") == "true");
   CopyProperties(Message, Frame);
 }
 

@@ -182,14 +182,11 @@ TDateTime TZQMQTransportRabbitMQ::GetExpiration(const IStompFrame& Frame) const 
 
 void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
   ClearLastMessage();
-  static const std::string none;
-  const std::string* subscriptionHeader = Frame->FindHeader("subscription");
-  const std::string& subscription = subscriptionHeader != nullptr ? *subscriptionHeader : none;
+  const std::string& subscription = Frame->HeaderOrEmpty("subscription");
   const std::string* contentType = Frame->FindHeader("content-type");
   IMessagePtr message;
   if (contentType != nullptr && HasPrefix(*contentType, "text/")) {
-    const std::string* transformationHeader = Frame->FindHeader("transformation");
-    const std::string& transformation = transformationHeader != nullptr ? *transformationHeader : none;
+    const std::string& transformation = Frame->HeaderOrEmpty("transformation");
     if (!transformation.empty()) {
       if (IsObjectTransformation(transformation)) {
         message = CreateObjectMessage(*Frame, subscription);

@@ -26,11 +26,8 @@ int32_t TZQStompFrame::GetContentLength() const {
 }
 
 std::string TZQStompFrame::GetHeader(const std::string& Name) const {
-  for (const auto& item : FHeaders) {
-    if (item.Name == Name)
-      return item.Value;
-  }
-  return {};
+  const std::string* value = FindHeader(Name);
+  return value != nullptr ? *value : std::string();
 }
 
 TStompHeaderItem TZQStompFrame::GetHeaderItem(int Index) const {

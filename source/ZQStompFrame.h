@@ -42,6 +42,12 @@ class IStompFrame {
     }
     return nullptr;
   }
+  // The same, with an empty text when there is none.
+  const std::string& HeaderOrEmpty(std::string_view Name) const {
+    static const std::string none;
+    const std::string* value = FindHeader(Name);
+    return value != nullptr ? *value : none;
+  }
 };
 
 using IStompFramePtr = std::shared_ptr<IStompFrame>;
