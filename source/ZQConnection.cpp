@@ -595,11 +595,14 @@ IQueueBrowserPtr TZQSession::CreateBrowser(const IQueuePtr& /*Queue*/) {
 // --- Sending ---
 
 void TZQSession::CheckSendDestination(const IDestinationPtr& Destination) const {
-  const std::string name = GetTransport()->GetDestinationName(Destination);
-  if (HasPrefix(name, "/temp-queue/")) {
+  CheckSendDestinationName(GetTransport()->GetDestinationName(Destination));
+}
+
+void TZQSession::CheckSendDestinationName(const std::string& DestinationName) {
+  if (HasPrefix(DestinationName, "/temp-queue/")) {
     throw EIllegalStateException(
         Format("Cannot send to the temporary queue \"%s\": the broker accepts it only as a reply-to",
-               {name.substr(12)}));
+               {DestinationName.substr(12)}));
   }
 }
 
@@ -651,9 +654,7 @@ void TZQSession::Send(const IDestinationPtr& Destination, const IMessagePtr& Mes
   CheckNotClosed();
   const std::shared_ptr<TZQAbstractTransport> transport = GetTransport();
   const std::string destinationName = transport->GetDestinationName(Destination);
-  if (HasPrefix(destinationName, "/temp-queue/")) {
-    CheckSendDestination(Destination);
-  }
+  CheckSendDestinationName(destinationName);
   const std::unique_ptr<TZQMessage> copy = ConvertMessage(*Message);
   copy->SetDestination(Destination);
   copy->SetDeliveryMode(DeliveryMode);

@@ -170,6 +170,8 @@ class TZQSession final : public TZQAbstractSession,
   // Refuses a destination that messages cannot be sent to: a temporary queue of this library, which the
   // broker accepts only as a reply-to (EIllegalStateException).
   void CheckSendDestination(const IDestinationPtr& Destination) const;
+  // The same for the broker name of a destination.
+  static void CheckSendDestinationName(const std::string& DestinationName);
   // Registers Consumer under its id on the connection (EDuplicateConsumerIDException when that id is
   // open on the connection) and in this session's list.
   void AddConsumer(const std::shared_ptr<TZQMessageConsumer>& Consumer);
