@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -159,6 +161,8 @@ int MeasureLargeReceive(std::size_t MiB) {
   } catch (const std::exception& error) {
     std::fprintf(stderr, "failed: %s\n", error.what());
     status = 1;
+    // The peer may still wait for a connection or for its send to be read.
+    kill(child, SIGKILL);
   }
   int childStatus = 0;
   waitpid(child, &childStatus, 0);
