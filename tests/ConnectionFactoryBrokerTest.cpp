@@ -39,8 +39,12 @@ class ConnectionFactoryBrokerTest : public testing::BrokerTest {
       testing::Broker().User, testing::Broker().Pass, testing::BrokerUrl());
 };
 
+// The default factory's credentials log in; its URL is pointed at the test broker, which is the default
+// address unless the environment names another.
 TEST_F(ConnectionFactoryBrokerTest, DefaultFactoryConnectsToTheLocalBrokerAndReadsItsServer) {
-  const IConnectionPtr connection = TZQConnectionFactory().CreateConnection();
+  TZQConnectionFactory factory;
+  factory.SetBrokerURL(testing::BrokerUrl());
+  const IConnectionPtr connection = factory.CreateConnection();
   connection->Start();
   EXPECT_EQ(std::dynamic_pointer_cast<IConnectionInfo>(connection)->GetServer().rfind("RabbitMQ/", 0), 0u);
   connection->Close();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ZQMQInterfaces.h"
+#include "../ZQMQInterfaces.h"
 
 namespace velmor {
 
