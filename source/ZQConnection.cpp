@@ -290,9 +290,11 @@ void TZQSession::Close() {
     }
     FTransactionContext.SetOpen(false);
   }
-  // Every consumer and producer is closed; the first failure is raised afterwards.
+  // Every consumer and producer is closed, newest first; the first failure is raised afterwards. The
+  // lists are emptied first, so that a child leaving them finds nothing to search.
   std::exception_ptr failure;
   const std::vector<IMessageConsumerPtr> consumers = FConsumers->Snapshot();
+  FConsumers->Clear();
   for (auto consumer = consumers.rbegin(); consumer != consumers.rend(); ++consumer) {
     try {
       (*consumer)->Close();
@@ -301,17 +303,22 @@ void TZQSession::Close() {
         failure = std::current_exception();
     }
   }
-  FConsumers->Clear();
-  const std::vector<IMessageProducerPtr> producers = FProducers;
-  for (auto producer = producers.rbegin(); producer != producers.rend(); ++producer) {
+  std::vector<TProducerEntry> producers;
+  producers.reserve(FProducers.size());
+  for (auto& [address, entry] : FProducers) {
+    producers.push_back(std::move(entry));
+  }
+  FProducers.clear();
+  std::sort(producers.begin(), producers.end(),
+            [](const TProducerEntry& A, const TProducerEntry& B) { return A.Number > B.Number; });
+  for (const TProducerEntry& entry : producers) {
     try {
-      (*producer)->Close();
+      entry.Producer->Close();
     } catch (...) {
       if (!failure)
         failure = std::current_exception();
     }
   }
-  FProducers.clear();
   if (const std::shared_ptr<TZQConnection> connection = FConnection.lock()) {
     connection->RemoveSession(this);
   }
@@ -394,11 +401,11 @@ void TZQSession::RemoveConsumer(const std::shared_ptr<TZQMessageConsumer>& Consu
 }
 
 void TZQSession::AddProducer(const IMessageProducerPtr& Producer) {
-  FProducers.push_back(Producer);
+  FProducers.insert_or_assign(Producer.get(), TProducerEntry{FProducerNumber++, Producer});
 }
 
 void TZQSession::RemoveProducer(const IMessageProducerPtr& Producer) {
-  std::erase(FProducers, Producer);
+  FProducers.erase(Producer.get());
 }
 
 uint8_t TZQSession::StompAckMode() const {
