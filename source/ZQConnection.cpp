@@ -588,7 +588,11 @@ std::string TZQSession::NextTemporaryName() const {
 }
 
 ITemporaryQueuePtr TZQSession::CreateTemporaryQueue() {
-  return TZQTemporaryQueue::Create(NextTemporaryName());
+  ITemporaryQueuePtr queue = TZQTemporaryQueue::Create(NextTemporaryName());
+  // The broker delivers to a temporary queue without a SUBSCRIBE, so a reply may come before the
+  // queue's consumer exists: the connection keeps it for that consumer.
+  GetConnection()->GetMessageStore().Await(GetTransport()->GetDestinationName(queue));
+  return queue;
 }
 
 ITemporaryTopicPtr TZQSession::CreateTemporaryTopic() {
