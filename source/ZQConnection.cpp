@@ -37,6 +37,23 @@ bool IsDeliveryProperty(std::string_view Name) {
          DeliveryPropertyNames.end();
 }
 
+constexpr const char* MapWithoutContent =
+    "Cannot send a map message that has no raw content: it must implement IMessageContent, which the "
+    "message transformer fills from its entries";
+constexpr const char* ObjectWithoutContent =
+    "Cannot send an object message that has no raw content: it must implement IMessageContent, which "
+    "the message transformer fills from its object";
+
+// The raw body of a map or object message, which is all that is sent of it. A message of the
+// application's own class that has none would go out empty: Refusal is raised instead.
+std::string RawContent(const IMessage& Message, const char* Refusal) {
+  const auto* content = dynamic_cast<const IMessageContent*>(&Message);
+  if (content == nullptr) {
+    throw EMQException(Refusal);
+  }
+  return content->GetContent();
+}
+
 }  // namespace
 
 // ===================================================================================================
@@ -626,11 +643,10 @@ std::unique_ptr<TZQMessage> TZQSession::ConvertMessage(const IMessage& Message) 
   } else if (const auto* bytes = dynamic_cast<const IBytesMessage*>(&Message)) {
     copy = std::make_unique<TZQBytesMessage>(MessageTransport(), bytes->GetContent(), "");
   } else if (dynamic_cast<const IObjectMessage*>(&Message) != nullptr) {
-    const auto* content = dynamic_cast<const IMessageContent*>(&Message);
-    copy = std::make_unique<TZQObjectMessage>(MessageTransport(), content ? content->GetContent() : "", "");
+    copy =
+        std::make_unique<TZQObjectMessage>(MessageTransport(), RawContent(Message, ObjectWithoutContent), "");
   } else if (dynamic_cast<const IMapMessage*>(&Message) != nullptr) {
-    const auto* content = dynamic_cast<const IMessageContent*>(&Message);
-    copy = std::make_unique<TZQMapMessage>(MessageTransport(), content ? content->GetContent() : "", "");
+    copy = std::make_unique<TZQMapMessage>(MessageTransport(), RawContent(Message, MapWithoutContent), "");
   } else {
     throw EMQException("Unknown message type");
   }
