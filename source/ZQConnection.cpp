@@ -37,6 +37,23 @@ bool IsDeliveryProperty(std::string_view Name) {
          DeliveryPropertyNames.end();
 }
 
+constexpr const char* MapWithoutContent =
+    "Cannot send a map message that has no raw content: it must implement IMessageContent, which the "
+    "message transformer fills from its entries";
+constexpr const char* ObjectWithoutContent =
+    "Cannot send an object message that has no raw content: it must implement IMessageContent, which "
+    "the message transformer fills from its object";
+
+// The raw body of a map or object message, which is all that is sent of it. A message of the
+// application's own class that has none would go out empty: Refusal is raised instead.
+std::string RawContent(const IMessage& Message, const char* Refusal) {
+  const auto* content = dynamic_cast<const IMessageContent*>(&Message);
+  if (content == nullptr) {
+    throw EMQException(Refusal);
+  }
+  return content->GetContent();
+}
+
 }  // namespace
 
 // ===================================================================================================
@@ -290,9 +307,11 @@ void TZQSession::Close() {
     }
     FTransactionContext.SetOpen(false);
   }
-  // Every consumer and producer is closed; the first failure is raised afterwards.
+  // Every consumer and producer is closed, newest first; the first failure is raised afterwards. The
+  // lists are emptied first, so that a child leaving them finds nothing to search.
   std::exception_ptr failure;
   const std::vector<IMessageConsumerPtr> consumers = FConsumers->Snapshot();
+  FConsumers->Clear();
   for (auto consumer = consumers.rbegin(); consumer != consumers.rend(); ++consumer) {
     try {
       (*consumer)->Close();
@@ -301,17 +320,22 @@ void TZQSession::Close() {
         failure = std::current_exception();
     }
   }
-  FConsumers->Clear();
-  const std::vector<IMessageProducerPtr> producers = FProducers;
-  for (auto producer = producers.rbegin(); producer != producers.rend(); ++producer) {
+  std::vector<TProducerEntry> producers;
+  producers.reserve(FProducers.size());
+  for (auto& [address, entry] : FProducers) {
+    producers.push_back(std::move(entry));
+  }
+  FProducers.clear();
+  std::sort(producers.begin(), producers.end(),
+            [](const TProducerEntry& A, const TProducerEntry& B) { return A.Number > B.Number; });
+  for (const TProducerEntry& entry : producers) {
     try {
-      (*producer)->Close();
+      entry.Producer->Close();
     } catch (...) {
       if (!failure)
         failure = std::current_exception();
     }
   }
-  FProducers.clear();
   if (const std::shared_ptr<TZQConnection> connection = FConnection.lock()) {
     connection->RemoveSession(this);
   }
@@ -394,11 +418,11 @@ void TZQSession::RemoveConsumer(const std::shared_ptr<TZQMessageConsumer>& Consu
 }
 
 void TZQSession::AddProducer(const IMessageProducerPtr& Producer) {
-  FProducers.push_back(Producer);
+  FProducers.insert_or_assign(Producer.get(), TProducerEntry{FProducerNumber++, Producer});
 }
 
 void TZQSession::RemoveProducer(const IMessageProducerPtr& Producer) {
-  std::erase(FProducers, Producer);
+  FProducers.erase(Producer.get());
 }
 
 uint8_t TZQSession::StompAckMode() const {
@@ -581,7 +605,11 @@ std::string TZQSession::NextTemporaryName() const {
 }
 
 ITemporaryQueuePtr TZQSession::CreateTemporaryQueue() {
-  return TZQTemporaryQueue::Create(NextTemporaryName());
+  ITemporaryQueuePtr queue = TZQTemporaryQueue::Create(NextTemporaryName());
+  // The broker delivers to a temporary queue without a SUBSCRIBE, so a reply may come before the
+  // queue's consumer exists: the connection keeps it for that consumer.
+  GetConnection()->GetMessageStore().Await(GetTransport()->GetDestinationName(queue));
+  return queue;
 }
 
 ITemporaryTopicPtr TZQSession::CreateTemporaryTopic() {
@@ -615,11 +643,10 @@ std::unique_ptr<TZQMessage> TZQSession::ConvertMessage(const IMessage& Message) 
   } else if (const auto* bytes = dynamic_cast<const IBytesMessage*>(&Message)) {
     copy = std::make_unique<TZQBytesMessage>(MessageTransport(), bytes->GetContent(), "");
   } else if (dynamic_cast<const IObjectMessage*>(&Message) != nullptr) {
-    const auto* content = dynamic_cast<const IMessageContent*>(&Message);
-    copy = std::make_unique<TZQObjectMessage>(MessageTransport(), content ? content->GetContent() : "", "");
+    copy =
+        std::make_unique<TZQObjectMessage>(MessageTransport(), RawContent(Message, ObjectWithoutContent), "");
   } else if (dynamic_cast<const IMapMessage*>(&Message) != nullptr) {
-    const auto* content = dynamic_cast<const IMessageContent*>(&Message);
-    copy = std::make_unique<TZQMapMessage>(MessageTransport(), content ? content->GetContent() : "", "");
+    copy = std::make_unique<TZQMapMessage>(MessageTransport(), RawContent(Message, MapWithoutContent), "");
   } else {
     throw EMQException("Unknown message type");
   }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ZQAbstractConnection.h"
@@ -215,8 +216,16 @@ class TZQSession final : public TZQAbstractSession,
   std::unique_ptr<TZQMessage> ConvertMessage(const IMessage& Message) const;
   std::weak_ptr<TZQStompClient> MessageTransport() const { return FTransport; }
 
+  // A producer of the session and its creation number (producers close newest first).
+  struct TProducerEntry {
+    uint64_t Number = 0;
+    IMessageProducerPtr Producer;
+  };
+
   std::shared_ptr<TZQMessageConsumerList> FConsumers;
-  std::vector<IMessageProducerPtr> FProducers;
+  // By address, so that a producer leaves in constant time, however many there are.
+  std::unordered_map<const IMessageProducer*, TProducerEntry> FProducers;
+  uint64_t FProducerNumber = 0;
   std::weak_ptr<TZQConnection> FConnection;
   TZQTransactionContext FTransactionContext;
 };

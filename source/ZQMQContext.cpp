@@ -43,13 +43,13 @@ IBytesMessagePtr TZQMQContext::CreateBytesMessage() {
 
 IMQConsumerPtr TZQMQContext::CreateConsumer(const IDestinationPtr& Destination) {
   FConnection->Start();
-  return std::make_shared<TZQMQConsumer>(FSession, Destination);
+  return std::make_shared<TZQMQConsumer>(FSession, Destination, FConnection);
 }
 
 IMQConsumerPtr TZQMQContext::CreateConsumer(const IDestinationPtr& Destination,
                                             const std::string& MessageSelector) {
   FConnection->Start();
-  return std::make_shared<TZQMQConsumer>(FSession, Destination, MessageSelector);
+  return std::make_shared<TZQMQConsumer>(FSession, Destination, MessageSelector, FConnection);
 }
 
 ITopicSubscriberPtr TZQMQContext::CreateDurableConsumer(const ITopicPtr& Topic, const std::string& Name) {
@@ -75,7 +75,7 @@ IObjectMessagePtr TZQMQContext::CreateObjectMessage(const IObjectPtr& Object) {
 
 IMQProducerPtr TZQMQContext::CreateProducer() {
   FConnection->Start();
-  return TZQMQProducer::Create(FSession);
+  return TZQMQProducer::Create(FSession, FConnection);
 }
 
 IQueuePtr TZQMQContext::CreateQueue(const std::string& QueueName) {

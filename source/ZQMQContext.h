@@ -13,8 +13,9 @@ namespace velmor {
 // time. The connection's transformer settings, CONNECTED information and heart-beat control are reached
 // through the context as well.
 //
-// Holds its connection and session strongly; releasing the context releases them, closing is Close's
-// job. Used by one thread at a time, like the connection beneath it.
+// Holds its connection and session strongly; releasing the context releases them, which closes the
+// connection. Its producers and consumers hold the session only, so once the context is gone they
+// raise an error that says so. Used by one thread at a time, like the connection beneath it.
 class TZQMQContext final : public IMQContext,
                            public ITransformerSettings,
                            public IConnectionInfo,

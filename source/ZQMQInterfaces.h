@@ -316,6 +316,15 @@ using IQueueBrowserPtr = std::shared_ptr<IQueueBrowser>;
 // ---------------------------------------------------------------------------------------------------
 
 // Acknowledge modes of a session.
+//
+// AcknowledgeModeAuto (and the transacted mode, whose subscriptions acknowledge the same way) subscribe
+// with STOMP's "auto": the broker counts a message as consumed as soon as it has sent it. Messages the
+// broker has already sent to a consumer that is then closed are lost: those the connection was
+// keeping for it, and those still on their way while the broker handles the UNSUBSCRIBE. Where that
+// matters, use AcknowledgeModeClientIndividual and acknowledge each message once it is handled: the
+// broker keeps every message that was not acknowledged and delivers it again, at the latest once the
+// connection has closed. Add the broker URL option "unsubscribe.receipt=true" as well, so that closing
+// a consumer waits until the broker has ended the subscription.
 inline constexpr uint8_t AcknowledgeModeClient = 0;
 inline constexpr uint8_t AcknowledgeModeTransacted = 1;
 inline constexpr uint8_t AcknowledgeModeAuto = 2;

@@ -22,8 +22,9 @@ class TNullCompletionListener final : public ICompletionListener {
 // reply-to on every message before the send. The listener learns the outcome of each send; a failure is
 // raised again after the listener heard of it.
 //
-// Holds the session and its message producer strongly; the message producer stays registered with the
-// session until the session is closed. Used by one thread at a time.
+// Holds the session and its message producer strongly. Releasing the producer closes its message
+// producer (which writes nothing to the broker), so that a producer made for one send leaves nothing
+// behind in the session. Used by one thread at a time.
 class TZQMQProducer final : public IMQProducer, public std::enable_shared_from_this<TZQMQProducer> {
  private:
   struct TCreateKey {
@@ -31,15 +32,19 @@ class TZQMQProducer final : public IMQProducer, public std::enable_shared_from_t
   };
 
  public:
-  // Asks Session for a message producer without destination.
-  static IMQProducerPtr Create(const ISessionPtr& Session);
+  // Asks Session for a message producer without destination. ContextConnection is the connection of
+  // the context the producer is made for, when there is one: the context owns it, so once it is gone
+  // the producer's operations raise EIllegalStateException saying that the context no longer exists.
+  static IMQProducerPtr Create(const ISessionPtr& Session, const IConnectionPtr& ContextConnection = nullptr);
 
   // For Create alone (the setters hand out this producer, which needs shared ownership).
-  TZQMQProducer(TCreateKey /*Key*/, ISessionPtr Session);
+  TZQMQProducer(TCreateKey /*Key*/, ISessionPtr Session, const IConnectionPtr& ContextConnection);
+  // Closes the message producer; raises nothing.
+  ~TZQMQProducer() override;
 
   IMQProducerPtr SetDeliveryMode(uint8_t DeliveryMode) override;
   IMQProducerPtr SetPriority(int32_t Priority) override;
-  // Kept unchecked; a negative value makes every send fail with the message producer's range error.
+  // A negative value raises ERangeError "Range check error" and keeps the old one.
   IMQProducerPtr SetTimeToLive(int32_t TimeToLive) override;
   uint8_t GetDeliveryMode() const override;
   int32_t GetPriority() const override;
@@ -76,11 +81,16 @@ class TZQMQProducer final : public IMQProducer, public std::enable_shared_from_t
                       const ICompletionListenerPtr& CompletionListener) override;
 
  private:
-  // Stamps the producer's defaults on Message, sends it and tells the listener.
+  // Stamps the producer's defaults on Message, sends it and tells the listener. Holds this producer
+  // meanwhile: the listener may release the application's last reference to it.
   IMQProducerPtr SendMessage(const IDestinationPtr& Destination, const IMessagePtr& Message,
                              const ICompletionListenerPtr& CompletionListener);
+  // EIllegalStateException when the context this producer came from is gone.
+  void CheckContext() const;
 
   ISessionPtr FSession;
+  std::weak_ptr<IConnection> FContextConnection;
+  bool FFromContext;
   IMessageProducerPtr FProducer;
   ICompletionListenerPtr FCompletionListener;
   TPrimitiveMap FProperties;

@@ -1,5 +1,6 @@
 #include "ZQMQTransportRabbitMQ.h"
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -22,6 +23,16 @@ bool StartsWithIgnoringCase(std::string_view Text, std::string_view Prefix) {
 }
 
 constexpr double MillisPerDay = 86400000.0;
+
+// A frame's size as received (unescaped): command and header lines with their ends, the blank line,
+// the body and its NUL.
+std::size_t ReceivedOctets(const IStompFrame& Frame) {
+  std::size_t octets = Frame.GetCommand().size() + 1 + 1 + Frame.GetBody().size() + 1;
+  for (const TStompHeaderItem& item : Frame.GetHeaders()) {
+    octets += item.Name.size() + 1 + item.Value.size() + 1;
+  }
+  return octets;
+}
 
 }  // namespace
 
@@ -182,6 +193,8 @@ TDateTime TZQMQTransportRabbitMQ::GetExpiration(const IStompFrame& Frame) const 
 
 void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
   ClearLastMessage();
+  // Measured before the body moves into the message.
+  const std::size_t octets = ReceivedOctets(*Frame);
   const std::string& subscription = Frame->HeaderOrEmpty("subscription");
   const std::string* contentType = Frame->FindHeader("content-type");
   IMessagePtr message;
@@ -200,6 +213,9 @@ void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
     }
   } else {
     message = CreateBytesMessage(*Frame, subscription);
+  }
+  if (auto* library = dynamic_cast<TZQMessage*>(message.get())) {
+    library->SetReceivedOctets(octets);
   }
   DeliverMessage(message);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -86,6 +87,11 @@ class TZQMessage : public virtual ITransactionIdSupport,
   // The NACK headers, "name=value" each, in order.
   const PMStrings& GetExtraHeaders() const { return FExtraHeaders; }
 
+  // The size of the MESSAGE frame the message was built from, as received (command, header lines and
+  // body); 0 for a message that was not received.
+  std::size_t GetReceivedOctets() const { return FReceivedOctets; }
+  void SetReceivedOctets(std::size_t Octets) { FReceivedOctets = Octets; }
+
  protected:
   // Transport: the STOMP client of the connection the message belongs to (may be empty for a message
   // that will never be acknowledged). Subscription: the "subscription" header of a received MESSAGE.
@@ -116,6 +122,7 @@ class TZQMessage : public virtual ITransactionIdSupport,
   std::weak_ptr<TZQStompClient> FTransport;
   PMStrings FExtraHeaders;
   TPrimitiveMap FProperties;
+  std::size_t FReceivedOctets = 0;
 };
 
 }  // namespace velmor

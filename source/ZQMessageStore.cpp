@@ -10,35 +10,47 @@ namespace velmor {
 
 namespace {
 
-// The body size of a message, for the octet bound. The transport builds library messages, whose body
-// is read without a copy.
-std::size_t BodyOctets(const IMessagePtr& Message) {
-  if (const auto* message = dynamic_cast<const TZQMessage*>(Message.get()))
-    return message->GetBodyRef().size();
+// What a message counts for the octet bound: its frame's size as received; the body alone for a
+// library message that was not received (none other is ever kept).
+std::size_t KeptOctets(const IMessagePtr& Message) {
+  if (const auto* message = dynamic_cast<const TZQMessage*>(Message.get())) {
+    const std::size_t received = message->GetReceivedOctets();
+    return received != 0 ? received : message->GetBodyRef().size();
+  }
   return 0;
 }
 
 }  // namespace
 
+bool TZQMessageStore::IsOpen(const std::string& ID) const {
+  const auto found = FSubscriptions.find(ID);
+  return found != FSubscriptions.end() && found->second.Open;
+}
+
 void TZQMessageStore::Open(const std::string& ID) {
-  if (IsOpen(ID)) {
+  TSubscription& subscription = FSubscriptions[ID];
+  if (subscription.Open) {
     throw EDuplicateConsumerIDException(Format("Duplicate Consumer ID \"%s\"", {ID}));
   }
-  FOpen.emplace(ID, std::deque<TKept>{});
+  subscription.Open = true;
   if (FClosed.erase(ID) > 0) {
     std::erase(FClosedOrder, ID);
   }
 }
 
+void TZQMessageStore::Await(const std::string& ID) {
+  FSubscriptions.try_emplace(ID);
+}
+
 void TZQMessageStore::Close(const std::string& ID) {
-  const auto found = FOpen.find(ID);
-  if (found == FOpen.end())
+  const auto found = FSubscriptions.find(ID);
+  if (found == FSubscriptions.end())
     return;
-  for (const TKept& kept : found->second) {
+  for (const TKept& kept : found->second.Kept) {
     FOctets -= kept.Octets;
   }
-  FCount -= found->second.size();
-  FOpen.erase(found);
+  FCount -= found->second.Kept.size();
+  FSubscriptions.erase(found);
   if (FClosed.insert(ID).second) {
     FClosedOrder.push_back(ID);
     if (FClosedOrder.size() > ClosedIDMemory) {
@@ -51,23 +63,23 @@ void TZQMessageStore::Close(const std::string& ID) {
 IMessagePtr TZQMessageStore::Take(const std::string& ID) {
   if (FCount == 0)
     return nullptr;
-  const auto found = FOpen.find(ID);
-  if (found == FOpen.end() || found->second.empty())
+  const auto found = FSubscriptions.find(ID);
+  if (found == FSubscriptions.end() || !found->second.Open || found->second.Kept.empty())
     return nullptr;
-  TKept kept = std::move(found->second.front());
-  found->second.pop_front();
+  TKept kept = std::move(found->second.Kept.front());
+  found->second.Kept.pop_front();
   --FCount;
   FOctets -= kept.Octets;
   return std::move(kept.Message);
 }
 
 bool TZQMessageStore::Keep(const std::string& ID, const IMessagePtr& Message) {
-  const auto found = FOpen.find(ID);
-  if (found == FOpen.end()) {
+  const auto found = FSubscriptions.find(ID);
+  if (found == FSubscriptions.end()) {
     return FClosed.find(ID) != FClosed.end();
   }
-  const std::size_t octets = BodyOctets(Message);
-  found->second.push_back({Message, octets});
+  const std::size_t octets = KeptOctets(Message);
+  found->second.Kept.push_back({Message, octets});
   ++FCount;
   FOctets += octets;
   return true;
@@ -83,7 +95,7 @@ void TZQMessageStore::CheckRoom() const {
 }
 
 void TZQMessageStore::Clear() {
-  FOpen.clear();
+  FSubscriptions.clear();
   FClosed.clear();
   FClosedOrder.clear();
   FCount = 0;

@@ -1,9 +1,11 @@
 // Connection, session, producer and consumer against a scripted broker, where the exact frames matter:
-// forwarding, refused temporary queues, messages kept for other consumers and the connect time-out.
+// forwarding, refused temporary queues, messages kept for other consumers (early replies among them)
+// and the connect time-out.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -82,8 +84,11 @@ TEST(ConnectionPeerTest, MessagesForOtherConsumersAreKeptWithinBoundsAndStampedB
   const auto consumerA = plain->CreateConsumer(plain->CreateTemporaryQueue());
   const auto consumerB = transacted->CreateConsumer(transacted->CreateTemporaryQueue());
 
+  // Counted by its size as received, headers included: the frame without the LF after its NUL.
+  const std::size_t b1Octets = TemporaryQueueMessage("tmp-1", "b1", "m-1").size() - 1;
   EXPECT_THAT(MessageOf<EIllegalStateException>([&] { consumerA->Receive(5000); }),
-              StartsWith("1 messages (2 octets) wait for other consumers of this connection"));
+              StartsWith("1 messages (" + std::to_string(b1Octets) +
+                         " octets) wait for other consumers of this connection"));
   const IMessagePtr b1 = consumerB->Receive(5000);
   EXPECT_EQ(TextOf(b1), "b1");
   EXPECT_EQ(TextOf(consumerB->Receive(5000)), "b2");
@@ -97,6 +102,29 @@ TEST(ConnectionPeerTest, MessagesForOtherConsumersAreKeptWithinBoundsAndStampedB
   EXPECT_EQ(MessageOf<EIllegalStateException>([&] { consumerA->Receive(5000); }),
             "Received a MESSAGE frame with unexpected subscription id. Received \"/temp-queue/tmp-9\" but "
             "expected \"/temp-queue/tmp-0\".");
+  EXPECT_TRUE(peer.Done());
+}
+
+// The broker delivers to a temporary queue without a SUBSCRIBE: a reply that comes before the queue's
+// consumer exists is kept for it.
+TEST(ConnectionPeerTest, AReplyThatComesBeforeItsConsumerIsKeptForIt) {
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(testing::ConnectedFrame())
+      .ReadFrame()  // SUBSCRIBE of the plain consumer
+      .Send(TemporaryQueueMessage("tmp-0", "reply", "m-1"))
+      .SendWith([&peer] {
+        return testing::MessageFrame("/queue/plain", "m-2", FrameHeader(peer.LastFrame(), "id"), "plain",
+                                     {{"content-type", "text/plain"}});
+      })
+      .Drain();
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto temporary = session->CreateTemporaryQueue();
+  EXPECT_EQ(TextOf(session->CreateConsumer(session->CreateQueue("plain"))->Receive(5000)), "plain");
+  EXPECT_EQ(TextOf(session->CreateConsumer(temporary)->ReceiveNoWait()), "reply");
+  connection->Close();
   EXPECT_TRUE(peer.Done());
 }
 

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "MessageOf.h"
 #include "MessagingFixture.h"
 #include "ZQExceptions.h"
+#include "ZQMQProducer.h"
+#include "ZQMessage.h"
 #include "ZQMessageStore.h"
 #include "ZQTextMessage.h"
 
@@ -56,6 +59,15 @@ TEST_P(MessagingRefusalTest, RaisesWithExactText) {
 }
 
 const auto Queue = [](const ISessionPtr& S) { return S->CreateQueue("q"); };
+
+// An object message of an application's own class, without the raw content that a message transformer
+// fills: nothing would turn its object into a body.
+class TOwnObjectMessage final : public TZQMessage, public IObjectMessage {
+ public:
+  TOwnObjectMessage() : TZQMessage(std::weak_ptr<TZQStompClient>{}) {}
+  void SetObject(const IObjectPtr& /*Object*/) override {}
+  IObjectPtr GetObject() const override { return nullptr; }
+};
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, MessagingRefusalTest,
@@ -107,6 +119,14 @@ INSTANTIATE_TEST_SUITE_P(
                       producer->GetPriority();
                     },
                     "The producer is closed"},
+        // Refused before the send is written: the connection is not even started.
+        RefusalCase{
+            "OwnObjectMessageWithoutContent",
+            [](auto&, auto& S) { S->CreateProducer(Queue(S))->Send(std::make_shared<TOwnObjectMessage>()); },
+            "Cannot send an object message that has no raw content: it must implement "
+            "IMessageContent, which the message transformer fills from its object"},
+        RefusalCase{"FluentNegativeTimeToLive",
+                    [](auto&, auto& S) { TZQMQProducer::Create(S)->SetTimeToLive(-1); }, "Range check error"},
         RefusalCase{"ClosedSession",
                     [](auto&, auto& S) {
                       S->Close();
