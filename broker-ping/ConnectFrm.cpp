@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -14,6 +15,8 @@
 #include <QScreen>
 #include <exception>
 #include <utility>
+
+#include "ZQText.h"
 
 namespace orvane {
 
@@ -134,7 +137,7 @@ void TConfigForm::FormCreate() {
     setWindowTitle(FromStd(LibraryCaption(ToStd(title))));
   } catch (const std::exception& e) {
     setWindowTitle(title);
-    ShowMessage(QString::fromUtf8(e.what()), true);
+    ShowMessage(e.what(), true);
   }
   const TConnectFields fields = DefaultFields();
   EditHost->setText(FromStd(fields.Host));
@@ -164,14 +167,24 @@ void TConfigForm::Button1Click() {
 
 void TConfigForm::Action2Execute() {
   const std::vector<std::string> errors =
-      ConnectOnce(Fields(), [this](const std::string& Text) { ShowMessage(FromStd(Text), false); });
+      ConnectOnce(Fields(), [this](const std::string& Text) { ShowMessage(Text, false); });
   for (const std::string& error : errors)
-    ShowMessage(FromStd(error), true);
+    ShowMessage(error, true);
 }
 
-void TConfigForm::ShowMessage(const QString& Text, bool IsError) {
+void TConfigForm::keyPressEvent(QKeyEvent* Event) {
+  // The window is the program's main window: Esc does not close it, only its title bar does.
+  if (Event->matches(QKeySequence::Cancel)) {
+    Event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(Event);
+}
+
+void TConfigForm::ShowMessage(const std::string& Text, bool IsError) {
+  // A broker's text may end with a line break; the box shows no empty line for it.
   if (FMessageBox)
-    FMessageBox(this, Text, IsError);
+    FMessageBox(this, FromStd(std::string(velmor::TrimTrailingLineBreaks(Text))), IsError);
 }
 
 }  // namespace orvane

@@ -3,10 +3,12 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <string>
 
 #include "ConnectLogic.h"
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -30,6 +32,9 @@ class TConfigForm final : public QDialog {
 
   TConnectFields Fields() const;
 
+ protected:
+  void keyPressEvent(QKeyEvent* Event) override;
+
  private slots:
   void ActionList1Update();
   void Button1Click();
@@ -37,7 +42,7 @@ class TConfigForm final : public QDialog {
 
  private:
   void FormCreate();
-  void ShowMessage(const QString& Text, bool IsError);
+  void ShowMessage(const std::string& Text, bool IsError);
 
   TMessageBox FMessageBox;
   QLineEdit* EditHost = nullptr;

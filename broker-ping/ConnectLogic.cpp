@@ -60,7 +60,8 @@ std::string LibraryCaption(const std::string& Title) {
 }
 
 std::string SuccessText(const std::string& Server) {
-  return "Connect was successful, server is: \n" + Server + "\n\n(click Ok to disconnect)";
+  return "Connect was successful, server is: \n" + std::string(velmor::TrimTrailingLineBreaks(Server)) +
+         "\n\n(click Ok to disconnect)";
 }
 
 std::vector<std::string> ShowServerOnce(const velmor::IConnectionPtr& Connection,

@@ -41,7 +41,7 @@ std::string FormCaption(const std::string& Title, const velmor::IClientLibraryIn
 // The caption, with the library information taken from a throw-away connection factory.
 std::string LibraryCaption(const std::string& Title);
 
-// The message shown while connected.
+// The message shown while connected; line breaks at the end of the server text are left out.
 std::string SuccessText(const std::string& Server);
 
 // Shows one message; returns when the user dismissed it.

@@ -120,6 +120,53 @@ bool IsBlankText(std::string_view Text) {
   return std::all_of(Text.begin(), Text.end(), IsBlankOrControl);
 }
 
+namespace {
+
+constexpr std::string_view LineSeparator = "\xE2\x80\xA8";
+constexpr std::string_view ParagraphSeparator = "\xE2\x80\xA9";
+
+// Length in octets of the line break that Text begins with, 0 when it begins with none.
+size_t LeadingLineBreakLength(std::string_view Text) {
+  if (!Text.empty() && (Text.front() == '\r' || Text.front() == '\n'))
+    return 1;
+  if (HasPrefix(Text, LineSeparator) || HasPrefix(Text, ParagraphSeparator))
+    return LineSeparator.size();
+  return 0;
+}
+
+}  // namespace
+
+std::string_view TrimTrailingLineBreaks(std::string_view Text) {
+  while (!Text.empty()) {
+    if (Text.back() == '\r' || Text.back() == '\n') {
+      Text.remove_suffix(1);
+    } else if (Text.ends_with(LineSeparator) || Text.ends_with(ParagraphSeparator)) {
+      Text.remove_suffix(LineSeparator.size());
+    } else {
+      break;
+    }
+  }
+  return Text;
+}
+
+std::string SingleLine(std::string_view Text) {
+  Text = TrimTrailingLineBreaks(Text);
+  std::string Result;
+  Result.reserve(Text.size());
+  while (!Text.empty()) {
+    size_t Length = LeadingLineBreakLength(Text);
+    if (Length == 0) {
+      Result.push_back(Text.front());
+      Text.remove_prefix(1);
+      continue;
+    }
+    Result.push_back(' ');
+    for (; Length != 0; Length = LeadingLineBreakLength(Text))
+      Text.remove_prefix(Length);
+  }
+  return Result;
+}
+
 std::string UpperCaseAscii(std::string_view text) {
   std::string result(text);
   for (char& c : result) {

@@ -37,6 +37,13 @@ inline bool IsBlankOrControl(char C) {
 // True when the text is empty or holds nothing but blanks and control characters (blank after trimming).
 bool IsBlankText(std::string_view Text);
 
+// Text without the line breaks at its end, for showing it in a box or a label. Line breaks are CR, LF and
+// the Unicode line and paragraph separators (U+2028, U+2029).
+std::string_view TrimTrailingLineBreaks(std::string_view Text);
+
+// Text as one line: trailing line breaks dropped, each run of line breaks inside it shown as one blank.
+std::string SingleLine(std::string_view Text);
+
 // True when Text begins with Prefix (compared exactly).
 inline bool HasPrefix(std::string_view Text, std::string_view Prefix) {
   return Text.substr(0, Prefix.size()) == Prefix;

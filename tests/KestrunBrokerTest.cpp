@@ -59,6 +59,7 @@ TEST_F(KestrunBrokerTest, OnePairCarriesAThousandSmallMessages) {
   ASSERT_FALSE(Sink->Results.empty());
   EXPECT_GT(Sink->Results[0], 0U);
   EXPECT_EQ(ResultText(Sink->Results[0]), std::to_string(Sink->Results[0]) + " msgs/s");
+  EXPECT_FALSE(Sink->Failed);
 }
 
 TEST_F(KestrunBrokerTest, EightPairsOfLargeMessagesLoseNothing) {

@@ -32,6 +32,7 @@ struct TRunCase {
   std::deque<testing::TReceiveStep> Script;  // of every queue
   std::vector<std::string> Lines;            // each logged before the result
   bool ZeroRate;
+  bool Failed;  // the result is marked as that of a failed run
 };
 
 class KestrunRunTest : public ::testing::TestWithParam<TRunCase> {};
@@ -57,6 +58,7 @@ TEST_P(KestrunRunTest, LogsEachReceiversOutcomeBeforeTheOneResult) {
     EXPECT_THAT(Sink->BeforeResult, Contains(Line));
   }
   EXPECT_EQ(Sink->Results[0] == 0, GetParam().ZeroRate);
+  EXPECT_EQ(Sink->Failed, GetParam().Failed);
   EXPECT_EQ(Factory->Closed(), 2 * GetParam().Settings.ThreadCount - GetParam().FailConnections);
 }
 
@@ -69,15 +71,40 @@ INSTANTIATE_TEST_SUITE_P(
                  {TextOf(10), TimedOut, TextOf(3), TextOf(10)},
                  {"Receive 4 messages from queue ExampleQueue.0", "Message 1 bad message size: 3",
                   "ERROR: 1 messages missing in queue ExampleQueue.0"},
-                 false},
+                 false,
+                 true},
+        TRunCase{"OnlyASizeIsWrong",
+                 {2, 10, 1},
+                 0,
+                 {TextOf(10), TextOf(11)},
+                 {"Message 0 bad message size: 11", "2 messages received from queue ExampleQueue.0"},
+                 false,
+                 true},
+        TRunCase{"NothingCame",
+                 {3, 10, 1},
+                 0,
+                 {},
+                 {"ERROR: no message received from queue ExampleQueue.0"},
+                 true,
+                 true},
+        TRunCase{"NotATextMessage",
+                 {3, 10, 1},
+                 0,
+                 {TextOf(10), NotText},
+                 {"Interface not supported"},
+                 false,
+                 true},
+        TRunCase{"ReceiveFails",
+                 {3, 10, 1},
+                 0,
+                 {TextOf(10), ReceiveFails},
+                 {"Connection reset by peer"},
+                 false,
+                 true},
+        TRunCase{"ConnectionFailsRunEndsAtOnce", {10, 10, 1}, 1, {}, {"Connection refused"}, true, true},
         TRunCase{
-            "NothingCame", {3, 10, 1}, 0, {}, {"ERROR: no message received from queue ExampleQueue.0"}, true},
-        TRunCase{"NotATextMessage", {3, 10, 1}, 0, {TextOf(10), NotText}, {"Interface not supported"}, false},
-        TRunCase{
-            "ReceiveFails", {3, 10, 1}, 0, {TextOf(10), ReceiveFails}, {"Connection reset by peer"}, false},
-        TRunCase{"ConnectionFailsRunEndsAtOnce", {10, 10, 1}, 1, {}, {"Connection refused"}, true},
-        TRunCase{"SecondReceiverStillCounts", {1, 10, 2}, 1, {TextOf(10)}, {"Connection refused"}, false},
-        TRunCase{"NoPairs", {10, 10, 0}, 0, {}, {}, true}),
+            "SecondReceiverStillCounts", {1, 10, 2}, 1, {TextOf(10)}, {"Connection refused"}, false, true},
+        TRunCase{"NoPairs", {10, 10, 0}, 0, {}, {}, true, false}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 TEST(KestrunSenderTest, LogsTheErrorThatEndsASender) {
@@ -89,6 +116,7 @@ TEST(KestrunSenderTest, LogsTheErrorThatEndsASender) {
     // The run may end before the sender began; wait for its line before the run is stopped.
     EXPECT_TRUE(Sink->WaitForLog("Broken pipe"));
   }
+  EXPECT_THAT(Sink->Errors, Contains("Broken pipe"));
   EXPECT_THAT(Sink->Logs, ::testing::Not(Contains("3 messages sent to queue ExampleQueue.0")));
 }
 

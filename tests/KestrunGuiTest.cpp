@@ -30,13 +30,14 @@ bool WaitUntil(const std::function<bool()>& Done) {
   return Done();
 }
 
-// Notes the text of every message box that opens and closes it.
+// Notes the text and icon of every message box that opens and closes it.
 class TMessageBoxes final {
  public:
   TMessageBoxes() {
     QObject::connect(&FTimer, &QTimer::timeout, [this] {
       if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         Texts.push_back(Box->text().toStdString());
+        Icons.push_back(Box->icon());
         Box->done(QMessageBox::Ok);
       }
     });
@@ -44,6 +45,7 @@ class TMessageBoxes final {
   }
 
   std::vector<std::string> Texts;
+  std::vector<QMessageBox::Icon> Icons;
 
  private:
   QTimer FTimer;
@@ -82,6 +84,7 @@ TEST_F(KestrunGuiTest, ClosingIsRefusedWhileATestRunsAndTheResultShowsTheRate) {
   TMessageBoxes Boxes;
   EXPECT_FALSE(Form.close());
   EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"The test is running. Please try again later."});
+  EXPECT_EQ(Boxes.Icons, std::vector{QMessageBox::Information});
   EXPECT_TRUE(Form.isVisible());
 
   Factory->HoldReceivers(false);
@@ -92,8 +95,43 @@ TEST_F(KestrunGuiTest, ClosingIsRefusedWhileATestRunsAndTheResultShowsTheRate) {
   }));
   EXPECT_TRUE(Form.close());
 
-  Form.ShowResult(1234);
+  Form.ShowResult(1234, false);
   EXPECT_EQ(Form.LblMsgsPerSec->text(), "1234 msgs/s");
+}
+
+TEST_F(KestrunGuiTest, AFailedProbeShowsItsErrorInACriticalBoxAndStartsNothing) {
+  Factory->FailConnections = 1;
+  TMessageBoxes Boxes;
+  QTest::mouseClick(Form.BtnSend, Qt::LeftButton);
+  EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Connection refused"});
+  EXPECT_EQ(Boxes.Icons, std::vector{QMessageBox::Critical});
+  EXPECT_TRUE(Form.BtnSend->isEnabled());
+}
+
+// A clean run started with the mouse, then one started with Enter in the log, whose receiver gets
+// nothing: the log takes no typing, the button gets the focus back and the failed run is marked.
+TEST_F(KestrunGuiTest, EnterStartsTheNextRunAfterAClickAndAFailedRunIsMarked) {
+  Factory->Scripts[QueueName(0)] = std::deque<testing::TReceiveStep>(1000, testing::TextOf(10));
+  QTest::mouseClick(Form.BtnSend, Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return Form.BtnSend->isEnabled(); }));
+  EXPECT_EQ(Form.focusWidget(), Form.BtnSend);
+  EXPECT_EQ(Form.lblBrokerVersion->text(), "RabbitMQ/3.10.8");
+
+  Form.AddLog("Socket Error # 104\r\nConnection reset by peer\n");
+  ASSERT_TRUE(WaitUntil([&] {
+    return Form.MemoResults->toPlainText().endsWith("\nSocket Error # 104 Connection reset by peer");
+  }));
+
+  Factory->HoldReceivers(true);
+  QTest::keyClicks(Form.MemoResults, "typed");
+  EXPECT_FALSE(Form.MemoResults->toPlainText().contains("typed"));
+  QTest::keyClick(Form.MemoResults, Qt::Key_Return);
+  EXPECT_TRUE(WaitUntil([&] { return !Form.BtnSend->isEnabled(); }));
+  Factory->HoldReceivers(false);
+  ASSERT_TRUE(WaitUntil([&] { return Form.BtnSend->isEnabled(); }));
+  EXPECT_EQ(Form.focusWidget(), Form.BtnSend);
+  EXPECT_EQ(Form.LblMsgsPerSec->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  EXPECT_EQ(Form.lblBrokerVersion->text(), "RabbitMQ/3.10.8 - the log has errors");
 }
 
 }  // namespace

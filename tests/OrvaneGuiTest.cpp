@@ -48,5 +48,15 @@ TEST_F(OrvaneGuiTest, RefusedHostTextShowsOneErrorAndDisablesConnectAndCopy) {
   EXPECT_TRUE(Boxes.empty());
 }
 
+TEST_F(OrvaneGuiTest, EscLeavesTheWindowOpenAndItStillCloses) {
+  for (const char* Name : {"EditHost", "EditPort", "EditVHost"}) {
+    QTest::keyClick(Child<QLineEdit>(Name), Qt::Key_Escape);
+    EXPECT_TRUE(Form.isVisible()) << Name;
+  }
+  QTest::keyClick(Child<QPlainTextEdit>("MemoURI"), Qt::Key_Escape);
+  EXPECT_TRUE(Form.isVisible());
+  EXPECT_TRUE(Form.close());
+}
+
 }  // namespace
 }  // namespace orvane

@@ -110,6 +110,25 @@ TEST(AsciiCaseTest, ChangesOnlyAsciiLetters) {
   EXPECT_TRUE(SameTextAscii("", ""));
 }
 
+TEST(LineBreakTest, TrimsTrailingBreaksAndShowsEachInnerRunAsOneBlank) {
+  struct {
+    std::string Text, Trimmed, OneLine;
+  } const Cases[] = {
+      {"Socket Error # 104\r\nConnection reset by peer", "Socket Error # 104\r\nConnection reset by peer",
+       "Socket Error # 104 Connection reset by peer"},
+      {"Access refused\n", "Access refused", "Access refused"},
+      {"a\r\n\r\n\rb\n\r\n", "a\r\n\r\n\rb", "a b"},
+      {"a\xE2\x80\xA8\nb\xE2\x80\xA9", "a\xE2\x80\xA8\nb", "a b"},
+      {"\xE2\x80\x99quoted\xE2\x80\x99 \xE2\x80", "\xE2\x80\x99quoted\xE2\x80\x99 \xE2\x80",
+       "\xE2\x80\x99quoted\xE2\x80\x99 \xE2\x80"},
+      {"\r\n", "", ""},
+  };
+  for (const auto& Case : Cases) {
+    EXPECT_EQ(TrimTrailingLineBreaks(Case.Text), Case.Trimmed) << Case.Text;
+    EXPECT_EQ(SingleLine(Case.Text), Case.OneLine) << Case.Text;
+  }
+}
+
 template <class Error, class Base>
 bool CaughtAs() {
   try {

@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <exception>
 
+#include "ZQText.h"
+
 namespace kestrun {
 
 namespace {
@@ -110,13 +112,18 @@ void TConnCfgForm::btnTestConnectionClick() {
 
 void TConnCfgForm::ShowBrokerInfo() {
   LblConnectedWith->show();
-  LblBrokerInfo->setText(QString::fromStdString(FBrokerInfo));
+  LblBrokerInfo->setText(ShownText(FBrokerInfo));
   LblBrokerInfo->show();
 }
 
 void TConnCfgForm::ShowError(const std::string& Text) {
-  LblBrokerInfo->setText(QString::fromStdString(Text));
+  LblBrokerInfo->setText(ShownText(Text));
   LblBrokerInfo->show();
+}
+
+QString ShownText(std::string_view Text) {
+  Text = velmor::TrimTrailingLineBreaks(Text);
+  return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
 }
 
 velmor::IConnectionFactoryPtr ShowConnectionDialog(const TFactoryMaker& Maker, QWidget* Owner,

@@ -3,7 +3,9 @@
 // The connection dialog of Kestrun: broker URL, user name and password, and a connection test.
 
 #include <QDialog>
+#include <QString>
 #include <string>
+#include <string_view>
 
 #include "KestrunLogic.h"
 
@@ -38,6 +40,9 @@ class TConnCfgForm final : public QDialog {
   // The server text of the last successful connection test.
   std::string FBrokerInfo;
 };
+
+// A text as Kestrun's boxes and labels show it: without the line breaks at its end.
+QString ShownText(std::string_view Text);
 
 // Runs the dialog modally over Owner with URL in its URL field. On OK returns a factory made from the
 // fields and sets URL to the URL field's text; on Cancel returns nullptr and leaves URL alone.

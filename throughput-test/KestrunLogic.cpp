@@ -16,6 +16,10 @@ std::string ResultText(uint32_t Rate) {
   return velmor::Format("%d msgs/s", {int64_t{Rate}});
 }
 
+std::string FailedRunLabel(const std::string& Server) {
+  return Server.empty() ? "The log has errors" : Server + " - the log has errors";
+}
+
 std::string LibraryTitle(const velmor::IConnectionFactoryPtr& Factory) {
   const velmor::IClientLibraryInfoPtr Info =
       As<velmor::ILibraryInfoProvider>(Factory)->GetClientLibraryInfo();

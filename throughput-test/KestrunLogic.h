@@ -69,6 +69,9 @@ std::string SendButtonCaption(int32_t ThreadCount, int32_t MessageCount, int32_t
 // "%d msgs/s" filled with Rate.
 std::string ResultText(uint32_t Rate);
 
+// The broker label after a run whose log has errors: the broker's server text, then that word.
+std::string FailedRunLabel(const std::string& Server);
+
 // The library's name and version joined by a blank, as the factory's library information tells them.
 std::string LibraryTitle(const velmor::IConnectionFactoryPtr& Factory);
 

@@ -24,17 +24,20 @@ namespace kestrun {
 
 namespace {
 
+const QColor CleanRunColour(0, 255, 0);
+const QColor FailedRunColour(255, 0, 0);
+
 // Hands one run's output to the window: log lines and the result are queued to the GUI thread. The window
 // ends every run before it goes away, so the pointer outlives all calls.
 class TWindowSink final : public ITestSink {
  public:
   TWindowSink(TMainForm* Form, uint64_t Run) : FForm(Form), FRun(Run) {}
 
-  void AddLog(const std::string& Text) override { FForm->AddLog(Text, FRun); }
-  void ShowResult(uint32_t Rate) override {
+  void AddLog(const std::string& Text, bool IsError) override { FForm->AddLog(Text, FRun, IsError); }
+  void ShowResult(uint32_t Rate, bool Failed) override {
     TMainForm* Form = FForm;
     QMetaObject::invokeMethod(
-        Form, [Form, Rate] { Form->ShowResult(Rate); }, Qt::QueuedConnection);
+        Form, [Form, Rate, Failed] { Form->ShowResult(Rate, Failed); }, Qt::QueuedConnection);
   }
 
  private:
@@ -135,6 +138,8 @@ TMainForm::TMainForm(TFactoryMaker Maker, QWidget* Parent) : QWidget(Parent), FM
 
   MemoResults = new QPlainTextEdit(Panel1);
   MemoResults->setObjectName("MemoResults");
+  // The log only shows what the threads did; keys typed there (Enter above all) go to the window.
+  MemoResults->setReadOnly(true);
   MemoResults->setLineWrapMode(QPlainTextEdit::NoWrap);
   MemoResults->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MemoResults->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -160,7 +165,7 @@ TMainForm::TMainForm(TFactoryMaker Maker, QWidget* Parent) : QWidget(Parent), FM
   LblMsgsPerSec->setAlignment(Qt::AlignCenter);
   LblMsgsPerSec->setWordWrap(true);
   SetPixelFont(LblMsgsPerSec, 48);
-  SetTextColour(LblMsgsPerSec, QColor(0, 255, 0));
+  SetTextColour(LblMsgsPerSec, CleanRunColour);
   lblBrokerVersion = Label("lblBrokerVersion", "", Panel4);
   lblBrokerVersion->setAlignment(Qt::AlignCenter);
   SetPixelFont(lblBrokerVersion, 16);
@@ -186,7 +191,7 @@ TMainForm::TMainForm(TFactoryMaker Maker, QWidget* Parent) : QWidget(Parent), FM
   try {
     FFactory = FMaker.Default();
   } catch (const std::exception& Error) {
-    ShowMessage(QString::fromUtf8(Error.what()));
+    ShowError(Error.what());
   }
 }
 
@@ -196,25 +201,43 @@ TMainForm::~TMainForm() {
 
 void TMainForm::AddLog(const std::string& Text) {
   QMetaObject::invokeMethod(
-      this, [this, Line = QString::fromStdString(Text)] { MemoResults->appendPlainText(Line); },
+      this,
+      [this, Line = QString::fromStdString(velmor::SingleLine(Text))] { MemoResults->appendPlainText(Line); },
       Qt::QueuedConnection);
 }
 
-void TMainForm::AddLog(const std::string& Text, uint64_t Run) {
-  // A late line of an earlier run (a sender that ended after the result) stays out of the new log.
+void TMainForm::AddLog(const std::string& Text, uint64_t Run, bool IsError) {
+  // A late line of an earlier run (a sender that ended after the result) stays out of the new log. An
+  // error line marks the run as soon as it arrives, also when it comes after the result.
   QMetaObject::invokeMethod(
       this,
-      [this, Run, Line = QString::fromStdString(Text)] {
+      [this, Run, IsError, Line = QString::fromStdString(velmor::SingleLine(Text))] {
         if (Run == FRunNumber) {
           MemoResults->appendPlainText(Line);
+          if (IsError) {
+            MarkRunFailed();
+          }
         }
       },
       Qt::QueuedConnection);
 }
 
-void TMainForm::ShowResult(uint32_t Rate) {
+void TMainForm::ShowResult(uint32_t Rate, bool Failed) {
   LblMsgsPerSec->setText(QString::fromStdString(ResultText(Rate)));
+  if (Failed) {
+    MarkRunFailed();
+  }
   BtnSend->setEnabled(true);
+  // Unless the user has put the focus elsewhere meanwhile, Enter starts the next test from the button.
+  if (FFocusBackToButton && focusWidget() == FFocusTakenBy) {
+    BtnSend->setFocus(Qt::OtherFocusReason);
+  }
+  FFocusBackToButton = false;
+}
+
+void TMainForm::MarkRunFailed() {
+  SetTextColour(LblMsgsPerSec, FailedRunColour);
+  lblBrokerVersion->setText(QString::fromStdString(FailedRunLabel(FServer)));
 }
 
 void TMainForm::showEvent(QShowEvent* Event) {
@@ -227,12 +250,10 @@ void TMainForm::showEvent(QShowEvent* Event) {
 
 void TMainForm::FormShow() {
   try {
-    // The application's display name equals the caption, so the window system shows it without a suffix.
-    const QString Caption = QString::fromStdString(LibraryTitle(FMaker.Default()) + TitleSuffix);
-    QGuiApplication::setApplicationDisplayName(Caption);
-    setWindowTitle(Caption);
+    // The application keeps its display name unset: the window system then shows every title as it is.
+    setWindowTitle(QString::fromStdString(LibraryTitle(FMaker.Default()) + TitleSuffix));
   } catch (const std::exception& Error) {
-    ShowMessage(QString::fromUtf8(Error.what()));
+    ShowError(Error.what());
   }
   EditHost->setText(DefaultBrokerURL);
   lblBrokerVersion->setText("Compiler version: " + QLocale().toString(CompilerVersion(), 'f', 2));
@@ -247,7 +268,7 @@ void TMainForm::TbCountChange() {
 void TMainForm::closeEvent(QCloseEvent* Event) {
   if (!BtnSend->isEnabled()) {
     Event->ignore();
-    ShowMessage(TestRunningText);
+    ShowNote(TestRunningText);
     return;
   }
   FRun.reset();
@@ -285,23 +306,29 @@ void TMainForm::EditHostClick() {
     FFactory = Factory;
     EditHost->setText(QString::fromStdString(URL));
     if (NeedsProductionNote(URL)) {
-      ShowMessage(ProductionNoteText);
+      ShowNote(ProductionNoteText);
     }
   } catch (const std::exception& Error) {
-    ShowMessage(QString::fromUtf8(Error.what()));
+    ShowError(Error.what());
   }
 }
 
 void TMainForm::BtnSendClick() {
   try {
-    lblBrokerVersion->setText(QString::fromStdString(ProbeBroker(FFactory)));
+    const std::string Server = ProbeBroker(FFactory);
+    FServer = velmor::TrimTrailingLineBreaks(Server);
   } catch (const std::exception& Error) {
-    ShowMessage(QString::fromUtf8(Error.what()));
+    ShowError(Error.what());
     return;
   }
+  lblBrokerVersion->setText(QString::fromStdString(FServer));
   // The previous run's result has arrived; its senders may still be closing. Wait for them.
   FRun.reset();
+  // Disabling the button moves its focus on; the result gives it back.
+  FFocusBackToButton = focusWidget() == BtnSend;
   BtnSend->setEnabled(false);
+  FFocusTakenBy = focusWidget();
+  SetTextColour(LblMsgsPerSec, CleanRunColour);
   LblMsgsPerSec->setText(RunningText);
   MemoResults->clear();
   try {
@@ -310,13 +337,18 @@ void TMainForm::BtnSendClick() {
                                       TTestSettings{TbCount->value(), TbLength->value(), TbThreads->value()},
                                       std::make_shared<TWindowSink>(this, FRunNumber));
   } catch (const std::exception& Error) {
-    ShowMessage(QString::fromUtf8(Error.what()));
-    ShowResult(0);
+    ShowError(Error.what());
+    ShowResult(0, true);
   }
 }
 
-void TMainForm::ShowMessage(const QString& Text) {
-  QMessageBox::information(this, QGuiApplication::applicationDisplayName(), Text);
+// Message boxes carry the window's own title.
+void TMainForm::ShowError(const std::string& Text) {
+  QMessageBox::critical(this, windowTitle(), ShownText(Text));
+}
+
+void TMainForm::ShowNote(const std::string& Text) {
+  QMessageBox::information(this, windowTitle(), QString::fromStdString(Text));
 }
 
 }  // namespace kestrun

@@ -2,6 +2,7 @@
 
 // The main window of Kestrun: the test's settings, the start button, the log and the rate.
 
+#include <QPointer>
 #include <QPushButton>
 #include <QWidget>
 #include <cstdint>
@@ -32,13 +33,15 @@ class TMainForm final : public QWidget {
   explicit TMainForm(TFactoryMaker Maker, QWidget* Parent = nullptr);
   ~TMainForm() override;
 
-  // Appends Text as the log's last line. Safe on any thread: the append is queued to the GUI thread and
-  // never waited for.
+  // Appends Text as the log's last line, line breaks inside it shown as blanks. Safe on any thread: the
+  // append is queued to the GUI thread and never waited for.
   void AddLog(const std::string& Text);
-  // The same for a line of test run number Run: dropped when another run has begun meanwhile.
-  void AddLog(const std::string& Text, uint64_t Run);
-  // Shows the rate and makes the start button usable again. GUI thread only.
-  void ShowResult(uint32_t Rate);
+  // The same for a line of test run number Run: dropped when another run has begun meanwhile. A line
+  // that tells of a failure (IsError) marks the run's result as failed.
+  void AddLog(const std::string& Text, uint64_t Run, bool IsError);
+  // Shows the rate, marked when the run failed, and makes the start button usable again; the focus that
+  // the button gave up when the run began comes back to it. GUI thread only.
+  void ShowResult(uint32_t Rate, bool Failed);
 
   QLineEdit* EditHost;
   QSlider* TbCount;
@@ -60,7 +63,9 @@ class TMainForm final : public QWidget {
   void TbCountChange();
   void EditHostClick();
   void BtnSendClick();
-  void ShowMessage(const QString& Text);
+  void MarkRunFailed();
+  void ShowError(const std::string& Text);
+  void ShowNote(const std::string& Text);
 
   const TFactoryMaker FMaker;
   // The factory of the next test.
@@ -69,6 +74,12 @@ class TMainForm final : public QWidget {
   std::unique_ptr<TTestRun> FRun;
   // Counts the runs started; read and written on the GUI thread only.
   uint64_t FRunNumber = 0;
+  // The broker's server text from the last probe.
+  std::string FServer;
+  // True while the start button waits to get the focus back at the end of the run, from the widget that
+  // took it when the button was disabled (none when the focus went nowhere).
+  bool FFocusBackToButton = false;
+  QPointer<QWidget> FFocusTakenBy;
 };
 
 }  // namespace kestrun

@@ -97,9 +97,18 @@ void TTestRun::Stop() {
 
 void TTestRun::Log(const std::string& Text) const {
   try {
-    FSink->AddLog(Text);
+    FSink->AddLog(Text, false);
   } catch (...) {
     // A sink that cannot take a line must not end the thread that writes it.
+  }
+}
+
+void TTestRun::LogError(const std::string& Text) {
+  FFailed = true;
+  try {
+    FSink->AddLog(Text, true);
+  } catch (...) {
+    // As above; the run still shows as failed.
   }
 }
 
@@ -121,9 +130,9 @@ void TTestRun::SenderBody(std::stop_token Stop, const std::string& Queue) {
       }
     });
   } catch (const std::exception& Error) {
-    Log(Error.what());
+    LogError(Error.what());
   } catch (...) {
-    Log("Unknown error");
+    LogError("Unknown error");
   }
 }
 
@@ -133,9 +142,9 @@ void TTestRun::ReceiverBody(std::stop_token Stop, const std::string& Queue) {
     const velmor::IConnectionPtr Connection = FFactory->CreateConnection();
     CloseAfter(Connection, [&] { ReceiveAll(Stop, Queue, Connection); });
   } catch (const std::exception& Error) {
-    Log(Error.what());
+    LogError(Error.what());
   } catch (...) {
-    Log("Unknown error");
+    LogError("Unknown error");
   }
 }
 
@@ -150,7 +159,7 @@ void TTestRun::ReceiveAll(std::stop_token Stop, const std::string& Queue,
 
   // The first message only tells that the sender has begun; its size is not checked.
   if (!Consumer->Receive(ReceiveTimeoutMs)) {
-    Log(velmor::Format("ERROR: no message received from queue %s", {Queue}));
+    LogError(velmor::Format("ERROR: no message received from queue %s", {Queue}));
     return;
   }
   int64_t Missing = Count - 1;
@@ -164,13 +173,13 @@ void TTestRun::ReceiveAll(std::stop_token Stop, const std::string& Queue,
     --Missing;
     const int64_t Length = CharacterCount(As<velmor::ITextMessage>(Message)->GetText());
     if (Length != FSettings.PayloadLength) {
-      Log(velmor::Format("Message %d bad message size: %d", {Index, Length}));
+      LogError(velmor::Format("Message %d bad message size: %d", {Index, Length}));
     }
   }
   if (Missing == 0) {
     Log(velmor::Format("%d messages received from queue %s", {Count, Queue}));
   } else {
-    Log(velmor::Format("ERROR: %d messages missing in queue %s", {Missing, Queue}));
+    LogError(velmor::Format("ERROR: %d messages missing in queue %s", {Missing, Queue}));
   }
 }
 
@@ -184,10 +193,10 @@ void TTestRun::ResultBody(std::stop_token Stop) {
   try {
     Rate = ComputeRate(FReceivedMessages.load(), Ended - Started);
   } catch (const std::exception& Error) {
-    Log(Error.what());
+    LogError(Error.what());
   }
   try {
-    FSink->ShowResult(Rate);
+    FSink->ShowResult(Rate, FFailed);
   } catch (...) {
     // Nothing is left to tell the result to.
   }

@@ -27,10 +27,12 @@ class ITestSink {
  public:
   virtual ~ITestSink() = default;
 
-  virtual void AddLog(const std::string& Text) = 0;
-  // Messages per second of the whole run; called exactly once per run that was not stopped first, after
-  // every receiver ended.
-  virtual void ShowResult(uint32_t Rate) = 0;
+  // One log line; IsError marks a line that tells of a failure: an error, or messages missing or of the
+  // wrong size.
+  virtual void AddLog(const std::string& Text, bool IsError) = 0;
+  // Messages per second of the whole run; Failed when some thread logged an error line before it. Called
+  // exactly once per run that was not stopped first, after every receiver ended.
+  virtual void ShowResult(uint32_t Rate, bool Failed) = 0;
 };
 
 using ITestSinkPtr = std::shared_ptr<ITestSink>;
@@ -78,6 +80,8 @@ class TTestRun final {
 
  private:
   void Log(const std::string& Text) const;
+  // Logs a line that tells of a failure and marks the run as failed.
+  void LogError(const std::string& Text);
   void SenderBody(std::stop_token Stop, const std::string& Queue);
   void ReceiverBody(std::stop_token Stop, const std::string& Queue);
   void ReceiveAll(std::stop_token Stop, const std::string& Queue, const velmor::IConnectionPtr& Connection);
@@ -89,6 +93,7 @@ class TTestRun final {
   const ITestSinkPtr FSink;
   TCompletionLatch FReceiversDone;
   std::atomic<int64_t> FReceivedMessages{0};
+  std::atomic<bool> FFailed{false};
   // Declared last: the threads end before the state above goes away.
   std::vector<std::jthread> FThreads;
 };

@@ -153,22 +153,26 @@ class TScriptedFactory final : public velmor::IConnectionFactory, public velmor:
   int FClosed = 0;
 };
 
-// Records a run's log lines and results, and apart the lines that came before the first result. Read the
-// fields once the run has ended.
+// Records a run's log lines (the error lines also apart) and results, and the lines that came before the
+// first result. Read the fields once the run has ended.
 class TRecordingSink final : public ITestSink {
  public:
-  void AddLog(const std::string& Text) override {
+  void AddLog(const std::string& Text, bool IsError) override {
     {
       const std::lock_guard Lock(FMutex);
       Logs.push_back(Text);
+      if (IsError) {
+        Errors.push_back(Text);
+      }
     }
     FChanged.notify_all();
   }
-  void ShowResult(uint32_t Rate) override {
+  void ShowResult(uint32_t Rate, bool IsFailed) override {
     {
       const std::lock_guard Lock(FMutex);
       if (Results.empty()) {
         BeforeResult = Logs;
+        Failed = IsFailed;
       }
       Results.push_back(Rate);
     }
@@ -185,8 +189,9 @@ class TRecordingSink final : public ITestSink {
                              [&] { return std::find(Logs.begin(), Logs.end(), Line) != Logs.end(); });
   }
 
-  std::vector<std::string> Logs, BeforeResult;
+  std::vector<std::string> Logs, Errors, BeforeResult;
   std::vector<uint32_t> Results;
+  bool Failed = false;  // as the first result tells it
 
  private:
   std::mutex FMutex;
