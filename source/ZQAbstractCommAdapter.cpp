@@ -211,7 +211,7 @@ std::string TZQAbstractCommAdapter::ReadFirstLine(int32_t Timeout) {
   return std::string();
 }
 
-IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLine, int32_t WaitLimit) {
+IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLine, TWaitDeadline& Deadline) {
   std::string text;
   std::string line = FirstLine;
   do {
@@ -221,7 +221,7 @@ IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLin
     }
     text += line;
     text += LINE_SEP;
-    line = ReadLine(WaitLimit);
+    line = ReadLine(Deadline.RemainingMs());
     // The frame has begun: a header line that does not come in time is an error, not the blank line.
     if (line.empty() && ReadLineTimedOut())
       throw EReadTimeout();
@@ -240,6 +240,18 @@ int32_t TZQAbstractCommAdapter::ConnectWaitTimeout() const {
 
 int32_t TZQAbstractCommAdapter::FrameRestTimeout(int32_t Timeout) {
   return Timeout >= UnlimitedWait ? BodyReadTimeout : std::max(Timeout, BodyReadTimeout);
+}
+
+int64_t TZQAbstractCommAdapter::BodyReadAllowance(int32_t Length) {
+  constexpr int64_t mebibyte = 1024 * 1024;
+  return Length <= 0 ? 0 : (int64_t{Length} * BodyReadTimePerMiB + mebibyte - 1) / mebibyte;
+}
+
+void TZQAbstractCommAdapter::CheckContentLength(int32_t Length) {
+  if (Length < 0)
+    throw EZQStompError(Format("Invalid content-length %d.", {int64_t{Length}}));
+  if (static_cast<size_t>(Length) > MaxBodyLength)
+    throw EZQStompError(Format("Frame body longer than %d octets.", {int64_t{MaxBodyLength}}));
 }
 
 void TZQAbstractCommAdapter::CheckLineSepByte(uint8_t Octet) {

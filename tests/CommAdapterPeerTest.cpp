@@ -473,6 +473,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"BadEscape", "MESSAGE\na:b\\t\n\n\0\n"s, false, "Unsupported escape sequence \\t"},
         HostileCase{"NegativeLength", "MESSAGE\ncontent-length:-5\n\nabc\0\n"s, false,
                     "Invalid content-length -5."},
+        HostileCase{"LengthOneOverTheBodyLimit", "MESSAGE\ncontent-length:268435457\n\nabc", false,
+                    "Frame body longer than 268435456 octets."},
         HostileCase{"LongFirstLine", std::string(20000, 'M'), false, "Max line length exceeded."},
         HostileCase{"LongHeaderLine", "MESSAGE\n" + std::string(20000, 'h'), false,
                     "Max line length exceeded."},
@@ -516,20 +518,75 @@ TEST_F(CommAdapterPeerTest, AFrameTheHandlerKeepsStaysAsItWasWhenMoreFramesAreRe
   EXPECT_EQ(Frames[2].Body, "3");
 }
 
-TEST_F(CommAdapterPeerTest, AHugeAnnouncedLengthFollowedByACloseFailsFastWithLittleMemory) {
+// A length over the body limit is refused before any of the body is read; one at the limit is read
+// as the octets come, so an announcement alone takes little memory.
+TEST_F(CommAdapterPeerTest, AnAnnouncedBodyLengthTakesLittleMemoryAndOverTheLimitIsRefusedAtOnce) {
+  struct LengthCase {
+    std::string Length;
+    std::string Error;
+  };
+  for (const LengthCase& c : {LengthCase{"2147483647", "Frame body longer than 268435456 octets."},
+                              LengthCase{"268435456", "Connection Closed Gracefully."}}) {
+    SCOPED_TRACE(c.Length);
+    Recorder run;
+    FakeStompPeer peer;
+    Answering(peer).Send("MESSAGE\ncontent-length:" + c.Length + "\n\n" + std::string(200000, 'b'));
+    // Past the limit the connection stays open: the refusal must not wait for the body.
+    if (c.Error == "Connection Closed Gracefully.")
+      peer.CloseConnection();
+    peer.Start();
+    run.ConnectTo(peer);
+    ASSERT_TRUE(peer.WaitDone());
+    LargestAllocation = 0;
+    TrackAllocations = true;
+    try {
+      run.Adapter->ReadOneMessage(2000, false);
+      ADD_FAILURE() << "no error";
+    } catch (const EVelmorError& error) {
+      EXPECT_EQ(std::string(error.what()), c.Error);
+    }
+    TrackAllocations = false;
+    EXPECT_LT(LargestAllocation.load(), 1024u * 1024u);
+    EXPECT_FALSE(run.Adapter->IsConnected());
+    EXPECT_TRUE(run.Frames.empty());
+  }
+}
+
+struct DripCase {
+  std::string Name;
+  std::string Start;
+  std::string Drip;
+};
+
+class DrippingFrameTest : public CommAdapterPeerTest, public ::testing::WithParamInterface<DripCase> {};
+
+// A frame that has begun must be complete within one deadline, however its octets are spread: the
+// body read time-out here, as the body is small. One octet every 400 ms would take 24 s.
+TEST_P(DrippingFrameTest, EndsTheReceiveNearItsDeadline) {
   FakeStompPeer peer;
-  Answering(peer).Send("MESSAGE\ncontent-length:2147483647\n\n" + std::string(1000, 'b')).CloseConnection();
+  Answering(peer).Send(GetParam().Start).SetTimeout(60000ms).Dribble(GetParam().Drip, 400ms);
   peer.Start();
   ConnectTo(peer);
-  ASSERT_TRUE(peer.WaitDone());
-  LargestAllocation = 0;
-  TrackAllocations = true;
-  EXPECT_THROW(Adapter->ReadOneMessage(2000, false), EConnClosedGracefully);
-  TrackAllocations = false;
-  EXPECT_LT(LargestAllocation.load(), 1024u * 1024u);
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    Adapter->ReadOneMessage(3000, false);
+    FAIL() << "no error";
+  } catch (const EMQException& error) {
+    EXPECT_STREQ(error.what(), "ReadOneMessage: Read timed out.");
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 4900ms);
+  EXPECT_LT(took, 6500ms);
   EXPECT_FALSE(Adapter->IsConnected());
   EXPECT_TRUE(Frames.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(CommAdapterPeerTest, DrippingFrameTest,
+                         ::testing::Values(DripCase{"InTheHeaders", "MESSAGE\n",
+                                                    "destination:/queue/" + std::string(40, 'a') + "\n\n"},
+                                           DripCase{"InTheBody", "MESSAGE\ncontent-length:60\n\n",
+                                                    std::string(60, 'b') + "\0\n"s}),
+                         [](const ::testing::TestParamInfo<DripCase>& Info) { return Info.param.Name; });
 
 TEST_F(CommAdapterPeerTest, AHeaderLineThatStopsComingIsAnErrorEvenWhenPolling) {
   FakeStompPeer peer;
