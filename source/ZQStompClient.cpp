@@ -118,6 +118,15 @@ void TSubscribeOptionsBuilder::AddOptionHeaders(const std::string& Options, ISto
   if (Options.empty())
     return;
   const std::vector<std::string> items = SplitOptionList(Options);
+  // The broker reads the first header of a name, and a repeated name goes first: an option named like
+  // a header of the SUBSCRIBE itself would replace that header.
+  for (const auto& item : items) {
+    const std::string name = OptionName(item);
+    if (std::find(OwnHeaderNames.begin(), OwnHeaderNames.end(), name) != OwnHeaderNames.end()) {
+      throw EIllegalArgumentException(
+          Format("Destination option \"%s\" is not allowed: SUBSCRIBE sets that header itself", {name}));
+    }
+  }
   for (const auto& item : items) {
     const std::string name = OptionName(item);
     Frame.AddHeader(name, OptionValue(items, name));

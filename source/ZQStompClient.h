@@ -72,11 +72,16 @@ class TZQParamNameValidator final {
 // Turns the options of a destination text ("name?a=1&b=2") into SUBSCRIBE headers.
 class TSubscribeOptionsBuilder final {
  public:
+  // The headers SUBSCRIBE writes itself; no destination option may take one of these names.
+  static constexpr std::array<std::string_view, 7> OwnHeaderNames = {
+      "destination", "ack", "id", "selector", "no-local", "transformation", "receipt"};
+
   // The text before the first "?"; the whole text when there is none.
   static std::string ExtractDestination(const std::string& Text);
   // The text after the first "?"; empty when there is none.
   static std::string ExtractOptions(const std::string& Text);
   // One header per option item, in written order; a repeated name gets the value of its first item.
+  // An item named by OwnHeaderNames raises EIllegalArgumentException before any header is added.
   static void AddOptionHeaders(const std::string& Options, IStompFrame& Frame);
   // A "transformation" header for each URL option that begins with "subscribe.transformation".
   static void AddTransformation(IStompFrame& Frame, const std::vector<std::string>& OptionList);
