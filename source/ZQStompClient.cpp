@@ -56,13 +56,7 @@ void TZQConnectionParams::Load(const IURIPtr& URI) {
   FOptionList.clear();
   if (!URI)
     return;
-  std::string text = URI->GetParams();
-  if (const auto question = text.find('?'); question != std::string::npos) {
-    text.erase(0, question + 1);
-  }
-  if (!text.empty()) {
-    FOptionList = SplitOptionList(text);
-  }
+  FOptionList = QueryOptionList(URI->GetParams());
 }
 
 void TZQReceiptConfiguration::Load(const std::vector<std::string>& OptionList) {

@@ -24,7 +24,7 @@ namespace velmor {
 // OptionName and OptionValue).
 class TZQConnectionParams final {
  public:
-  // Replaces the list by the options of the URL's query (the text after its first "?", if it has one).
+  // Replaces the list by the options of the URL's query (QueryOptionList).
   void Load(const IURIPtr& URI);
   const std::vector<std::string>& GetOptionList() const { return FOptionList; }
 

@@ -23,7 +23,8 @@ bool LooksLikeIPv6(const std::string& Host) {
 bool NeedsQuotes(const std::string& Item) {
   if (!Item.empty() && Item.front() == '"')
     return true;
-  return std::any_of(Item.begin(), Item.end(), [](char C) { return C == '&' || IsBlankOrControl(C); });
+  return std::any_of(Item.begin(), Item.end(),
+                     [](char C) { return C == '&' || C == '?' || IsBlankOrControl(C); });
 }
 
 void AppendOption(std::string& Query, const std::string& Item) {

@@ -100,8 +100,8 @@ class TZQConnectionBuilder final : public IConnectionBuilder,
 };
 
 // One option item as a URL query holds it: "Name=Value", in double quotes (inner quotes doubled) when
-// the option-list splitter would otherwise cut it or strip it, i.e. when it holds a blank, a control
-// character or "&", or begins with a double quote.
+// the option-list splitter would otherwise cut it or strip it, or the query would be cut at it, i.e.
+// when it holds a blank, a control character, "&" or "?", or begins with a double quote.
 std::string QuoteOptionItem(const std::string& Item);
 
 }  // namespace velmor
