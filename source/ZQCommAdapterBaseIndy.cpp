@@ -24,6 +24,7 @@ void TZQCommAdapterBaseIndy::Init(const IURIPtr& URI) {
   const int32_t port = CheckedPort(URI->GetPort());
   TZQAbstractCommAdapterMQ::Init(URI);
   FClient.SetHost(URI->GetHost());
+  FClient.SetHostInErrors(!MayHoldUserInformation(*URI, URI->GetHost()));
   FClient.SetPort(port);
   FClient.SetIPv6(URI->GetIsIPv6());
 }
@@ -32,6 +33,13 @@ void TZQCommAdapterBaseIndy::Connect() {
   CheckNotConnected();
   CheckHandlers(true);
   FClient.Disconnect();
+  // No host name holds "@": this one holds the rest of a user name or password that held "@", and
+  // looking it up would send that to the name service.
+  if (FClient.GetHost().find('@') != std::string::npos) {
+    throw EConfigurationException(
+        "The host of the broker URL could not be read: a user name or password in the URL must not hold "
+        "\"@\", \"?\" or \"/\"");
+  }
   if (FUseConnectTimeout)
     FClient.SetConnectTimeout(FConnectTimeout);
   FClient.Connect();

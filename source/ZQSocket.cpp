@@ -201,6 +201,8 @@ void TTCPClient::Connect() {
   } while (status == EAI_SYSTEM && errno == EINTR);
   if (status != 0) {
     const std::string reason = status == EAI_SYSTEM ? SystemText(errno) : std::string(gai_strerror(status));
+    if (!FHostInErrors)
+      throw EResolveError(Format("Could not resolve the host of the broker URL: %s", {reason}));
     throw EResolveError(Format("Could not resolve host %s: %s", {FHost, reason}));
   }
 

@@ -117,6 +117,9 @@ class TTCPClient final {
 
   void SetHost(const std::string& Host) { FHost = Host; }
   const std::string& GetHost() const { return FHost; }
+  // Whether error texts may name the host; not when it may hold part of a broker URL's user
+  // information (the resolve error then speaks of the broker URL's host). Names it by default.
+  void SetHostInErrors(bool Value) { FHostInErrors = Value; }
   // 0 to 65535; anything else raises ERangeError.
   void SetPort(int32_t Port);
   int32_t GetPort() const { return FPort; }

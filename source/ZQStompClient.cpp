@@ -85,11 +85,18 @@ bool TZQReceiptConfiguration::IsRequired(const std::string& Command) const {
   return std::find(FRequired.begin(), FRequired.end(), Command + "=true") != FRequired.end();
 }
 
-void TZQParamNameValidator::Validate(const std::vector<std::string>& OptionList) {
-  for (const auto& item : OptionList) {
-    if (!IsValid(OptionName(item))) {
-      throw EMQException(Format("Connection URL contains unknown option: %s", {item}));
+void TZQParamNameValidator::Validate(const std::vector<std::string>& OptionList, const IURIPtr& URI) {
+  for (size_t i = 0; i < OptionList.size(); ++i) {
+    const std::string& item = OptionList[i];
+    if (IsValid(OptionName(item)))
+      continue;
+    if (URI && MayHoldUserInformation(*URI, item)) {
+      throw EMQException(
+          Format("Connection URL contains unknown option number %d (not shown: it may hold "
+                 "part of the URL's user information)",
+                 {static_cast<int64_t>(i + 1)}));
     }
+    throw EMQException(Format("Connection URL contains unknown option: %s", {item}));
   }
 }
 
@@ -242,7 +249,7 @@ void TZQStompClient::StompConnect(IStompCommAdapter& CommAdapter) {
     frame->AddHeader("passcode", FPasscode);
   }
   const std::vector<std::string>& options = FConnectionParams.GetOptionList();
-  TZQParamNameValidator::Validate(options);
+  TZQParamNameValidator::Validate(options, GetURI());
   FReceiptConfiguration.Load(options);
   FSendReceipt = FReceiptConfiguration.IsRequired("SEND");
   AddConnectOptions(*frame);

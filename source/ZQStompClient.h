@@ -65,8 +65,9 @@ class TZQParamNameValidator final {
   // True for a name beginning with "connect." and for exactly one of ValidParamNames (case-sensitive).
   static bool IsValid(std::string_view Name);
   // Checks the items in list order; the first whose name is not valid raises EMQException "Connection
-  // URL contains unknown option: %s" with the whole item as written.
-  static void Validate(const std::vector<std::string>& OptionList);
+  // URL contains unknown option: %s" with the whole item as written, or with its number in the list
+  // instead when it may hold part of URI's user information.
+  static void Validate(const std::vector<std::string>& OptionList, const IURIPtr& URI);
 };
 
 // Turns the options of a destination text ("name?a=1&b=2") into SUBSCRIBE headers.
