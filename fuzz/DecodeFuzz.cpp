@@ -1,5 +1,7 @@
 // Feeds arbitrary header blocks to the decoder for every protocol version. The library's own errors are
-// expected; a crash, a sanitizer report, any other exception or a failed round trip is a finding.
+// expected; a crash, a sanitizer report, any other exception or a failed round trip is a finding. So is
+// an encoded frame the reader would refuse, a refusal the reader's limits do not explain, and a
+// received destination whose name does not survive RabbitMQ's encoding.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,11 +9,64 @@
 #include <unordered_set>
 
 #include "ZQExceptions.h"
+#include "ZQMQTransportRabbitMQ.h"
 #include "ZQStompDecoder.h"
 #include "ZQStompEncoder.h"
 #include "ZQStompFrame.h"
 
 namespace {
+
+// Whether the encoder must refuse the frame for the reader's limits: a header line (escaped) or the
+// header block longer than the reader takes.
+bool BeyondReadLimits(const velmor::IStompFrame& frame, velmor::TStompVersion version) {
+  size_t block = frame.GetCommand().size() + 2;
+  for (const auto& item : frame.GetHeaders()) {
+    const size_t line = velmor::Escape(item.Name, false, version).size() + 1 +
+                        velmor::Escape(item.Value, false, version).size();
+    if (line > velmor::MaxHeaderLineLength)
+      return true;
+    block += line + 1;
+  }
+  return block > velmor::MaxHeaderBlockLength;
+}
+
+// Every line of an encoded header block, and the block itself, within the reader's limits.
+bool WithinReadLimits(std::string_view octets, size_t blockEnd) {
+  if (blockEnd + 2 > velmor::MaxHeaderBlockLength)
+    return false;
+  for (size_t start = 0; start <= blockEnd;) {
+    const size_t end = octets.find('\n', start);
+    if (end - start > velmor::MaxHeaderLineLength)
+      return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// A MESSAGE's destination decoded, written again as RabbitMQ writes it (octets below 0x20, "%" and from
+// 0x80 as "%XX"), must decode to the same name.
+void CheckDestinationDecoding(const velmor::IStompFrame& frame) {
+  const std::string* header = frame.FindHeader("destination");
+  if (frame.GetCommand() != "MESSAGE" || header == nullptr)
+    return;
+  const std::string name = velmor::DecodeRabbitMQDestination(*header);
+  if (name.size() > header->size())
+    __builtin_trap();
+  std::string encoded;
+  for (const char c : name) {
+    const auto octet = static_cast<unsigned char>(c);
+    if (octet < 0x20 || octet == '%' || octet >= 0x80) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      encoded += '%';
+      encoded += kHex[octet >> 4];
+      encoded += kHex[octet & 15];
+    } else {
+      encoded += c;
+    }
+  }
+  if (velmor::DecodeRabbitMQDestination(encoded) != name)
+    __builtin_trap();
+}
 
 // Decoded headers written again and read back must come out the same. Checked for STOMP 1.1 and 1.2
 // frames other than CONNECTED (which has its own unescape rule) with distinct names (repeated names are
@@ -30,13 +85,18 @@ void CheckRoundTrip(const velmor::IStompDecoder& decoder, const velmor::IStompFr
         item.Value.find_first_of(unwritable) != std::string::npos)
       return;
   }
+  const bool beyondLimits = BeyondReadLimits(frame, version);
   velmor::IStompFramePtr again;
   try {
     const std::string octets = velmor::Encode(frame, version);
     const size_t blockEnd = octets.find("\n\n");
-    if (blockEnd == std::string::npos)
+    if (blockEnd == std::string::npos || beyondLimits || !WithinReadLimits(octets, blockEnd))
       __builtin_trap();
     again = decoder.Decode(octets.substr(0, blockEnd + 2), version);
+  } catch (const velmor::EIllegalArgumentException&) {
+    if (!beyondLimits)
+      __builtin_trap();  // within the limits, what the decoder accepted must encode
+    return;
   } catch (const velmor::EVelmorError&) {
     __builtin_trap();  // what the decoder accepted must encode and decode again
   }
@@ -72,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           __builtin_trap();
       }
       CheckRoundTrip(*decoder, *frame, version);
+      CheckDestinationDecoding(*frame);
     } catch (const velmor::EAssertionFailed&) {
       __builtin_trap();  // the input meets the contract, so no consistency check may fire
     } catch (const velmor::EVelmorError&) {
