@@ -11,49 +11,41 @@
 namespace velmor {
 namespace {
 
-// A virtual host whose name holds "?", set up (again, if an earlier run left it) for the test's user
-// and removed afterwards.
+// A virtual host "v?h" for the test's user, made unless an earlier run left it, removed afterwards.
 class ConnectionBuilderBrokerTest : public testing::BrokerTest {
  protected:
   void SetUp() override {
     BrokerTest::SetUp();
     if (IsSkipped())
       return;
-    if (testing::BrokerCtl("list_vhosts -q name").find(VirtualHost + "\n") == std::string::npos) {
-      ASSERT_NE(testing::BrokerCtl("add_vhost '" + VirtualHost + "'"), "<failed>");
+    if (testing::BrokerCtl("list_vhosts -q name").find("v?h\n") == std::string::npos) {
+      ASSERT_NE(testing::BrokerCtl("add_vhost 'v?h'"), "<failed>");
     }
-    ASSERT_NE(testing::BrokerCtl("set_permissions -p '" + VirtualHost + "' " + testing::Broker().User +
-                                 " '.*' '.*' '.*'"),
+    ASSERT_NE(testing::BrokerCtl("set_permissions -p 'v?h' " + testing::Broker().User + " '.*' '.*' '.*'"),
               "<failed>");
   }
-  void TearDown() override { testing::BrokerCtl("delete_vhost '" + VirtualHost + "'"); }
-
-  const std::string VirtualHost = "v?h";
+  void TearDown() override { testing::BrokerCtl("delete_vhost 'v?h'"); }
 };
 
-// Every option survives the trip: the queue subscribed to lies in the virtual host holding "?", and the
-// "?" in the last option does not cost the options before it (the broker answers 1.0 only because it
-// was asked, and the subscription waited for its receipt).
+// The queue subscribed to lies in "v?h", and the "?" of the last option costs none before it: the
+// broker speaks 1.0 because it was asked to, and the subscription waited for its receipt.
 TEST_F(ConnectionBuilderBrokerTest, OptionsHoldingAQuestionMarkReachTheBroker) {
   const testing::BrokerAddress broker = testing::Broker();
-  const IConnectionBuilderPtr builder = TZQConnectionBuilder::Create(broker.Host);
-  builder->SetPort(broker.Port)
-      ->SetUser(broker.User)
-      ->SetPassword(broker.Pass)
-      ->SetStompVersion("1.0")
-      ->SetVirtualHost(VirtualHost)
-      ->SetSubscribeReceipt(true)
-      ->AddParam("connect.x-note", "why?");
-  const IConnectionPtr connection = builder->CreateConnection();
+  const IConnectionPtr connection = TZQConnectionBuilder::Create(broker.Host)
+                                        ->SetPort(broker.Port)
+                                        ->SetUser(broker.User)
+                                        ->SetPassword(broker.Pass)
+                                        ->SetStompVersion("1.0")
+                                        ->SetVirtualHost("v?h")
+                                        ->SetSubscribeReceipt(true)
+                                        ->AddParam("connect.x-note", "why?")
+                                        ->CreateConnection();
   connection->Start();
-  const auto info = std::dynamic_pointer_cast<IConnectionInfo>(connection);
-  ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info->GetProtocolVersion(), 1);
+  EXPECT_EQ(std::dynamic_pointer_cast<IConnectionInfo>(connection)->GetProtocolVersion(), 1);
   const std::string queue = testing::UniqueName("builder-vhost");
   const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
   session->CreateConsumer(session->CreateQueue(queue));
-  EXPECT_NE(testing::BrokerCtl("list_queues -p '" + VirtualHost + "' -q name").find(queue),
-            std::string::npos);
+  EXPECT_NE(testing::BrokerCtl("list_queues -p 'v?h' -q name").find(queue), std::string::npos);
   connection->Close();
 }
 
