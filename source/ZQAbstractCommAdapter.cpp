@@ -74,6 +74,52 @@ std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter) 
   return items;
 }
 
+namespace {
+
+// Where the first "?" outside a quoted item lies in an option list, walking the items as
+// SplitOptionList does; npos when there is none.
+size_t FindUnquotedQuestionMark(std::string_view Text, char Delimiter) {
+  const size_t n = Text.size();
+  size_t p = 0;
+  while (p < n && IsBlankOrControl(Text[p]))
+    ++p;
+  while (p < n) {
+    if (Text[p] == '"') {
+      for (++p; p < n; ++p) {
+        if (Text[p] != '"')
+          continue;
+        if (p + 1 < n && Text[p + 1] == '"') {
+          ++p;
+          continue;
+        }
+        ++p;
+        break;
+      }
+    } else {
+      for (; p < n && !IsBlankOrControl(Text[p]) && Text[p] != Delimiter; ++p) {
+        if (Text[p] == '?')
+          return p;
+      }
+    }
+    while (p < n && IsBlankOrControl(Text[p]))
+      ++p;
+    if (p < n && Text[p] == Delimiter) {
+      do {
+        ++p;
+      } while (p < n && IsBlankOrControl(Text[p]));
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::vector<std::string> QueryOptionList(std::string_view Query) {
+  if (const size_t question = FindUnquotedQuestionMark(Query, '&'); question != std::string_view::npos)
+    Query.remove_prefix(question + 1);
+  return Query.empty() ? std::vector<std::string>() : SplitOptionList(Query);
+}
+
 std::string OptionName(std::string_view Item) {
   const auto equals = Item.find('=');
   return equals == std::string_view::npos ? std::string() : std::string(Item.substr(0, equals));
@@ -115,8 +161,7 @@ TStompVersion TZQAbstractCommAdapter::GetVersion() const {
 void TZQAbstractCommAdapter::Init(const IURIPtr& URI) {
   CheckNotConnected();
   Check(URI != nullptr, "ZQAbstractCommAdapter", __LINE__, "Init needs a URI");
-  const std::string params = URI->GetParams();
-  std::vector<std::string> items = params.empty() ? std::vector<std::string>() : SplitOptionList(params);
+  std::vector<std::string> items = QueryOptionList(URI->GetParams());
   FBrokerURI = URI;
   FParamList = std::move(items);
 }
@@ -211,7 +256,7 @@ std::string TZQAbstractCommAdapter::ReadFirstLine(int32_t Timeout) {
   return std::string();
 }
 
-IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLine, int32_t WaitLimit) {
+IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLine, TWaitDeadline& Deadline) {
   std::string text;
   std::string line = FirstLine;
   do {
@@ -221,7 +266,7 @@ IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLin
     }
     text += line;
     text += LINE_SEP;
-    line = ReadLine(WaitLimit);
+    line = ReadLine(Deadline.RemainingMs());
     // The frame has begun: a header line that does not come in time is an error, not the blank line.
     if (line.empty() && ReadLineTimedOut())
       throw EReadTimeout();
@@ -240,6 +285,18 @@ int32_t TZQAbstractCommAdapter::ConnectWaitTimeout() const {
 
 int32_t TZQAbstractCommAdapter::FrameRestTimeout(int32_t Timeout) {
   return Timeout >= UnlimitedWait ? BodyReadTimeout : std::max(Timeout, BodyReadTimeout);
+}
+
+int64_t TZQAbstractCommAdapter::BodyReadAllowance(int32_t Length) {
+  constexpr int64_t mebibyte = 1024 * 1024;
+  return Length <= 0 ? 0 : (int64_t{Length} * BodyReadTimePerMiB + mebibyte - 1) / mebibyte;
+}
+
+void TZQAbstractCommAdapter::CheckContentLength(int32_t Length) {
+  if (Length < 0)
+    throw EZQStompError(Format("Invalid content-length %d.", {int64_t{Length}}));
+  if (static_cast<size_t>(Length) > MaxBodyLength)
+    throw EZQStompError(Format("Frame body longer than %d octets.", {int64_t{MaxBodyLength}}));
 }
 
 void TZQAbstractCommAdapter::CheckLineSepByte(uint8_t Octet) {

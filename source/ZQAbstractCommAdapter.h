@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ZQCommInterfaces.h"
+#include "ZQSocket.h"
 #include "ZQStompFrame.h"
 #include "ZQStompInterfaces.h"
 #include "ZQStompTypes.h"
@@ -32,6 +33,11 @@ void SetTickSource(TTickSource Source);
 // at the very end adds an empty item.
 std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter = '&');
 
+// The options of a broker URL's query text: what follows its first "?" outside a quoted item (the whole
+// text when there is none), split at "&" by SplitOptionList. The STOMP client and the adapter both
+// read a URL's options so.
+std::vector<std::string> QueryOptionList(std::string_view Query);
+
 // The option's name: the text before its first "=", empty when it has none.
 std::string OptionName(std::string_view Item);
 
@@ -50,12 +56,12 @@ int32_t CheckedPort(std::string_view PortText);
 // shared by every adapter; the transport operations are left to subclasses. Not thread-safe.
 class TZQAbstractCommAdapter : public IStompCommAdapter {
  public:
-  // Wait for each part of a frame body and of the frame end, at the least.
+  // Time the rest of a frame may take after its first line, at the least.
   static constexpr int32_t BodyReadTimeout = 5000;
+  // Further time the rest of a frame may take for each MiB of its announced body.
+  static constexpr int32_t BodyReadTimePerMiB = 5000;
   // The time-out of a wait without limit (Receive).
   static constexpr int32_t UnlimitedWait = INT32_MAX;
-  // Largest header block (command line and header lines) accepted from a peer.
-  static constexpr size_t MaxHeaderBlockLength = 1024 * 1024;
 
   ~TZQAbstractCommAdapter() override = default;
   TZQAbstractCommAdapter(const TZQAbstractCommAdapter&) = delete;
@@ -105,11 +111,11 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   virtual bool ReadLineTimedOut() const = 0;
   // Reads text up to the next NUL (5000 ms, at most MaxHeaderBlockLength octets).
   virtual std::string ReadUntilEndSep() = 0;
-  // Reads exactly Count octets, each wait limited by WaitLimit ms.
-  virtual std::string ReadBytes(int32_t Count, int32_t WaitLimit) = 0;
-  // Read one octet (each wait limited by WaitLimit ms) and check that it is NUL, resp. LF.
-  virtual void CheckEndSep(int32_t WaitLimit) = 0;
-  virtual void CheckLineSep(int32_t WaitLimit) = 0;
+  // Reads exactly Count octets by Deadline.
+  virtual std::string ReadBytes(int32_t Count, TWaitDeadline& Deadline) = 0;
+  // Read one octet by Deadline and check that it is NUL, resp. LF.
+  virtual void CheckEndSep(TWaitDeadline& Deadline) = 0;
+  virtual void CheckLineSep(TWaitDeadline& Deadline) = 0;
   // Chooses the text encoding of line reads once the connection is open; lines are UTF-8 octets here.
   virtual void ConfigureEncoding() {}
   // The line read of WaitHeartbeat: an empty line within Timeout is marked as a heart-beat.
@@ -129,15 +135,21 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   // The first line of a frame; empty lines are heart-beats while incoming heart-beats are on. Empty when
   // no frame began within Timeout.
   std::string ReadFirstLine(int32_t Timeout);
-  // Reads the header lines after FirstLine (each within WaitLimit, which must not run out: a time-out
-  // raises EReadTimeout) and decodes the block.
-  IStompFramePtr ReceiveHeader(const std::string& FirstLine, int32_t WaitLimit);
+  // Reads the header lines after FirstLine by Deadline (a time-out raises EReadTimeout) and decodes the
+  // block.
+  IStompFramePtr ReceiveHeader(const std::string& FirstLine, TWaitDeadline& Deadline);
   void DoFrame(const IStompFramePtr& Frame);
   int32_t ConnectWaitTimeout() const;
-  // The wait allowed for each part of a frame once its first line is in: the caller's time-out, and
-  // never less than BodyReadTimeout; BodyReadTimeout when the caller waits without limit, so that a
-  // frame that stops half-way never holds the caller for longer.
+  // The time the rest of a frame may take once its first line is in, before its body is known: the
+  // caller's time-out, and never less than BodyReadTimeout; BodyReadTimeout when the caller waits
+  // without limit, so that a frame that stops or drips half-way never holds the caller for longer.
   static int32_t FrameRestTimeout(int32_t Timeout);
+  // The further time a body of Length octets may take: BodyReadTimePerMiB for each MiB, rounded up
+  // to the millisecond.
+  static int64_t BodyReadAllowance(int32_t Length);
+  // Refuses an announced body length the reader does not read: a negative one and one over
+  // MaxBodyLength (EZQStompError), before any of the body is read.
+  static void CheckContentLength(int32_t Length);
   static void CheckLineSepByte(uint8_t Octet);
   static void CheckEndSepByte(uint8_t Octet);
 

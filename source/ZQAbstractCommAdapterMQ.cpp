@@ -2,9 +2,6 @@
 
 #include <string>
 
-#include "ZQExceptions.h"
-#include "ZQText.h"
-
 namespace velmor {
 
 IStompFramePtr TZQAbstractCommAdapterMQ::ReceiveFrame(int32_t Timeout) {
@@ -12,15 +9,16 @@ IStompFramePtr TZQAbstractCommAdapterMQ::ReceiveFrame(int32_t Timeout) {
   if (line.empty())
     return nullptr;
 
-  const int32_t rest = FrameRestTimeout(Timeout);
-  IStompFramePtr frame = ReceiveHeader(line, rest);
+  // One deadline for the rest of the frame, moved later by the time its body may take.
+  TWaitDeadline deadline(FrameRestTimeout(Timeout));
+  IStompFramePtr frame = ReceiveHeader(line, deadline);
   const int32_t length = frame->GetContentLength();
-  if (length < 0)
-    throw EZQStompError(Format("Invalid content-length %d.", {int64_t{length}}));
+  CheckContentLength(length);
+  deadline.Extend(BodyReadAllowance(length));
   if (length > 0)
-    frame->SetBody(ReadBytes(length, rest));
-  CheckEndSep(rest);
-  CheckLineSep(rest);
+    frame->SetBody(ReadBytes(length, deadline));
+  CheckEndSep(deadline);
+  CheckLineSep(deadline);
   return frame;
 }
 

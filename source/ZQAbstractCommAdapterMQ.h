@@ -13,8 +13,9 @@ class TZQAbstractCommAdapterMQ : public TZQAbstractCommAdapter {
   TZQAbstractCommAdapterMQ() = default;
 
   // Reads one whole frame, or returns none when no frame began within Timeout. Once the first line is
-  // in, the rest of the frame must follow, each part within FrameRestTimeout(Timeout); a negative
-  // "content-length" raises EZQStompError.
+  // in, the rest of the frame must follow within FrameRestTimeout(Timeout) plus the BodyReadAllowance
+  // of its announced body, else EReadTimeout; a negative "content-length" or one over MaxBodyLength
+  // raises EZQStompError before the body is read.
   IStompFramePtr ReceiveFrame(int32_t Timeout) override;
 };
 

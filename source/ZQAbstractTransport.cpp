@@ -147,7 +147,8 @@ IMessagePtr TZQAbstractTransport::CreateMapMessage(IStompFrame& Frame, const std
 void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame) {
   Message.SetMessageID(Frame.HeaderOrEmpty("message-id"));
   Message.SetCorrelationID(Frame.HeaderOrEmpty("correlation-id"));
-  Message.SetDestination(CreateDestinationFromStompName(Frame.HeaderOrEmpty("destination")));
+  Message.SetDestination(
+      CreateDestinationFromStompName(ReceivedDestinationName(Frame.HeaderOrEmpty("destination"))));
   Message.SetExpiration(GetExpiration(Frame));
   Message.SetDeliveryMode(Frame.HeaderOrEmpty("persistent") == "true" ? 1 : 0);
   Message.SetPriority(StrToIntDef(Frame.HeaderOrEmpty("priority"), 0));

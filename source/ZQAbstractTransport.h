@@ -105,6 +105,9 @@ class TZQAbstractTransport : public TZQStompClient {
   // A received "destination" or "reply-to" to a destination object; EMQException when it has no known
   // form.
   virtual IDestinationPtr CreateDestinationFromStompName(const std::string& Name) const = 0;
+  // The destination name a received MESSAGE's "destination" header stands for: the header as it is,
+  // unless the broker encodes names there.
+  virtual std::string ReceivedDestinationName(const std::string& Header) const { return Header; }
   // The broker name of a destination object.
   virtual std::string GetDestinationName(const IDestinationPtr& Destination) const = 0;
 

@@ -10,6 +10,10 @@
 
 namespace velmor {
 
+// The first line of a frame is read by the socket layer's line reads, the rest by the adapter itself:
+// both under one line limit.
+static_assert(TTCPClient::DefaultMaxLineLength == MaxHeaderLineLength);
+
 TZQCommAdapterBaseIndy::TZQCommAdapterBaseIndy() {
   FConnectTimeout = FClient.GetConnectTimeout();
 }
@@ -20,6 +24,7 @@ void TZQCommAdapterBaseIndy::Init(const IURIPtr& URI) {
   const int32_t port = CheckedPort(URI->GetPort());
   TZQAbstractCommAdapterMQ::Init(URI);
   FClient.SetHost(URI->GetHost());
+  FClient.SetHostInErrors(!MayHoldUserInformation(*URI, URI->GetHost()));
   FClient.SetPort(port);
   FClient.SetIPv6(URI->GetIsIPv6());
 }
@@ -28,6 +33,13 @@ void TZQCommAdapterBaseIndy::Connect() {
   CheckNotConnected();
   CheckHandlers(true);
   FClient.Disconnect();
+  // No host name holds "@": this one holds the rest of a user name or password that held "@", and
+  // looking it up would send that to the name service.
+  if (FClient.GetHost().find('@') != std::string::npos) {
+    throw EConfigurationException(
+        "The host of the broker URL could not be read: a user name or password in the URL must not hold "
+        "\"@\", \"?\" or \"/\"");
+  }
   if (FUseConnectTimeout)
     FClient.SetConnectTimeout(FConnectTimeout);
   FClient.Connect();
@@ -96,10 +108,11 @@ std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ReadFrame(int32_t Timeout
   const std::string firstLine = ReadFirstLine(Timeout);
   if (firstLine.empty())
     return nullptr;
-  const int32_t rest = FrameRestTimeout(Timeout);
+  // One deadline for the rest of the frame, moved later by the time its body may take.
+  TWaitDeadline deadline(FrameRestTimeout(Timeout));
 
   // The header block is decoded where it lies in the input buffer, once its blank line is in.
-  const auto [linesEnd, blockEnd] = FindHeaderBlockEnd(firstLine.size(), rest);
+  const auto [linesEnd, blockEnd] = FindHeaderBlockEnd(firstLine.size(), deadline);
   std::shared_ptr<TZQStompFrame> frame = std::move(FSpareFrame);
   if (!frame)
     frame = std::make_shared<TZQStompFrame>();
@@ -110,37 +123,35 @@ std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ReadFrame(int32_t Timeout
 
   const int32_t length =
       lengthIndex == std::string::npos ? 0 : StrToIntDef(frame->GetHeaders()[lengthIndex].Value, 0);
-  if (length < 0)
-    throw EZQStompError(Format("Invalid content-length %d.", {int64_t{length}}));
+  CheckContentLength(length);
+  deadline.Extend(BodyReadAllowance(length));
   if (length > 0)
-    FClient.ReadBytesInto(frame->Body(), static_cast<size_t>(length), rest);
+    FClient.ReadBytesInto(frame->Body(), static_cast<size_t>(length), deadline);
   const std::string_view end = FClient.Buffered();
   if (end.size() >= 2) {
     CheckEndSepByte(static_cast<uint8_t>(end[0]));
     CheckLineSepByte(static_cast<uint8_t>(end[1]));
     FClient.Skip(2);
   } else {
-    CheckEndSep(rest);
-    CheckLineSep(rest);
+    CheckEndSep(deadline);
+    CheckLineSep(deadline);
   }
   return frame;
 }
 
 std::pair<size_t, size_t> TZQCommAdapterBaseIndy::FindHeaderBlockEnd(size_t FirstLineLength,
-                                                                     int32_t WaitLimit) {
-  // The same limits as reading line by line: each line at most the socket layer's line length and
-  // within WaitLimit from its start, the joined block (lines without CR, each with its LF) at most
-  // MaxHeaderBlockLength.
+                                                                     TWaitDeadline& Deadline) {
+  // The same limits as reading line by line: each line at most MaxHeaderLineLength, the joined block
+  // (lines without CR, each with its LF) at most MaxHeaderBlockLength.
   size_t lineStart = 0;
   size_t scanned = 0;
   size_t textSize = FirstLineLength + 1;
-  TWaitDeadline deadline(WaitLimit);
   for (;;) {
     const std::string_view input = FClient.Buffered();
     const void* found = std::memchr(input.data() + scanned, LINE_SEP, input.size() - scanned);
     if (found != nullptr) {
       const size_t lineEnd = static_cast<size_t>(static_cast<const char*>(found) - input.data());
-      if (lineEnd - lineStart > TTCPClient::DefaultMaxLineLength)
+      if (lineEnd - lineStart > MaxHeaderLineLength)
         throw EMaxLineLengthExceeded();
       size_t length = lineEnd - lineStart;
       if (length > 0 && input[lineEnd - 1] == '\r')
@@ -154,14 +165,13 @@ std::pair<size_t, size_t> TZQCommAdapterBaseIndy::FindHeaderBlockEnd(size_t Firs
       textSize += length + 1;
       lineStart = lineEnd + 1;
       scanned = lineStart;
-      deadline = TWaitDeadline(WaitLimit);
       continue;
     }
     scanned = input.size();
-    if (input.size() - lineStart > TTCPClient::DefaultMaxLineLength)
+    if (input.size() - lineStart > MaxHeaderLineLength)
       throw EMaxLineLengthExceeded();
     // The frame has begun: a header line that does not come in time is an error.
-    if (!FClient.ReceiveMore(deadline.RemainingMs()))
+    if (!FClient.ReceiveMore(Deadline.RemainingMs()))
       throw EReadTimeout();
   }
 }
@@ -202,18 +212,19 @@ std::string TZQCommAdapterBaseIndy::ReadUntilEndSep() {
   return FClient.ReadLn(BodyReadTimeout, MaxHeaderBlockLength, END_SEP);
 }
 
-std::string TZQCommAdapterBaseIndy::ReadBytes(int32_t Count, int32_t WaitLimit) {
-  if (Count <= 0)
-    return std::string();
-  return FClient.ReadBytes(static_cast<size_t>(Count), WaitLimit);
+std::string TZQCommAdapterBaseIndy::ReadBytes(int32_t Count, TWaitDeadline& Deadline) {
+  std::string data;
+  if (Count > 0)
+    FClient.ReadBytesInto(data, static_cast<size_t>(Count), Deadline);
+  return data;
 }
 
-void TZQCommAdapterBaseIndy::CheckEndSep(int32_t WaitLimit) {
-  CheckEndSepByte(FClient.ReadByte(WaitLimit));
+void TZQCommAdapterBaseIndy::CheckEndSep(TWaitDeadline& Deadline) {
+  CheckEndSepByte(FClient.ReadByte(Deadline));
 }
 
-void TZQCommAdapterBaseIndy::CheckLineSep(int32_t WaitLimit) {
-  CheckLineSepByte(FClient.ReadByte(WaitLimit));
+void TZQCommAdapterBaseIndy::CheckLineSep(TWaitDeadline& Deadline) {
+  CheckLineSepByte(FClient.ReadByte(Deadline));
 }
 
 void TZQCommAdapterBaseIndy::ReadHeartbeatLine(int32_t Timeout) {

@@ -44,9 +44,9 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   std::string ReadLine(int32_t Timeout) override;
   bool ReadLineTimedOut() const override;
   std::string ReadUntilEndSep() override;
-  std::string ReadBytes(int32_t Count, int32_t WaitLimit) override;
-  void CheckEndSep(int32_t WaitLimit) override;
-  void CheckLineSep(int32_t WaitLimit) override;
+  std::string ReadBytes(int32_t Count, TWaitDeadline& Deadline) override;
+  void CheckEndSep(TWaitDeadline& Deadline) override;
+  void CheckLineSep(TWaitDeadline& Deadline) override;
   void ReadHeartbeatLine(int32_t Timeout) override;
   IStompFramePtr ReceiveFrame(int32_t Timeout) override { return ReadFrame(Timeout); }
 
@@ -57,9 +57,9 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   // straight into the frame and checks the frame end there; the same limits, waits and errors as
   // reading line by line.
   std::shared_ptr<TZQStompFrame> ReadFrame(int32_t Timeout);
-  // Waits until the header block after a first line of FirstLineLength octets is in the input buffer.
-  // Returns where its header lines end and where the blank line after them ends.
-  std::pair<size_t, size_t> FindHeaderBlockEnd(size_t FirstLineLength, int32_t WaitLimit);
+  // Waits until the header block after a first line of FirstLineLength octets is in the input buffer,
+  // by Deadline. Returns where its header lines end and where the blank line after them ends.
+  std::pair<size_t, size_t> FindHeaderBlockEnd(size_t FirstLineLength, TWaitDeadline& Deadline);
 
   // Largest header list of a frame kept for reuse.
   static constexpr size_t MaxSpareHeaders = 64;

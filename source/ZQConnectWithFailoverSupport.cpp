@@ -74,7 +74,7 @@ void TZQConnectWithFailoverSupport::CheckEntries(const std::vector<IURIPtr>& URI
     CheckedPort(uri->GetPort());
     TZQConnectionParams params;
     params.Load(uri);
-    TZQParamNameValidator::Validate(params.GetOptionList());
+    TZQParamNameValidator::Validate(params.GetOptionList(), uri);
   }
 }
 

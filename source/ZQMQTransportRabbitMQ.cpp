@@ -34,7 +34,39 @@ std::size_t ReceivedOctets(const IStompFrame& Frame) {
   return octets;
 }
 
+// The value of an upper-case hexadecimal digit, -1 for any other octet.
+int UpperHexDigit(char C) {
+  if (C >= '0' && C <= '9')
+    return C - '0';
+  if (C >= 'A' && C <= 'F')
+    return C - 'A' + 10;
+  return -1;
+}
+
+// The octets RabbitMQ escapes in a received destination.
+bool EscapedByRabbitMQ(int Octet) {
+  return Octet < 0x20 || Octet == '%' || Octet >= 0x80;
+}
+
 }  // namespace
+
+std::string DecodeRabbitMQDestination(std::string_view Header) {
+  std::string name;
+  name.reserve(Header.size());
+  for (size_t i = 0; i < Header.size(); ++i) {
+    if (Header[i] == '%' && i + 2 < Header.size()) {
+      const int high = UpperHexDigit(Header[i + 1]);
+      const int low = UpperHexDigit(Header[i + 2]);
+      if (high >= 0 && low >= 0 && EscapedByRabbitMQ(high * 16 + low)) {
+        name.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+        continue;
+      }
+    }
+    name.push_back(Header[i]);
+  }
+  return name;
+}
 
 std::shared_ptr<TZQMQTransportRabbitMQ> TZQMQTransportRabbitMQ::Create() {
   return std::make_shared<TZQMQTransportRabbitMQ>(TCreateKey{});
@@ -98,6 +130,10 @@ IDestinationPtr TZQMQTransportRabbitMQ::CreateDestinationFromStompName(const std
     return TZQQueue::Create(Name);
   }
   throw EMQException(Format("CreateDestinationFromStompName for \"%s\" failed", {Name}));
+}
+
+std::string TZQMQTransportRabbitMQ::ReceivedDestinationName(const std::string& Header) const {
+  return DecodeRabbitMQDestination(Header);
 }
 
 // --- Sending ---

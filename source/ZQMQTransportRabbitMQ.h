@@ -23,6 +23,12 @@ inline constexpr std::array<std::string_view, 11> StandardHeaderNames = {
     "message-id",     "correlation-id", "expires",   "persistent", "priority",   "destination",
     "content-length", "reply-to",       "timestamp", "type",       "redelivered"};
 
+// A MESSAGE's "destination" as the application named it. RabbitMQ writes each octet below 0x20, "%"
+// and each octet from 0x80 there as "%" and two upper-case hexadecimal digits (so "café" comes as
+// "caf%C3%A9"); exactly those escapes are undone, any other "%" stays as it is. The "reply-to" header
+// comes unencoded.
+std::string DecodeRabbitMQDestination(std::string_view Header);
+
 // A temporary queue that the broker created for a reply-to and named in a "/reply-queue/" header
 // (RabbitMQ calls it "amq.gen-..."). It is sent to under "/reply-queue/" + its name again; the broker
 // refuses "/temp-queue/" for it. Otherwise a temporary queue like any other (kind 2, Delete not
@@ -74,6 +80,8 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   // expiration) and "receipt" (the broker's echo of the SEND's receipt request).
   bool IsStandardHeader(const std::string& Name) const override;
   IDestinationPtr CreateDestinationFromStompName(const std::string& Name) const override;
+  // DecodeRabbitMQDestination of the header.
+  std::string ReceivedDestinationName(const std::string& Header) const override;
   std::string GetDestinationName(const IDestinationPtr& Destination) const override;
 
   // For Create alone.

@@ -143,9 +143,19 @@ int TWaitDeadline::RemainingMs() {
   if (!FStarted) {
     FStarted = true;
     FDeadline = TClock::now() + std::chrono::milliseconds(FMs);
-    return FMs;
+    return FMs > INT_MAX ? INT_MAX : static_cast<int>(FMs);
   }
   return velmor::RemainingMs(FDeadline);
+}
+
+void TWaitDeadline::Extend(int64_t Ms) {
+  if (Ms <= 0)
+    return;
+  if (FStarted) {
+    FDeadline += std::chrono::milliseconds(Ms);
+  } else {
+    FMs += Ms;
+  }
 }
 
 EReadTimeout::EReadTimeout() : ESocketLayerError("Read timed out.") {}
@@ -191,6 +201,8 @@ void TTCPClient::Connect() {
   } while (status == EAI_SYSTEM && errno == EINTR);
   if (status != 0) {
     const std::string reason = status == EAI_SYSTEM ? SystemText(errno) : std::string(gai_strerror(status));
+    if (!FHostInErrors)
+      throw EResolveError(Format("Could not resolve the host of the broker URL: %s", {reason}));
     throw EResolveError(Format("Could not resolve host %s: %s", {FHost, reason}));
   }
 
@@ -403,15 +415,15 @@ std::string TTCPClient::ReadBytes(size_t Count, int32_t WaitLimit) {
   return result;
 }
 
-void TTCPClient::ReadBytesInto(std::string& Out, size_t Count, int32_t WaitLimit) {
-  const int wait = WaitLimitOf(WaitLimit);
+template <class TWait>
+void TTCPClient::ReadBytesIntoWith(std::string& Out, size_t Count, TWait Wait) {
   const size_t target = Out.size() + Count;
   while (Out.size() < target) {
     if (InputBufferIsEmpty()) {
       CheckOpen();
       if (FPeerClosed)
         throw EConnClosedGracefully();
-      if (!Fill(wait))
+      if (!Fill(Wait()))
         throw EReadTimeout();
       continue;
     }
@@ -421,6 +433,15 @@ void TTCPClient::ReadBytesInto(std::string& Out, size_t Count, int32_t WaitLimit
     FStart += take;
     FScanned = 0;
   }
+}
+
+void TTCPClient::ReadBytesInto(std::string& Out, size_t Count, int32_t WaitLimit) {
+  const int wait = WaitLimitOf(WaitLimit);
+  ReadBytesIntoWith(Out, Count, [wait] { return wait; });
+}
+
+void TTCPClient::ReadBytesInto(std::string& Out, size_t Count, TWaitDeadline& Deadline) {
+  ReadBytesIntoWith(Out, Count, [&Deadline] { return Deadline.RemainingMs(); });
 }
 
 void TTCPClient::ReserveFor(std::string& Out, size_t Needed, size_t Target) {
@@ -436,19 +457,28 @@ void TTCPClient::ReserveFor(std::string& Out, size_t Needed, size_t Target) {
   Out.reserve(room);
 }
 
-uint8_t TTCPClient::ReadByte(int32_t WaitLimit) {
-  const int wait = WaitLimitOf(WaitLimit);
+template <class TWait>
+uint8_t TTCPClient::ReadByteWith(TWait Wait) {
   while (InputBufferIsEmpty()) {
     CheckOpen();
     if (FPeerClosed)
       throw EConnClosedGracefully();
-    if (!Fill(wait))
+    if (!Fill(Wait()))
       throw EReadTimeout();
   }
   const auto octet = static_cast<uint8_t>(FBuffer[FStart]);
   ++FStart;
   FScanned = 0;
   return octet;
+}
+
+uint8_t TTCPClient::ReadByte(int32_t WaitLimit) {
+  const int wait = WaitLimitOf(WaitLimit);
+  return ReadByteWith([wait] { return wait; });
+}
+
+uint8_t TTCPClient::ReadByte(TWaitDeadline& Deadline) {
+  return ReadByteWith([&Deadline] { return Deadline.RemainingMs(); });
 }
 
 bool TTCPClient::WaitForData(int32_t Timeout) {

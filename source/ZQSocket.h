@@ -87,9 +87,11 @@ class TWaitDeadline final {
  public:
   explicit TWaitDeadline(int32_t Ms) : FMs(Ms < 0 ? 0 : Ms) {}
   int RemainingMs();
+  // Moves the limit Ms (0 or more) milliseconds later.
+  void Extend(int64_t Ms);
 
  private:
-  int32_t FMs;
+  int64_t FMs;
   bool FStarted = false;
   TClock::time_point FDeadline;
 };
@@ -115,6 +117,9 @@ class TTCPClient final {
 
   void SetHost(const std::string& Host) { FHost = Host; }
   const std::string& GetHost() const { return FHost; }
+  // Whether error texts may name the host; not when it may hold part of a broker URL's user
+  // information (the resolve error then speaks of the broker URL's host). Names it by default.
+  void SetHostInErrors(bool Value) { FHostInErrors = Value; }
   // 0 to 65535; anything else raises ERangeError.
   void SetPort(int32_t Port);
   int32_t GetPort() const { return FPort; }
@@ -158,8 +163,11 @@ class TTCPClient final {
   // Appends exactly Count octets to Out under the same rule. Out's room grows with the octets that
   // arrive (to at most the whole count), so that an announced size alone takes little memory.
   void ReadBytesInto(std::string& Out, size_t Count, int32_t WaitLimit = -1);
-  // Reads one octet under the same rule.
+  // The same, with every wait ending at Deadline: all Count octets must be in by then.
+  void ReadBytesInto(std::string& Out, size_t Count, TWaitDeadline& Deadline);
+  // Reads one octet under the same rules.
   uint8_t ReadByte(int32_t WaitLimit = -1);
+  uint8_t ReadByte(TWaitDeadline& Deadline);
 
   // The received octets not yet read; valid until the next read, receive or Skip.
   std::string_view Buffered() const { return std::string_view(FBuffer.data() + FStart, FEnd - FStart); }
@@ -205,8 +213,14 @@ class TTCPClient final {
   void Compact();
   void CheckOpen() const;
   int WaitLimitOf(int32_t WaitLimit) const;
+  // ReadBytesInto and ReadByte; Wait() gives the time limit of each wait in ms (negative: none).
+  template <class TWait>
+  void ReadBytesIntoWith(std::string& Out, size_t Count, TWait Wait);
+  template <class TWait>
+  uint8_t ReadByteWith(TWait Wait);
 
   std::string FHost;
+  bool FHostInErrors = true;
   int32_t FPort = 0;
   bool FIPv6 = false;
   int32_t FConnectTimeout = 0;

@@ -56,13 +56,7 @@ void TZQConnectionParams::Load(const IURIPtr& URI) {
   FOptionList.clear();
   if (!URI)
     return;
-  std::string text = URI->GetParams();
-  if (const auto question = text.find('?'); question != std::string::npos) {
-    text.erase(0, question + 1);
-  }
-  if (!text.empty()) {
-    FOptionList = SplitOptionList(text);
-  }
+  FOptionList = QueryOptionList(URI->GetParams());
 }
 
 void TZQReceiptConfiguration::Load(const std::vector<std::string>& OptionList) {
@@ -91,11 +85,18 @@ bool TZQReceiptConfiguration::IsRequired(const std::string& Command) const {
   return std::find(FRequired.begin(), FRequired.end(), Command + "=true") != FRequired.end();
 }
 
-void TZQParamNameValidator::Validate(const std::vector<std::string>& OptionList) {
-  for (const auto& item : OptionList) {
-    if (!IsValid(OptionName(item))) {
-      throw EMQException(Format("Connection URL contains unknown option: %s", {item}));
+void TZQParamNameValidator::Validate(const std::vector<std::string>& OptionList, const IURIPtr& URI) {
+  for (size_t i = 0; i < OptionList.size(); ++i) {
+    const std::string& item = OptionList[i];
+    if (IsValid(OptionName(item)))
+      continue;
+    if (URI && MayHoldUserInformation(*URI, item)) {
+      throw EMQException(
+          Format("Connection URL contains unknown option number %d (not shown: it may hold "
+                 "part of the URL's user information)",
+                 {static_cast<int64_t>(i + 1)}));
     }
+    throw EMQException(Format("Connection URL contains unknown option: %s", {item}));
   }
 }
 
@@ -118,6 +119,15 @@ void TSubscribeOptionsBuilder::AddOptionHeaders(const std::string& Options, ISto
   if (Options.empty())
     return;
   const std::vector<std::string> items = SplitOptionList(Options);
+  // The broker reads the first header of a name, and a repeated name goes first: an option named like
+  // a header of the SUBSCRIBE itself would replace that header.
+  for (const auto& item : items) {
+    const std::string name = OptionName(item);
+    if (std::find(OwnHeaderNames.begin(), OwnHeaderNames.end(), name) != OwnHeaderNames.end()) {
+      throw EIllegalArgumentException(
+          Format("Destination option \"%s\" is not allowed: SUBSCRIBE sets that header itself", {name}));
+    }
+  }
   for (const auto& item : items) {
     const std::string name = OptionName(item);
     Frame.AddHeader(name, OptionValue(items, name));
@@ -239,7 +249,7 @@ void TZQStompClient::StompConnect(IStompCommAdapter& CommAdapter) {
     frame->AddHeader("passcode", FPasscode);
   }
   const std::vector<std::string>& options = FConnectionParams.GetOptionList();
-  TZQParamNameValidator::Validate(options);
+  TZQParamNameValidator::Validate(options, GetURI());
   FReceiptConfiguration.Load(options);
   FSendReceipt = FReceiptConfiguration.IsRequired("SEND");
   AddConnectOptions(*frame);

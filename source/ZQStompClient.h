@@ -24,7 +24,7 @@ namespace velmor {
 // OptionName and OptionValue).
 class TZQConnectionParams final {
  public:
-  // Replaces the list by the options of the URL's query (the text after its first "?", if it has one).
+  // Replaces the list by the options of the URL's query (QueryOptionList).
   void Load(const IURIPtr& URI);
   const std::vector<std::string>& GetOptionList() const { return FOptionList; }
 
@@ -65,18 +65,24 @@ class TZQParamNameValidator final {
   // True for a name beginning with "connect." and for exactly one of ValidParamNames (case-sensitive).
   static bool IsValid(std::string_view Name);
   // Checks the items in list order; the first whose name is not valid raises EMQException "Connection
-  // URL contains unknown option: %s" with the whole item as written.
-  static void Validate(const std::vector<std::string>& OptionList);
+  // URL contains unknown option: %s" with the whole item as written, or with its number in the list
+  // instead when it may hold part of URI's user information.
+  static void Validate(const std::vector<std::string>& OptionList, const IURIPtr& URI);
 };
 
 // Turns the options of a destination text ("name?a=1&b=2") into SUBSCRIBE headers.
 class TSubscribeOptionsBuilder final {
  public:
+  // The headers SUBSCRIBE writes itself; no destination option may take one of these names.
+  static constexpr std::array<std::string_view, 7> OwnHeaderNames = {
+      "destination", "ack", "id", "selector", "no-local", "transformation", "receipt"};
+
   // The text before the first "?"; the whole text when there is none.
   static std::string ExtractDestination(const std::string& Text);
   // The text after the first "?"; empty when there is none.
   static std::string ExtractOptions(const std::string& Text);
   // One header per option item, in written order; a repeated name gets the value of its first item.
+  // An item named by OwnHeaderNames raises EIllegalArgumentException before any header is added.
   static void AddOptionHeaders(const std::string& Options, IStompFrame& Frame);
   // A "transformation" header for each URL option that begins with "subscribe.transformation".
   static void AddTransformation(IStompFrame& Frame, const std::vector<std::string>& OptionList);

@@ -84,6 +84,10 @@ unsigned char ClassesIn(std::string_view Text, unsigned char Mask) {
       Format("Header \"%s\" cannot be encoded: %s", {ReplaceAllChar('\0', "\\0", Name), Reason}));
 }
 
+[[noreturn]] void RaiseLineTooLong(std::string_view Name) {
+  RaiseNotWritable(Name, Format("its line is longer than %d octets", {int64_t{MaxHeaderLineLength}}));
+}
+
 // Refuses a header that cannot be written without changing the frame: a NUL would end the frame early
 // on every version. Where nothing is escaped (STOMP 1.0) or the CONNECT rule keeps LF, CR and colon raw,
 // a line break would end the header line early and a colon in the name would move the name/value
@@ -117,14 +121,39 @@ void CheckWritable(std::string_view Name, std::string_view Value, bool IsConnect
   }
   if (RefuseLeadingSpace && !Value.empty() && Value.front() == ' ')
     RaiseNotWritable(Name, "its value begins with a space");
+  // Escaping only lengthens a line: one that is too long as it stands is refused before it is written.
+  if (Name.size() + 1 + Value.size() > MaxHeaderLineLength)
+    RaiseLineTooLong(Name);
 }
 
+// Appends one header line to Out, which holds the frame's command line and the header lines before it.
+// A line or a header block that the receive side would refuse empties Out and raises.
 void AppendHeaderLine(std::string& Out, std::string_view Name, std::string_view Value, bool IsConnect,
                       TStompVersion Version) {
+  const size_t lineStart = Out.size();
   AppendEscaped(Out, Name, IsConnect, Version);
   Out.push_back(HEADER_SEP);
   AppendEscaped(Out, Value, IsConnect, Version);
+  const size_t lineLength = Out.size() - lineStart;
   Out.push_back(LINE_SEP);
+  if (lineLength > MaxHeaderLineLength) {
+    Out.clear();
+    RaiseLineTooLong(Name);
+  }
+  // The blank line that ends the block counts too.
+  if (Out.size() + 1 > MaxHeaderBlockLength) {
+    Out.clear();
+    RaiseNotWritable(
+        Name, Format("the header block would be longer than %d octets", {int64_t{MaxHeaderBlockLength}}));
+  }
+}
+
+// Refuses a body longer than the receive side reads.
+void CheckBodyWritable(std::string_view Body) {
+  if (Body.size() > MaxBodyLength) {
+    throw EIllegalArgumentException(Format("Frame body of %d octets is longer than %d octets",
+                                           {static_cast<int64_t>(Body.size()), int64_t{MaxBodyLength}}));
+  }
 }
 
 }  // namespace
@@ -151,6 +180,12 @@ void TStompFrameWriter::Header(std::string_view Name, std::string_view Value) {
 }
 
 void TStompFrameWriter::Body(std::string_view Body) {
+  try {
+    CheckBodyWritable(Body);
+  } catch (...) {
+    FOut.clear();
+    throw;
+  }
   FOut.push_back(LINE_SEP);
   FOut.append(Body);
   FOut.push_back(END_SEP);
@@ -166,6 +201,7 @@ void EncodeInto(std::string& Out, const IStompFrame& Frame, TStompVersion Versio
 
   // Check every header before writing anything, and size the result for one allocation in the usual
   // case (escapes only grow it a little).
+  CheckBodyWritable(body);
   size_t size = command.size() + 1 + 1 + body.size() + 1;
   for (const auto& item : headers) {
     CheckWritable(item.Name, item.Value, isConnect, escaping, refuseLeadingSpace);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -29,6 +30,14 @@ constexpr TStompVersion HeaderEscapingVersion(TStompVersion Version, bool Escape
 inline constexpr char LINE_SEP = '\n';
 inline constexpr char END_SEP = '\0';
 inline constexpr char HEADER_SEP = ':';
+
+// Limits of a frame, the same for what the library writes and what it reads. A header line is the name,
+// the colon and the value as they travel (escaped), without the line's end; the header block is the
+// command line, the header lines and the blank line after them, each with its LF; the body is the octets
+// that "content-length" announces.
+inline constexpr std::size_t MaxHeaderLineLength = 16384;
+inline constexpr std::size_t MaxHeaderBlockLength = 1024 * 1024;
+inline constexpr std::size_t MaxBodyLength = 256 * 1024 * 1024;
 
 // Header names that a message property must not use, in the order the reserved-property check walks them.
 inline constexpr std::array<std::string_view, 20> ReservedHeaderNames = {

@@ -88,6 +88,21 @@ void TZQURI::Parse(const std::string& URI) {
   FPort = authority;
 }
 
+bool MayHoldUserInformation(const IURI& URI, std::string_view Part) {
+  if (Part.empty())
+    return false;
+  const std::string text = URI.GetURI();
+  const auto scheme = text.find("://");
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const auto lastAt = text.rfind('@');
+  if (lastAt == std::string::npos || lastAt < start)
+    return false;
+  // A part found only after the last "@" cannot reach into the user information before it; one found
+  // earlier, or not found as written (an option that lost its quotes), may.
+  const auto found = text.find(Part, start);
+  return found == std::string::npos || found <= lastAt;
+}
+
 IURIPtr CreateURI(const std::string& URL, int32_t DefaultPort) {
   IURIPtr uri = TZQURI::Create(URL);
   if (uri->GetPort().empty()) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace velmor {
 
@@ -64,5 +65,11 @@ class TZQURI final : public IURI {
 
 // Parses URL; when it names no port, the port becomes the decimal text of DefaultPort.
 IURIPtr CreateURI(const std::string& URL, int32_t DefaultPort);
+
+// Whether Part, a piece of the URL's text after "://" (its host, port or an option), may hold the URL's
+// user information or a piece of it, so that an error text must not show it. A user name or password
+// that holds "@", "?" or "/" is split into the host, the port or the options; so every part that does
+// not lie wholly after the URL's last "@" is suspect. False for an empty part and for a URL without "@".
+bool MayHoldUserInformation(const IURI& URI, std::string_view Part);
 
 }  // namespace velmor

@@ -12,6 +12,7 @@
 #include "ZQCommAdapterIndy.h"
 #include "ZQExceptions.h"
 #include "ZQSocket.h"
+#include "ZQStompClient.h"
 #include "ZQURI.h"
 
 namespace velmor {
@@ -188,6 +189,29 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"\"a=say \"\"hi\"\"\"&b", {"a=say \"hi\"", "b"}},
                       SplitCase{"\"a&b\"c&d", {"a&b", "c", "d"}}, SplitCase{"\"open", {"open"}},
                       SplitCase{"&", {"", ""}}, SplitCase{"a=\xC3\xA9", {"a=\xC3\xA9"}}));
+
+class QueryOptionsTest : public ::testing::TestWithParam<SplitCase> {};
+
+// The query is cut at its first "?" outside a quoted item, by the adapter and the STOMP client alike.
+TEST_P(QueryOptionsTest, AdapterAndClientReadTheSameOptions) {
+  const IURIPtr uri = CreateURI("stomp://h:1?" + GetParam().Text, 61613);
+  EXPECT_EQ(QueryOptionList(uri->GetParams()), GetParam().Items);
+  TZQConnectionParams params;
+  params.Load(uri);
+  EXPECT_EQ(params.GetOptionList(), GetParam().Items);
+  auto adapter = NewAdapter();
+  adapter->Init(uri);
+  for (const std::string& item : GetParam().Items)
+    EXPECT_EQ(adapter->GetParam(OptionName(item)), OptionItemValue(item)) << item;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cut, QueryOptionsTest,
+                         ::testing::Values(SplitCase{"a=1&b=2", {"a=1", "b=2"}},
+                                           SplitCase{"a=1&b=x?c=3", {"c=3"}},
+                                           SplitCase{"a=1&\"b=x?y\"&c=3", {"a=1", "b=x?y", "c=3"}},
+                                           SplitCase{"\"a=\"\"?\"\"\"&b=2", {"a=\"?\"", "b=2"}},
+                                           SplitCase{"\"a=?\"&b=x?c=3", {"c=3"}},
+                                           SplitCase{"a=\"x?\"&c=3", {"&c=3"}}, SplitCase{"a=1&b=why?", {}}));
 
 TEST(CommAdapterTest, GetParamIgnoresCaseAndTakesTheFirstMatch) {
   auto adapter = NewAdapter();

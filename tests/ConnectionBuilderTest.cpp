@@ -7,6 +7,7 @@
 
 #include "ZQAbstractCommAdapter.h"
 #include "ZQExceptions.h"
+#include "ZQStompClient.h"
 #include "ZQURI.h"
 #include "optional/ZQConnectionBuilder.h"
 
@@ -87,12 +88,15 @@ TEST_P(ConnectionBuilderRoundTripTest, ParsesBackToEveryItem) {
   builder->SetPort(1234)->SetStompVersion("1.2")->SetHeartBeat(1, 2)->SetVirtualHost(c.VirtualHost);
   builder->SetSendReceipt(true)->AddParam("extra", c.ParamValue)->AddParam("last", "x");
 
-  const TZQURI uri(builder->BuildURI());
-  EXPECT_EQ(uri.GetProtocol(), "stomp");
-  EXPECT_EQ(uri.GetHost(), c.Host);
-  EXPECT_EQ(uri.GetIsIPv6(), c.IsIPv6);
-  EXPECT_EQ(uri.GetPort(), "1234");
-  const std::vector<std::string> items = SplitOptionList(uri.GetParams());
+  const IURIPtr uri = TZQURI::Create(builder->BuildURI());
+  EXPECT_EQ(uri->GetProtocol(), "stomp");
+  EXPECT_EQ(uri->GetHost(), c.Host);
+  EXPECT_EQ(uri->GetIsIPv6(), c.IsIPv6);
+  EXPECT_EQ(uri->GetPort(), "1234");
+  // As the STOMP client reads the options.
+  TZQConnectionParams params;
+  params.Load(uri);
+  const std::vector<std::string>& items = params.GetOptionList();
   EXPECT_THAT(items, ::testing::ElementsAre("connect.accept-version=1.2", "connect.heart-beat=1,2",
                                             "connect.host=" + c.VirtualHost, "send.receipt=true",
                                             "extra=" + c.ParamValue, "last=x"));
@@ -102,12 +106,13 @@ TEST_P(ConnectionBuilderRoundTripTest, ParsesBackToEveryItem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConnectionBuilderRoundTripTest,
-    ::testing::Values(
-        RoundTripCase{"Plain", "broker", "vh", "v", "broker", false},
-        RoundTripCase{"IPv6Loopback", "stomp://[::1]", "vh", "v", "::1", true},
-        RoundTripCase{"InjectedOption", "broker", "a&send.receipt=true", "b&c", "broker", false},
-        RoundTripCase{"LeadingQuote", "broker", "\"q\"", "\"", "broker", false},
-        RoundTripCase{"QueryAndAuthorityMarks", "broker", "/v?h@x:1", "[p]/?", "broker", false}),
+    ::testing::Values(RoundTripCase{"Plain", "broker", "vh", "v", "broker", false},
+                      RoundTripCase{"IPv6Loopback", "stomp://[::1]", "vh", "v", "::1", true},
+                      RoundTripCase{"InjectedOption", "broker", "a&send.receipt=true", "b&c", "broker",
+                                    false},
+                      RoundTripCase{"LeadingQuote", "broker", "\"q\"", "\"", "broker", false},
+                      RoundTripCase{"QueryAndAuthorityMarks", "broker", "/v?h@x:1", "[p]/?", "broker", false},
+                      RoundTripCase{"QuestionMarksOnly", "broker", "v?h", "why?", "broker", false}),
     [](const ::testing::TestParamInfo<RoundTripCase>& info) { return info.param.Name; });
 
 }  // namespace

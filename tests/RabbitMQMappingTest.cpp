@@ -189,6 +189,22 @@ INSTANTIATE_TEST_SUITE_P(
                                     "/amq/queue/work"}),
     [](const ::testing::TestParamInfo<StompNameCase>& info) { return std::string(info.param.Title); });
 
+// RabbitMQ writes octets below 0x20, "%" and octets from 0x80 as "%XX" in a MESSAGE's "destination";
+// exactly those escapes are undone, and the "reply-to" is taken as it comes.
+TEST_F(RabbitMQMappingTest, ReceivedDestinationIsDecodedAndReplyToIsNot) {
+  const IMessagePtr message = Receive({{"destination", "/queue/caf%C3%A9%20%25%09%7F%41%c3%2%"},
+                                       {"reply-to", "/queue/caf%C3%A9"},
+                                       {"subscription", "s"}});
+  ASSERT_NE(message, nullptr);
+  const auto destination = std::dynamic_pointer_cast<IQueue>(message->GetDestination());
+  ASSERT_NE(destination, nullptr);
+  EXPECT_EQ(destination->GetQueueName(), "caf\xC3\xA9%20%\t%7F%41%c3%2%");
+  EXPECT_EQ(Transport->GetDestinationName(destination), "/queue/caf\xC3\xA9%20%\t%7F%41%c3%2%");
+  const auto replyTo = std::dynamic_pointer_cast<IQueue>(message->GetReplyTo());
+  ASSERT_NE(replyTo, nullptr);
+  EXPECT_EQ(replyTo->GetQueueName(), "caf%C3%A9");
+}
+
 TEST_F(RabbitMQMappingTest, RefusesBrokerNamesOfUnknownForm) {
   for (const std::string name : {"/temp-queue/tmp-0", "", "/queues/x", "queue/x", "/Queue/x"}) {
     EXPECT_EQ(ErrorOf([&] { Transport->CreateDestinationFromStompName(name); }),

@@ -256,6 +256,24 @@ TEST_F(TransportBrokerTest, AbsoluteExpirationOfTheMessageIsNotSent) {
   EXPECT_EQ(TextOf(receiver->Receive(ReceiveTimeout)), "next");
 }
 
+// RabbitMQ writes such a name percent-encoded in the MESSAGE's "destination"; the message names the
+// queue as it was created, and an answer sent to it reaches that very queue.
+TEST_F(TransportBrokerTest, AQueueNamedWithNonAsciiOctetsIsAnsweredThroughTheReceivedDestination) {
+  const std::string name = testing::UniqueName("transport-caf\xC3\xA9 100%\t\x7F-");
+  const auto transport = Open("subscribe.receipt=true");
+  SubscribeQueue(*transport, name, "sub-1");
+  transport->Send(*Text("question"), "/queue/" + name, -1);
+
+  const IMessagePtr received = transport->Receive(ReceiveTimeout);
+  ASSERT_NE(received, nullptr);
+  EXPECT_EQ(QueueNameOf(received->GetDestination()), name);
+  transport->Send(*Text("answer"), transport->GetDestinationName(received->GetDestination()), -1);
+  const IMessagePtr answered = transport->Receive(ReceiveTimeout);
+  EXPECT_EQ(TextOf(answered), "answer");
+  ASSERT_NE(answered, nullptr);
+  EXPECT_EQ(QueueNameOf(answered->GetDestination()), name);
+}
+
 TEST_F(TransportBrokerTest, AmqQueueReplyToIsAnsweredUnderTheSameName) {
   const std::string requests = testing::UniqueName("transport-amq-req");
   const std::string replies = testing::UniqueName("transport-amq-rep");

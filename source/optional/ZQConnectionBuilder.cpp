@@ -23,7 +23,21 @@ bool LooksLikeIPv6(const std::string& Host) {
 bool NeedsQuotes(const std::string& Item) {
   if (!Item.empty() && Item.front() == '"')
     return true;
-  return std::any_of(Item.begin(), Item.end(), [](char C) { return C == '&' || IsBlankOrControl(C); });
+  return std::any_of(Item.begin(), Item.end(),
+                     [](char C) { return C == '&' || C == '?' || IsBlankOrControl(C); });
+}
+
+// A host text goes into the URL as it is: "?" would begin options there, "@" credentials, "/" a path,
+// and a blank or control character ends or breaks the URL. The text is not shown: it may hold a
+// password.
+void CheckHost(const std::string& Host) {
+  for (const char C : Host) {
+    if (C == '?' || C == '@' || C == '/')
+      throw EIllegalArgumentException(
+          Format("The broker host must not hold \"%s\"", {std::string_view(&C, 1)}));
+    if (IsBlankOrControl(C))
+      throw EIllegalArgumentException("The broker host must not hold a blank or control character");
+  }
 }
 
 void AppendOption(std::string& Query, const std::string& Item) {
@@ -54,8 +68,11 @@ TZQConnectionBuilder::TZQConnectionBuilder(TToken, const std::string& HostOrURL)
   if (HostOrURL.find("://") != std::string::npos) {
     const TZQURI uri(HostOrURL);
     const std::string port = uri.GetPort();
-    if (!port.empty() && !TryStrToInt(port, FPort))
+    if (!port.empty() && !TryStrToInt(port, FPort)) {
+      if (MayHoldUserInformation(uri, port))
+        throw EIllegalArgumentException("The port of the broker URL could not be read");
       throw EIllegalArgumentException(Format("'%s' is not a valid integer value", {port}));
+    }
     FScheme = uri.GetProtocol();
     FHost = uri.GetHost();
     FIsIPv6 = uri.GetIsIPv6();
@@ -64,6 +81,7 @@ TZQConnectionBuilder::TZQConnectionBuilder(TToken, const std::string& HostOrURL)
   }
   if (HostOrURL.empty())
     FHost = "localhost";
+  CheckHost(FHost);
   FIsIPv6 = FIsIPv6 || LooksLikeIPv6(FHost);
 }
 

@@ -53,7 +53,9 @@ class TZQConnectionBuilder final : public IConnectionBuilder,
   static constexpr int32_t DefaultPort = 61613;
 
   // HostOrURL is a host name or address ("localhost" when empty), or a broker URL whose scheme, host and
-  // port are taken over; a URL port that is not an integer raises EIllegalArgumentException.
+  // port are taken over; a URL port that is not an integer, and a host that holds "?", "@", "/", a
+  // blank or a control character raise EIllegalArgumentException, whose text never shows a part of
+  // the URL's user information.
   static IConnectionBuilderPtr Create(const std::string& HostOrURL);
 
   TZQConnectionBuilder(TToken, const std::string& HostOrURL);
@@ -100,8 +102,8 @@ class TZQConnectionBuilder final : public IConnectionBuilder,
 };
 
 // One option item as a URL query holds it: "Name=Value", in double quotes (inner quotes doubled) when
-// the option-list splitter would otherwise cut it or strip it, i.e. when it holds a blank, a control
-// character or "&", or begins with a double quote.
+// the option-list splitter would otherwise cut it or strip it, or the query would be cut at it, i.e.
+// when it holds a blank, a control character, "&" or "?", or begins with a double quote.
 std::string QuoteOptionItem(const std::string& Item);
 
 }  // namespace velmor

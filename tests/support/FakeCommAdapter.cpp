@@ -12,7 +12,7 @@ void TFakeCommAdapter::Init(const IURIPtr& URI) {
   if (FConnected)
     throw EMQException("Transport layer is already connected.");
   FURI = URI;
-  FParams = URI ? SplitOptionList(URI->GetParams()) : std::vector<std::string>();
+  FParams = URI ? QueryOptionList(URI->GetParams()) : std::vector<std::string>();
 }
 
 void TFakeCommAdapter::Connect() {

@@ -1,0 +1,141 @@
+// What the library refuses before anything goes on the wire: frames the receive side would not read,
+// destination options that would replace the SUBSCRIBE's own headers, and broker hosts or URLs whose
+// text would change what is connected to. Each refusal names what it refuses without showing any part
+// of a URL's user information.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "FakeCommAdapter.h"
+#include "RecordingClient.h"
+#include "StompFrames.h"
+#include "ZQCommAdapterIndy.h"
+#include "ZQExceptions.h"
+#include "ZQStompClient.h"
+#include "ZQURI.h"
+#include "optional/ZQConnectionBuilder.h"
+
+namespace velmor {
+namespace {
+
+using testing::MakeFrame;
+using testing::TFakeCommAdapter;
+using testing::TRecordingClient;
+
+struct World {
+  std::shared_ptr<TFakeCommAdapter> Adapter = std::make_shared<TFakeCommAdapter>();
+  std::shared_ptr<TRecordingClient> Client = std::make_shared<TRecordingClient>();
+
+  explicit World(bool Connected) {
+    Client->SetCommAdapter(Adapter);
+    if (!Connected)
+      return;
+    Adapter->Incoming.push_back(MakeFrame("CONNECTED", {{"version", "1.2"}}));
+    Connect("stomp://u:p@127.0.0.1:61613");
+    Adapter->Written.clear();
+  }
+  void Connect(const std::string& Url) {
+    Client->SetURI(CreateURI(Url, 61613));
+    Client->Connect();
+  }
+};
+
+using TAction = std::function<void(World&)>;
+
+TAction Send(const TStompHeaders& Headers) {
+  return [=](World& W) { W.Client->Send("/queue/q", "body", Headers, false, false, -1); };
+}
+TAction Subscribe(const std::string& Destination) {
+  return [=](World& W) { W.Client->Subscribe(Destination, AckModeClientIndividual, "s", "", false); };
+}
+TAction Build(const std::string& HostOrURL) {
+  return [=](World&) { TZQConnectionBuilder::Create(HostOrURL); };
+}
+
+// 65 lines of 16005 octets with their LF, then one of Last octets.
+TStompHeaders LongHeaders(size_t Last) {
+  TStompHeaders headers;
+  for (int i = 100; i < 165; ++i)
+    headers.push_back({"h" + std::to_string(i), std::string(15999, 'v')});
+  headers.push_back({"last", std::string(Last, 'v')});
+  return headers;
+}
+
+struct RefusalCase {
+  std::string Name;
+  bool Connected;
+  TAction Action;
+  std::string Text;
+  bool IllegalArgument = true;
+};
+
+class RefusedBeforeWritingTest : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(RefusedBeforeWritingTest, RaisesItsTextAndWritesNothing) {
+  World world(GetParam().Connected);
+  try {
+    GetParam().Action(world);
+    ADD_FAILURE() << "nothing refused";
+  } catch (const EMQException& error) {
+    EXPECT_EQ(error.what(), GetParam().Text);
+    EXPECT_EQ(dynamic_cast<const EIllegalArgumentException*>(&error) != nullptr, GetParam().IllegalArgument);
+  }
+  EXPECT_TRUE(world.Adapter->Written.empty());
+}
+
+const std::string TooLong = "cannot be encoded: its line is longer than 16384 octets";
+const std::string OwnHeader = "is not allowed: SUBSCRIBE sets that header itself";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedBeforeWritingTest,
+    ::testing::Values(
+        RefusalCase{"LongValue", true, Send({{"big", std::string(16381, 'v')}}), "Header \"big\" " + TooLong},
+        RefusalCase{"LongOnceEscaped", true, Send({{"c", std::string(8192, ':')}}),
+                    "Header \"c\" " + TooLong},
+        RefusalCase{"LongDestination", true, Subscribe("/queue/" + std::string(70000, 'q')),
+                    "Header \"destination\" " + TooLong},
+        RefusalCase{
+            "BlockOverOneMebibyte", true, Send(LongHeaders(9000)),
+            "Header \"last\" cannot be encoded: the header block would be longer than 1048576 octets"},
+        RefusalCase{"OptionDestination", true, Subscribe("/queue/decoy?destination=/queue/secret"),
+                    "Destination option \"destination\" " + OwnHeader},
+        RefusalCase{"OptionAck", true, Subscribe("/queue/q?x-max-length=5&ack=auto"),
+                    "Destination option \"ack\" " + OwnHeader},
+        RefusalCase{"OptionId", true, Subscribe("/queue/q?id=x"), "Destination option \"id\" " + OwnHeader},
+        RefusalCase{"HostWithOption", false, Build("h?send.receipt=false"),
+                    "The broker host must not hold \"?\""},
+        RefusalCase{"HostWithCredentials", false, Build("u:secret@h"), "The broker host must not hold \"@\""},
+        RefusalCase{"HostWithBlank", false, Build("h h"),
+                    "The broker host must not hold a blank or control character"},
+        // Passwords holding "@" or "?": no part of them may show.
+        RefusalCase{"BuilderPortFromPassword", false, Build("stomp://u:se@cr:et@127.0.0.1"),
+                    "The port of the broker URL could not be read"},
+        RefusalCase{"OptionFromPassword", false,
+                    [](World& W) { W.Connect("stomp://u:se@127.0.0.1:61613?cret@127.0.0.1"); },
+                    "Connection URL contains unknown option number 1 (not shown: it may hold part of the "
+                    "URL's user information)",
+                    false},
+        RefusalCase{"HostFromPassword", false,
+                    [](World& W) {
+                      W.Client->SetCommAdapter(std::make_shared<TZQCommAdapterIndy>());
+                      W.Connect("stomp://u:se@cret@127.0.0.1:61613");
+                    },
+                    "The host of the broker URL could not be read: a user name or password in the URL must "
+                    "not hold \"@\", \"?\" or \"/\"",
+                    false}),
+    [](const ::testing::TestParamInfo<RefusalCase>& Info) { return Info.param.Name; });
+
+// The limits are the reader's own: a line of exactly 16384 octets and a block of exactly 1 MiB go out.
+TEST(RefusedBeforeWritingLimitTest, ALineAndABlockJustAtTheLimitsAreWritten) {
+  World world(true);
+  Send({{"big", std::string(16380, 'v')}})(world);
+  // "SEND\n", "destination:/queue/q\n" and "content-length:4\n" take 43 octets.
+  Send(LongHeaders(1024 * 1024 - 43 - 65 * 16005 - 7))(world);
+  ASSERT_EQ(world.Adapter->Written.size(), 2u);
+  EXPECT_EQ(world.Adapter->Written[1].find("\n\nbody"), 1024u * 1024u - 2);
+}
+
+}  // namespace
+}  // namespace velmor
