@@ -159,8 +159,9 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
                  const std::string& Selector, bool NoLocal);
   // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
-  // receipt when ForceReceipt or the URL option "send.receipt" asks for one. The body is encoded
-  // straight from where the caller holds it.
+  // receipt when ForceReceipt or the URL option "send.receipt" asks for one, except inside a
+  // transaction (a "transaction" header in Headers): the broker answers those only at COMMIT. The body
+  // is encoded straight from where the caller holds it.
   void Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
             bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout);
   // ACK in the form of the negotiated version ("id" on 1.2, "message-id" before, "subscription" on 1.1).
