@@ -107,6 +107,10 @@ class TZQAbstractTransport : public TZQStompClient {
   virtual IDestinationPtr CreateDestinationFromStompName(const std::string& Name) const = 0;
   // The broker name of a destination object.
   virtual std::string GetDestinationName(const IDestinationPtr& Destination) const = 0;
+  // Returns once the broker has processed every frame written before (a COMMIT replays its frames only
+  // then); raises with the broker's ERROR when it refused one of them, and when no answer comes within
+  // the send receipt time-out.
+  virtual void ConfirmProcessed() = 0;
 
  protected:
   // Takes the adapter registry's default adapter; EZQNoCommAdapterInstalled "No communication adapter

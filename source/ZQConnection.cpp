@@ -338,19 +338,28 @@ void TZQSession::EnsureTransaction() {
   }
 }
 
+void TZQSession::FinishTransaction(bool Commit) {
+  // Without an open transaction the id is empty, which the client refuses for COMMIT and ABORT.
+  const std::string id = FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "";
+  const std::shared_ptr<TZQAbstractTransport> transport = GetTransport();
+  // The transaction is over also when its frame or the broker fails: the broker ends it, or never saw
+  // it, and drops it when the connection goes.
+  FTransactionContext.SetOpen(false);
+  if (Commit) {
+    transport->CommitTransaction(id);
+  } else {
+    transport->AbortTransaction(id);
+  }
+  // The broker replays a transaction at COMMIT and may refuse a frame of it then.
+  transport->ConfirmProcessed();
+}
+
 void TZQSession::EndTransaction(bool Commit) {
   CheckNotClosed();
   if (!FTransacted) {
     throw EMQException("Session is not transacted");
   }
-  // Without an open transaction the id is empty, which the client refuses for COMMIT and ABORT.
-  const std::string id = FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "";
-  if (Commit) {
-    GetTransport()->CommitTransaction(id);
-  } else {
-    GetTransport()->AbortTransaction(id);
-  }
-  FTransactionContext.SetOpen(false);
+  FinishTransaction(Commit);
   BeginTransaction();
 }
 

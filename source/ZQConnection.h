@@ -196,8 +196,11 @@ class TZQSession final : public TZQAbstractSession,
  private:
   // EIllegalStateException "The session is closed".
   void CheckNotClosed() const;
-  // COMMIT (or ABORT) of the open transaction, then BEGIN of the next one.
+  // COMMIT (or ABORT) of the open transaction once the broker has processed it, then BEGIN of the next
+  // one.
   void EndTransaction(bool Commit);
+  // COMMIT or ABORT of the open transaction, returning once the broker has processed it.
+  void FinishTransaction(bool Commit);
   // Begins a transaction when this transacted session has none open.
   void EnsureTransaction();
   // The name of a new temporary destination; refused in the acknowledge modes that cannot have one.

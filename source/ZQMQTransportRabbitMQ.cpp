@@ -216,6 +216,10 @@ void TZQMQTransportRabbitMQ::UnsubscribeDurable(const std::string& /*Destination
   SendWithReceipt(frame);
 }
 
+void TZQMQTransportRabbitMQ::ConfirmProcessed() {
+  TZQStompClient::Send(ProbeTopic, {}, {}, true, true, -1);
+}
+
 void TZQMQTransportRabbitMQ::Unsubscribe(const std::string& SubscriptionID) {
   if (HasPrefix(SubscriptionID, "/temp-queue/") || HasPrefix(SubscriptionID, "/reply-queue/")) {
     return;

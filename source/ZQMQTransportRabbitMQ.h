@@ -75,6 +75,13 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   bool IsStandardHeader(const std::string& Name) const override;
   IDestinationPtr CreateDestinationFromStompName(const std::string& Name) const override;
   std::string GetDestinationName(const IDestinationPtr& Destination) const override;
+  // A SEND with a receipt to ProbeTopic, which nobody binds: it goes through the broker's publishing
+  // channel after everything written before it, so its RECEIPT comes only once those frames were
+  // applied, and the broker's ERROR comes first when it refused one of them.
+  void ConfirmProcessed() override;
+
+  // The topic that ConfirmProcessed sends to.
+  static constexpr const char* ProbeTopic = "/topic/velmor.client.probe";
 
   // For Create alone.
   explicit TZQMQTransportRabbitMQ(TCreateKey /*Key*/) {}

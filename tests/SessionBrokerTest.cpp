@@ -26,6 +26,9 @@ using testing::UniqueName;
 
 class SessionBrokerTest : public testing::StartedConnectionTest {
  protected:
+  // The broker's ERROR for a SEND to an exchange that does not exist.
+  static constexpr const char* NoExchange =
+      "not_found NOT_FOUND - no exchange 'no-such-exchange' in vhost '/'";
   // A text message that makes the broker remove its queue a minute after the last use.
   ITextMessagePtr Text(const ISessionPtr& Session, const std::string& Body) const {
     auto message = Session->CreateTextMessage(Body);
@@ -107,6 +110,21 @@ TEST_F(SessionBrokerTest, RollbackDropsCommitDeliversAndASecondStartKeepsTheTran
   transacted->Commit();
   EXPECT_EQ(TextOf(consumer->Receive(5000)), "first");
   EXPECT_EQ(TextOf(consumer->Receive(5000)), "second");
+}
+
+// The broker replays a transaction at COMMIT and stops at a frame it refuses; inside the transaction no
+// SEND waits for a receipt, whatever the URL asks.
+TEST_F(SessionBrokerTest, CommitRaisesWhatTheBrokerRefusedAndTransactedSendsWaitForNoReceipt) {
+  FConnection->Close();
+  FConnection = NewConnection(BrokerUrl("send.receipt=true"));
+  FConnection->Start();
+  const std::string name = UniqueName("session-tx-refused");
+  const ISessionPtr transacted = FConnection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto producer = transacted->CreateProducer(nullptr);
+  for (const char* target : {"a", "a", "a", "a", "a", "/exchange/no-such-exchange", "a", "a", "a", "a", "a"})
+    producer->Send(transacted->CreateQueue(target[0] == 'a' ? name : target), Text(transacted, "m"));
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { transacted->Commit(); }), NoExchange);
+  EXPECT_EQ(QueueRow(name, "messages"), "5");
 }
 
 TEST_F(SessionBrokerTest, DurableSubscriptionKeepsMessagesAndUnsubscribeRemovesItsQueue) {

@@ -1,0 +1,77 @@
+// Transactions, acknowledgements and reconnects against a scripted broker, where the order of the
+// frames is the proof.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "FakeStompPeer.h"
+#include "MessageOf.h"
+#include "MessagingFixture.h"
+#include "ZQExceptions.h"
+
+namespace velmor {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::FakeStompPeer;
+using testing::FrameHeader;
+using testing::MessageOf;
+using testing::TextOf;
+
+std::string Command(const std::string& Frame) {
+  return Frame.substr(0, Frame.find('\n'));
+}
+
+struct CommitCase {
+  const char* Name;
+  std::string Answer;  // what the broker sends after the client's probe
+  std::string Raised;  // how the text that Commit raises begins
+};
+
+class CommitPeerTest : public ::testing::TestWithParam<CommitCase> {};
+
+// COMMIT, then a SEND with a receipt that the broker answers only once it has applied the transaction.
+TEST_P(CommitPeerTest, CommitReturnsOnlyOnceTheBrokerAnsweredItsProbe) {
+  const CommitCase& c = GetParam();
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
+  peer.Stall(300ms).Send(testing::MessageFrame("/queue/q", "m-1", "/temp-queue/tmp-0", "kept",
+                                               {{"content-type", "text/plain"}}));
+  peer.SendWith([&peer, Answer = c.Answer] {
+    return Answer == "RECEIPT" ? testing::ReceiptFrame(FrameHeader(peer.LastFrame(), "receipt")) : Answer;
+  });
+  if (c.Answer == "RECEIPT")
+    peer.ReadFrame();
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url("send.receipt.timeout=1000"));
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto consumer = session->CreateConsumer(session->CreateTemporaryQueue());
+  session->CreateProducer(session->CreateQueue("q"))->Send(session->CreateTextMessage("t"));
+  const auto start = std::chrono::steady_clock::now();
+  const std::string raised = MessageOf<EMQException>([&] { session->Commit(); });
+  EXPECT_EQ(raised.rfind(c.Raised, 0), 0u) << raised;
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  EXPECT_EQ(Command(frames[3]), "COMMIT");
+  EXPECT_EQ(frames[4].rfind("SEND\ndestination:/topic/velmor.client.probe\nreceipt:", 0), 0u) << frames[4];
+  if (c.Answer == "RECEIPT") {
+    EXPECT_EQ(Command(frames[5]), "BEGIN");
+    EXPECT_EQ(TextOf(consumer->ReceiveNoWait()), "kept");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, CommitPeerTest,
+    ::testing::Values(CommitCase{"Receipt", "RECEIPT", "<nothing raised>"},
+                      CommitCase{"Error", testing::ErrorFrame("not_found", "NOT_FOUND - no exchange"),
+                                 "not_found NOT_FOUND - no exchange"},
+                      CommitCase{"Nothing", "",
+                                 "No RECEIPT received. Timeout: 1000 msec Expected: send.receipt."}),
+    [](const ::testing::TestParamInfo<CommitCase>& Info) { return std::string(Info.param.Name); });
+
+}  // namespace
+}  // namespace velmor
