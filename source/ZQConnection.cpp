@@ -185,7 +185,12 @@ void TZQConnection::RemoveSession(const TZQSession* Session) {
 void TZQConnection::UnsubscribeDurable(const std::string& DestinationName,
                                        const std::string& SubscriptionName) {
   CheckState();
-  FTransport->UnsubscribeDurable(DestinationName, SubscriptionName);
+  // Subscription ids are the connection's, so an open subscriber of that name is the durable one.
+  if (FMessageStore.IsOpen(SubscriptionName)) {
+    FTransport->UnsubscribeDurable(DestinationName, SubscriptionName);
+  } else {
+    FTransport->RemoveDurableSubscription(DestinationName, SubscriptionName);
+  }
 }
 
 void TZQConnection::MarkDurableUnsubscribed(const std::string& TopicName,

@@ -77,7 +77,8 @@ class TZQConnection final : public TZQAbstractConnection,
 
   void AddSession(const std::shared_ptr<TZQSession>& Session);
   void RemoveSession(const TZQSession* Session);
-  // UNSUBSCRIBE of a durable subscription (the broker removes it).
+  // Removes a durable subscription on the broker: UNSUBSCRIBE of an open subscriber of this connection,
+  // or, when none has that name, the transport's removal of a subscription not open here.
   void UnsubscribeDurable(const std::string& DestinationName, const std::string& SubscriptionName);
   // Marks the open durable subscriber of TopicName named SubscriptionName closed, in whichever session
   // it is: the broker has ended its subscription.

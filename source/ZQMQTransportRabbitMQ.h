@@ -79,6 +79,10 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   // channel after everything written before it, so its RECEIPT comes only once those frames were
   // applied, and the broker's ERROR comes first when it refused one of them.
   void ConfirmProcessed() override;
+  // SUBSCRIBE with the subscription's id and durable headers, taking at most one message, then the
+  // durable UNSUBSCRIBE; each waits for its receipt. Messages that arrive meanwhile go with the queue.
+  void RemoveDurableSubscription(const std::string& DestinationName,
+                                 const std::string& SubscriptionName) override;
 
   // The topic that ConfirmProcessed sends to.
   static constexpr const char* ProbeTopic = "/topic/velmor.client.probe";

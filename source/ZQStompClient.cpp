@@ -361,6 +361,15 @@ bool TZQStompClient::DispatchPendingMessageFrame() {
   return true;
 }
 
+void TZQStompClient::DropPendingMessageFrames(const std::string& Subscription) {
+  std::erase_if(FPendingMessages, [this, &Subscription](const IStompFramePtr& Frame) {
+    if (Frame->HeaderOrEmpty("subscription") != Subscription)
+      return false;
+    FPendingBodyOctets -= std::min(FPendingBodyOctets, Frame->GetBody().size());
+    return true;
+  });
+}
+
 // --- Sending and receipts ---
 
 TStompVersion TZQStompClient::ConnectEncodingVersion(const IStompFrame& Frame) {
@@ -422,10 +431,11 @@ void TZQStompClient::WriteOutput(int32_t SendTimeout) {
   Adapter().Write(FOutput, SendTimeout);
 }
 
-void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame) {
+void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame, bool ForceReceipt) {
   Check(Frame != nullptr, UnitName, __LINE__);
   const std::string command = Frame->GetCommand();
-  const std::string id = ReceiptIDFor(command);
+  const std::string id =
+      ForceReceipt ? LowerCaseAscii(command) + ".receipt." + NewReceiptID() : ReceiptIDFor(command);
   if (!IsBlankText(id)) {
     Frame->AddHeader("receipt", id);
   }

@@ -138,8 +138,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // command but CONNECT needs the connected state.
   void SendFrame(const IStompFramePtr& Frame, int32_t SendTimeout);
   // Writes a frame, with a "receipt" header and a wait for the RECEIPT when the URL asks for one for
-  // its command.
-  void SendWithReceipt(const IStompFramePtr& Frame);
+  // its command or ForceReceipt is set (the wait is the command's receipt time-out either way).
+  void SendWithReceipt(const IStompFramePtr& Frame, bool ForceReceipt = false);
   // "id.", the next receipt number, ".", the millisecond tick count.
   std::string NewReceiptID();
   // The receipt id for a command that needs one ("subscribe.receipt.id.0.123"), else empty.
@@ -187,6 +187,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Hands the oldest held MESSAGE frame to OnMessageFrame; false when none is held. Receive calls do
   // this before they read from the socket.
   bool DispatchPendingMessageFrame();
+  // Drops the held MESSAGE frames of the subscription Subscription.
+  void DropPendingMessageFrames(const std::string& Subscription);
 
   // --- State ---
 

@@ -127,6 +127,23 @@ TEST_F(SessionBrokerTest, CommitRaisesWhatTheBrokerRefusedAndTransactedSendsWait
   EXPECT_EQ(QueueRow(name, "messages"), "5");
 }
 
+// A durable subscription whose subscriber was closed, here on another connection, goes with its queue.
+TEST_F(SessionBrokerTest, UnsubscribeRemovesADurableSubscriptionThatIsNotOpenHere) {
+  const std::string topicName = UniqueName("session-durable-inactive");
+  const std::string subscription = UniqueName("sub");
+  const auto topic = FSession->CreateTopic(topicName);
+  FSession->CreateDurableSubscriber(topic, subscription)->Close();
+  FSession->CreateProducer(topic)->Send(FSession->CreateTextMessage("waiting"));
+  const std::string queue = QueueBoundTo(topicName);
+  ASSERT_EQ(QueueRow(queue, "messages"), "1");
+  const auto other = NewConnection(BrokerUrl());
+  other->Start();
+  other->CreateSession(false, AcknowledgeModeAuto)->Unsubscribe(topicName, subscription);
+  EXPECT_EQ(QueueRow(queue, "messages"), "<no queue>");
+  EXPECT_TRUE(other->IsConnected());
+  other->Close();
+}
+
 TEST_F(SessionBrokerTest, DurableSubscriptionKeepsMessagesAndUnsubscribeRemovesItsQueue) {
   FConnection->Close();
   FConnection = NewConnection(BrokerUrl());
