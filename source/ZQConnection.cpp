@@ -343,6 +343,14 @@ void TZQSession::EnsureTransaction() {
   }
 }
 
+std::string TZQSession::AcknowledgeTransaction() {
+  if (!FTransacted)
+    return {};
+  CheckNotClosed();
+  EnsureTransaction();
+  return FTransactionContext.GetTransactionID();
+}
+
 void TZQSession::FinishTransaction(bool Commit) {
   // Without an open transaction the id is empty, which the client refuses for COMMIT and ABORT.
   const std::string id = FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "";
@@ -354,6 +362,10 @@ void TZQSession::FinishTransaction(bool Commit) {
     transport->CommitTransaction(id);
   } else {
     transport->AbortTransaction(id);
+  }
+  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
+    if (const auto own = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer))
+      own->TransactionEnded(Commit);
   }
   // The broker replays a transaction at COMMIT and may refuse a frame of it then.
   transport->ConfirmProcessed();
@@ -417,8 +429,9 @@ void TZQSession::RemoveProducer(const IMessageProducerPtr& Producer) {
 
 uint8_t TZQSession::StompAckMode() const {
   switch (FAcknowledgeMode) {
+    // RabbitMQ applies a "client" ACK to every earlier delivery of the connection, other consumers'
+    // included: client acknowledgement acknowledges message by message (see TZQMessageConsumer).
     case AcknowledgeModeClient:
-      return AckModeClient;
     case AcknowledgeModeClientIndividual:
       return AckModeClientIndividual;
     default:

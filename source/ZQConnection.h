@@ -185,6 +185,9 @@ class TZQSession final : public TZQAbstractSession,
   IMessageTransformerPtr GetMessageTransformer() const;
   // On a transacted session: a new transaction id and BEGIN. Nothing on other sessions.
   void BeginTransaction();
+  // The transaction that an ACK or NACK of this session's messages names: the open one, begun when
+  // none is open; empty when the session is not transacted.
+  std::string AcknowledgeTransaction();
   // Marks the open durable subscriber of TopicName named SubscriptionName closed, without a frame: its
   // subscription was removed on the broker. True when there was one.
   bool MarkUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName);

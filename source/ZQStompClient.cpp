@@ -320,6 +320,7 @@ void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
     FReceivedReceiptID = Frame->GetHeader("receipt-id");
   } else if (command == "CONNECTED") {
     FConnected = true;
+    ++FConnectionNumber;
     FSessionID = Frame->GetHeader("session");
     FServer = Frame->GetHeader("server");
     const std::string version = Frame->GetHeader("version");

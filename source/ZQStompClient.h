@@ -196,6 +196,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   bool GetConnected() const { return FConnected; }
   const std::string& GetSessionID() const { return FSessionID; }
   const std::string& GetServer() const { return FServer; }
+  // Counts the CONNECTED frames handled: tells the connections of one client apart (0 before the first).
+  uint64_t GetConnectionNumber() const { return FConnectionNumber; }
   bool GetSendReceipt() const { return FSendReceipt; }
   bool GetReceiptReceived() const { return FReceiptReceived; }
   const std::string& GetReceivedReceiptID() const { return FReceivedReceiptID; }
@@ -270,6 +272,7 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   std::size_t FMaxPendingBodyOctets = DefaultMaxPendingBodyOctets;
   // Frames handed to DispatchFrame so far; tells a receipt wait whether any frame came.
   uint64_t FFramesDispatched = 0;
+  uint64_t FConnectionNumber = 0;
   bool FWaitingForReceipt = false;
   // True from CONNECT until the broker's first frame was handled.
   bool FAwaitingConnected = false;

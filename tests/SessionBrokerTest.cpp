@@ -127,6 +127,30 @@ TEST_F(SessionBrokerTest, CommitRaisesWhatTheBrokerRefusedAndTransactedSendsWait
   EXPECT_EQ(QueueRow(name, "messages"), "5");
 }
 
+// An ACK names the transaction open in its session, also for a message that another session's receive
+// kept, and takes that message and the earlier ones of its consumer only.
+TEST_F(SessionBrokerTest, ClientAcknowledgementTakesOnlyTheConsumersOwnMessagesInTheOpenTransaction) {
+  const std::string first = UniqueName("session-ack-first");
+  const std::string second = UniqueName("session-ack-second");
+  const ISessionPtr firstSession = FConnection->CreateSession(true, AcknowledgeModeClient);
+  const ISessionPtr secondSession = FConnection->CreateSession(true, AcknowledgeModeClient);
+  const auto firstConsumer = firstSession->CreateConsumer(firstSession->CreateQueue(first));
+  const auto secondConsumer = secondSession->CreateConsumer(secondSession->CreateQueue(second));
+  const auto producer = FSession->CreateProducer(nullptr);
+  producer->Send(FSession->CreateQueue(second), Text(FSession, "s1"));
+  producer->Send(FSession->CreateQueue(second), Text(FSession, "s2"));
+  std::this_thread::sleep_for(300ms);
+  producer->Send(FSession->CreateQueue(first), Text(FSession, "f1"));
+  ASSERT_EQ(TextOf(firstConsumer->Receive(5000)), "f1");
+  secondSession->Commit();
+  EXPECT_EQ(TextOf(secondConsumer->Receive(5000)), "s1");
+  secondConsumer->Receive(5000)->Acknowledge();
+  secondSession->Commit();
+  FConnection->Close();
+  EXPECT_EQ(QueueRow(second, "messages"), "0");
+  EXPECT_EQ(QueueRow(first, "messages"), "1");
+}
+
 // A durable subscription whose subscriber was closed, here on another connection, goes with its queue.
 TEST_F(SessionBrokerTest, UnsubscribeRemovesADurableSubscriptionThatIsNotOpenHere) {
   const std::string topicName = UniqueName("session-durable-inactive");

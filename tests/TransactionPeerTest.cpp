@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,15 @@ using testing::FakeStompPeer;
 using testing::FrameHeader;
 using testing::MessageOf;
 using testing::TextOf;
+
+// The broker's MESSAGE for the subscription that the client's frame number Subscribe opened.
+std::function<std::string()> MessageFor(const FakeStompPeer& Peer, std::size_t Subscribe,
+                                        const std::string& Id) {
+  return [&Peer, Subscribe, Id] {
+    return testing::MessageFrame("/queue/q", Id, FrameHeader(Peer.Frames().at(Subscribe), "id"), Id,
+                                 {{"ack", "ack-" + Id}, {"content-type", "text/plain"}});
+  };
+}
 
 std::string Command(const std::string& Frame) {
   return Frame.substr(0, Frame.find('\n'));
@@ -72,6 +82,38 @@ INSTANTIATE_TEST_SUITE_P(
                       CommitCase{"Nothing", "",
                                  "No RECEIPT received. Timeout: 1000 msec Expected: send.receipt."}),
     [](const ::testing::TestParamInfo<CommitCase>& Info) { return std::string(Info.param.Name); });
+
+TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSessionWhenItIsMade) {
+  FakeStompPeer peer;
+  // CONNECT, BEGIN of each session, SUBSCRIBE of each consumer; the message for the second consumer
+  // comes first, so the first consumer's receive keeps it.
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
+  peer.SendWith(MessageFor(peer, 4, "m-2")).SendWith(MessageFor(peer, 3, "m-1"));
+  peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame().ReadFrame().ReadFrame();
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url());
+  connection->Start();
+  const ISessionPtr first = connection->CreateSession(true, AcknowledgeModeClient);
+  const ISessionPtr second = connection->CreateSession(true, AcknowledgeModeClient);
+  const auto firstConsumer = first->CreateConsumer(first->CreateQueue("q1"));
+  const auto secondConsumer = second->CreateConsumer(second->CreateQueue("q2"));
+  const IMessagePtr own = firstConsumer->Receive(5000);
+  ASSERT_EQ(TextOf(own), "m-1");
+  second->Commit();
+  const IMessagePtr kept = secondConsumer->Receive(5000);
+  ASSERT_EQ(TextOf(kept), "m-2");
+  kept->Acknowledge();
+  own->Acknowledge();
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  EXPECT_EQ(frames[3], "SUBSCRIBE\ndestination:/queue/q1\nack:client-individual\nid:" +
+                           FrameHeader(frames[3], "id") + "\n\n" + std::string(1, '\0'));
+  EXPECT_EQ(Command(frames[7]), "BEGIN");
+  EXPECT_EQ(frames[8], "ACK\nid:ack-m-2\ntransaction:" + FrameHeader(frames[7], "transaction") + "\n\n" +
+                           std::string(1, '\0'));
+  EXPECT_EQ(frames[9], "ACK\nid:ack-m-1\ntransaction:" + FrameHeader(frames[1], "transaction") + "\n\n" +
+                           std::string(1, '\0'));
+}
 
 }  // namespace
 }  // namespace velmor
