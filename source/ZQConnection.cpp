@@ -88,6 +88,21 @@ void TZQConnection::StartSessions() {
   }
 }
 
+void TZQConnection::ResumeSessions() {
+  // Every session resumes; the first failure is raised afterwards.
+  std::exception_ptr failure;
+  for (const std::shared_ptr<TZQSession>& session : std::vector(FSessions)) {
+    try {
+      session->Resume();
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  }
+  if (failure)
+    std::rethrow_exception(failure);
+}
+
 void TZQConnection::Stop() {
   if (!FStarted)
     return;
@@ -376,8 +391,36 @@ void TZQSession::EndTransaction(bool Commit) {
   if (!FTransacted) {
     throw EMQException("Session is not transacted");
   }
+  if (FTransactionLost) {
+    // What was done since the connection came back belongs to the lost transaction: it goes with it.
+    FTransactionLost = false;
+    if (FTransactionContext.IsOpen())
+      FinishTransaction(false);
+    if (Commit) {
+      throw EMQException(
+          "The transaction was lost with the connection to the broker: nothing of it was committed");
+    }
+    return;
+  }
   FinishTransaction(Commit);
   BeginTransaction();
+}
+
+void TZQSession::Resume() {
+  if (FClosed)
+    return;
+  if (FTransacted && FTransactionContext.IsOpen()) {
+    FTransactionContext.SetOpen(false);
+    FTransactionLost = true;
+  }
+  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
+    const auto own = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer);
+    if (!own)
+      continue;
+    own->ForgetDeliveries();
+    if (!own->GetSubscribedAs().empty())
+      Subscribe(own->GetSubscribedAs(), own->GetID());
+  }
 }
 
 void TZQSession::Commit() {
@@ -452,6 +495,7 @@ void TZQSession::SubscribeRegistered(const std::shared_ptr<TZQMessageConsumer>& 
     Consumer->MarkUnsubscribed();
     throw;
   }
+  Consumer->SetSubscribedAs(DestinationName);
 }
 
 IMessageConsumerPtr TZQSession::CreateConsumer(const IDestinationPtr& Destination) {

@@ -96,6 +96,7 @@ class TZQConnection final : public TZQAbstractConnection,
  protected:
   void StartSessions() override;
   void CloseSessions() override;
+  void ResumeSessions() override;
 
  private:
   std::string FClientID;
@@ -188,6 +189,9 @@ class TZQSession final : public TZQAbstractSession,
   // The transaction that an ACK or NACK of this session's messages names: the open one, begun when
   // none is open; empty when the session is not transacted.
   std::string AcknowledgeTransaction();
+  // The connection was made again after it had been lost: the consumers subscribe again with their
+  // ids, destinations and options, and an open transaction is lost (the next Commit says so).
+  void Resume();
   // Marks the open durable subscriber of TopicName named SubscriptionName closed, without a frame: its
   // subscription was removed on the broker. True when there was one.
   bool MarkUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName);
@@ -226,6 +230,8 @@ class TZQSession final : public TZQAbstractSession,
   std::vector<IMessageProducerPtr> FProducers;
   std::weak_ptr<TZQConnection> FConnection;
   TZQTransactionContext FTransactionContext;
+  // A transaction was open when the connection was lost: whatever it held never reached the broker.
+  bool FTransactionLost = false;
 };
 
 }  // namespace velmor

@@ -159,6 +159,11 @@ void TZQMessageConsumer::TransactionEnded(bool Committed) {
   FSettledInTransaction.clear();
 }
 
+void TZQMessageConsumer::ForgetDeliveries() {
+  FUnacknowledged.clear();
+  FSettledInTransaction.clear();
+}
+
 IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTransport& Transport,
                                         TReceiveMode Mode, int32_t Timeout) {
   using Clock = std::chrono::steady_clock;

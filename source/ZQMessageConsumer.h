@@ -79,6 +79,12 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   // Closed without a frame: the broker ended the subscription already.
   void MarkUnsubscribed();
 
+  // The destination name the consumer subscribed with; empty while it has no subscription of its own
+  // (a consumer of a temporary queue).
+  const std::string& GetSubscribedAs() const { return FSubscribedAs; }
+  void SetSubscribedAs(const std::string& DestinationName) { FSubscribedAs = DestinationName; }
+  // The connection was made again: the deliveries of the lost one are no longer the broker's.
+  void ForgetDeliveries();
   // The session's transaction ended: what was acknowledged or rejected in it stays so when it was
   // committed, and is open again when it was rolled back.
   void TransactionEnded(bool Committed);
@@ -126,6 +132,7 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   bool FStarted = false;
   std::string FSubscriptionName;
   bool FSkipSubscriptionCheck = false;
+  std::string FSubscribedAs;
   uint64_t FDeliveries = 0;
   // Oldest first; those acknowledged or rejected in the session's open transaction wait apart until it
   // ends.

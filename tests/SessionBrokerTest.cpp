@@ -29,6 +29,7 @@ class SessionBrokerTest : public testing::StartedConnectionTest {
   // The broker's ERROR for a SEND to an exchange that does not exist.
   static constexpr const char* NoExchange =
       "not_found NOT_FOUND - no exchange 'no-such-exchange' in vhost '/'";
+
   // A text message that makes the broker remove its queue a minute after the last use.
   ITextMessagePtr Text(const ISessionPtr& Session, const std::string& Body) const {
     auto message = Session->CreateTextMessage(Body);
@@ -125,6 +126,33 @@ TEST_F(SessionBrokerTest, CommitRaisesWhatTheBrokerRefusedAndTransactedSendsWait
     producer->Send(transacted->CreateQueue(target[0] == 'a' ? name : target), Text(transacted, "m"));
   EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { transacted->Commit(); }), NoExchange);
   EXPECT_EQ(QueueRow(name, "messages"), "5");
+}
+
+// The broker's ERROR ends the connection: seen without a read, raised by a send that then fails.
+TEST_F(SessionBrokerTest, AStartAfterALostConnectionResubscribesAndTheLostTransactionCommitsNothing) {
+  const auto in = FSession->CreateQueue(UniqueName("session-resume-in"));
+  const std::string out = UniqueName("session-resume-out");
+  const auto consumer = FSession->CreateConsumer(in);
+  const ISessionPtr transacted = FConnection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto producer = transacted->CreateProducer(transacted->CreateQueue(out));
+  producer->Send(Text(transacted, "lost"));
+  const auto plain = FSession->CreateProducer(nullptr);
+  plain->Send(FSession->CreateQueue("/exchange/no-such-exchange"), Text(FSession, "refused"));
+  for (int i = 0; i < 100 && FConnection->IsConnected(); ++i)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(FConnection->IsConnected());
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] {
+              for (int i = 0; i < 10; ++i)
+                plain->Send(in, Text(FSession, "unsent"));
+            }),
+            NoExchange);
+  FConnection->Start();
+  producer->Send(Text(transacted, "after"));
+  EXPECT_EQ(MessageOf<EMQException>([&] { transacted->Commit(); }),
+            "The transaction was lost with the connection to the broker: nothing of it was committed");
+  EXPECT_EQ(QueueRow(out, "messages"), "0");
+  plain->Send(in, Text(FSession, "resumed"));
+  EXPECT_EQ(TextOf(consumer->Receive(5000)), "resumed");
 }
 
 // An ACK names the transaction open in its session, also for a message that another session's receive

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeStompPeer.h"
@@ -113,6 +114,49 @@ TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSes
                            std::string(1, '\0'));
   EXPECT_EQ(frames[9], "ACK\nid:ack-m-1\ntransaction:" + FrameHeader(frames[1], "transaction") + "\n\n" +
                            std::string(1, '\0'));
+}
+
+// The broker says why it closes in an ERROR frame: the close is seen without a read, a send that then
+// fails raises the broker's text, and a Start connects again.
+TEST(TransactionPeerTest, AfterTheBrokersCloseAStartSubscribesAgainAndDropsTheLostTransaction) {
+  FakeStompPeer peer;
+  // CONNECT, BEGIN, SUBSCRIBE, SEND; then the broker goes. Then CONNECT, the same SUBSCRIBE, BEGIN,
+  // SEND, ABORT and the probe, UNSUBSCRIBE.
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame();
+  peer.Send(testing::ErrorFrame("access_refused", "ACCESS_REFUSED - no")).CloseConnection();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
+  peer.ExpectFrameMatching("the first SUBSCRIBE",
+                           [&peer](const std::string& Frame) { return Frame == peer.Frames().at(2); });
+  peer.ReadFrame().ReadFrame().ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame();
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url());
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto consumer = session->CreateConsumer(session->CreateQueue("in"));
+  const auto producer = session->CreateProducer(session->CreateQueue("out"));
+  producer->Send(session->CreateTextMessage("lost"));
+  for (int i = 0; i < 100 && connection->IsConnected(); ++i)
+    std::this_thread::sleep_for(20ms);
+  ASSERT_FALSE(connection->IsConnected());
+  // A write into a closed connection may still go out once; a later one fails.
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] {
+              for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(20ms))
+                producer->Send(session->CreateTextMessage("unsent"));
+            }),
+            "access_refused ACCESS_REFUSED - no");
+  connection->Start();
+  producer->Send(session->CreateTextMessage("after"));
+  EXPECT_EQ(MessageOf<EMQException>([&] { session->Commit(); }),
+            "The transaction was lost with the connection to the broker: nothing of it was committed");
+  consumer->Close();
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  const std::string next = FrameHeader(frames[6], "transaction");
+  EXPECT_EQ(Command(frames[6]), "BEGIN");
+  EXPECT_NE(next, FrameHeader(frames[1], "transaction"));
+  EXPECT_EQ(FrameHeader(frames[7], "transaction"), next);
+  EXPECT_EQ(frames[8], "ABORT\ntransaction:" + next + "\n\n" + std::string(1, '\0'));
+  EXPECT_EQ(Command(frames[10]), "UNSUBSCRIBE");
 }
 
 }  // namespace
