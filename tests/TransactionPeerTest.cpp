@@ -41,6 +41,10 @@ struct CommitCase {
   std::string Raised;  // how the text that Commit raises begins
 };
 
+void PrintTo(const CommitCase& Case, std::ostream* Out) {
+  *Out << Case.Name;
+}
+
 class CommitPeerTest : public ::testing::TestWithParam<CommitCase> {};
 
 // COMMIT, then a SEND with a receipt that the broker answers only once it has applied the transaction.
