@@ -142,7 +142,7 @@ void TZQMessageConsumer::Nack(const TZQMessage& Message) {
       std::find_if(FUnacknowledged.begin(), FUnacknowledged.end(),
                    [&Message](const TDelivery& Item) { return Item.Number == Message.GetDelivery(); });
   if (delivery == FUnacknowledged.end()) {
-    throw EIllegalStateException("Cannot reject the message: it has been acknowledged already");
+    throw EIllegalStateException("Cannot reject the message: it has been acknowledged or rejected already");
   }
   Message.SendNack(transaction);
   if (!transaction.empty())
