@@ -129,6 +129,7 @@ TEST(TransactionPeerTest, AfterTheBrokersCloseAStartSubscribesAgainAndDropsTheLo
   // CONNECT, BEGIN, SUBSCRIBE, SEND; then the broker goes. Then CONNECT, the same SUBSCRIBE, BEGIN,
   // SEND, ABORT and the probe, UNSUBSCRIBE.
   peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame();
+  peer.SendWith(MessageFor(peer, 2, "m-0"));
   peer.Send(testing::ErrorFrame("access_refused", "ACCESS_REFUSED - no")).CloseConnection();
   peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
   peer.ExpectFrameMatching("the first SUBSCRIBE",
@@ -141,6 +142,8 @@ TEST(TransactionPeerTest, AfterTheBrokersCloseAStartSubscribesAgainAndDropsTheLo
   const auto consumer = session->CreateConsumer(session->CreateQueue("in"));
   const auto producer = session->CreateProducer(session->CreateQueue("out"));
   producer->Send(session->CreateTextMessage("lost"));
+  const IMessagePtr early = consumer->Receive(5000);
+  ASSERT_EQ(TextOf(early), "m-0");
   for (int i = 0; i < 100 && connection->IsConnected(); ++i)
     std::this_thread::sleep_for(20ms);
   ASSERT_FALSE(connection->IsConnected());
@@ -154,6 +157,9 @@ TEST(TransactionPeerTest, AfterTheBrokersCloseAStartSubscribesAgainAndDropsTheLo
   producer->Send(session->CreateTextMessage("after"));
   EXPECT_EQ(MessageOf<EMQException>([&] { session->Commit(); }),
             "The transaction was lost with the connection to the broker: nothing of it was committed");
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { early->Acknowledge(); }),
+            "Cannot acknowledge the message: it was received on an earlier connection to the broker, which "
+            "hands it out again");
   consumer->Close();
   ASSERT_TRUE(peer.Done());
   const std::vector<std::string> frames = peer.Frames();
