@@ -214,7 +214,7 @@ void TZQAbstractCommAdapter::RequireVersion(TStompVersion Version) const {
 }
 
 void TZQAbstractCommAdapter::CheckNotConnected() const {
-  if (FConnected)
+  if (IsConnected())
     throw EMQException("Transport layer is already connected.");
 }
 

@@ -37,6 +37,7 @@ void TZQAbstractConnection::CheckState() const {
 
 void TZQAbstractConnection::Start() {
   CheckNotClosed();
+  const uint64_t connectionBefore = FTransport->GetConnectionNumber();
   if (!FTransport->IsConnected()) {
     FTransportFailed = false;
     FTransportFailure.clear();
@@ -61,6 +62,8 @@ void TZQAbstractConnection::Start() {
   }
   CheckState();
   FUsed = true;
+  if (connectionBefore != 0 && FTransport->GetConnectionNumber() != connectionBefore)
+    ResumeSessions();
   StartSessions();
   FStarted = true;
 }

@@ -18,9 +18,10 @@ class TZQAbstractConnection : public IStartable {
   TZQAbstractConnection& operator=(const TZQAbstractConnection&) = delete;
   ~TZQAbstractConnection() override = default;
 
-  // Connects the transport when it is not connected, then starts the sessions not yet started. A failed
-  // connect raises EMQException "The connection has failed due to a transport problem: " and the
-  // failure's text (and " (ConnectTimeOut: %d msec)" when a connect time-out was applied).
+  // Connects the transport when it is not connected (again, when the broker closed it), then starts the
+  // sessions not yet started; after a reconnect the sessions resume first. A failed connect raises
+  // EMQException "The connection has failed due to a transport problem: " and the failure's text (and
+  // " (ConnectTimeOut: %d msec)" when a connect time-out was applied).
   void Start() override;
 
   // A value different from the current one (0 at first) is applied to the next connect.
@@ -39,6 +40,8 @@ class TZQAbstractConnection : public IStartable {
 
   virtual void StartSessions() = 0;
   virtual void CloseSessions() = 0;
+  // After Start connected the transport again, once the connection it had was lost.
+  virtual void ResumeSessions() = 0;
 
   // "Connection is closed." once closed, then the stored failure of the last connect attempt.
   void CheckState() const;

@@ -121,6 +121,7 @@ void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
 IMessagePtr TZQAbstractTransport::CreateTextMessage(IStompFrame& Frame, const std::string& Subscription) {
   CheckContentType(Frame.HeaderOrEmpty("content-type"));
   auto message = std::make_shared<TZQTextMessage>(weak_from_this(), Subscription);
+  message->SetConnectionNumber(GetConnectionNumber());
   CopyStandardHeaders(*message, Frame);
   message->SetText(Frame.TakeBody());
   return message;
@@ -128,18 +129,21 @@ IMessagePtr TZQAbstractTransport::CreateTextMessage(IStompFrame& Frame, const st
 
 IMessagePtr TZQAbstractTransport::CreateBytesMessage(IStompFrame& Frame, const std::string& Subscription) {
   auto message = std::make_shared<TZQBytesMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
+  message->SetConnectionNumber(GetConnectionNumber());
   CopyStandardHeaders(*message, Frame);
   return message;
 }
 
 IMessagePtr TZQAbstractTransport::CreateObjectMessage(IStompFrame& Frame, const std::string& Subscription) {
   auto message = std::make_shared<TZQObjectMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
+  message->SetConnectionNumber(GetConnectionNumber());
   CopyStandardHeaders(*message, Frame);
   return message;
 }
 
 IMessagePtr TZQAbstractTransport::CreateMapMessage(IStompFrame& Frame, const std::string& Subscription) {
   auto message = std::make_shared<TZQMapMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
+  message->SetConnectionNumber(GetConnectionNumber());
   CopyStandardHeaders(*message, Frame);
   return message;
 }

@@ -110,6 +110,14 @@ class TZQAbstractTransport : public TZQStompClient {
   virtual std::string ReceivedDestinationName(const std::string& Header) const { return Header; }
   // The broker name of a destination object.
   virtual std::string GetDestinationName(const IDestinationPtr& Destination) const = 0;
+  // Returns once the broker has processed every frame written before (a COMMIT replays its frames only
+  // then); raises with the broker's ERROR when it refused one of them, and when no answer comes within
+  // the send receipt time-out.
+  virtual void ConfirmProcessed() = 0;
+  // Removes the durable subscription SubscriptionName of the topic DestinationName that no subscriber of
+  // this connection has open, with its queue; raises with the broker's ERROR when it refuses.
+  virtual void RemoveDurableSubscription(const std::string& DestinationName,
+                                         const std::string& SubscriptionName) = 0;
 
  protected:
   // Takes the adapter registry's default adapter; EZQNoCommAdapterInstalled "No communication adapter

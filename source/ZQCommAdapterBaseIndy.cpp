@@ -1,5 +1,6 @@
 #include "ZQCommAdapterBaseIndy.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -32,6 +33,8 @@ void TZQCommAdapterBaseIndy::Init(const IURIPtr& URI) {
 void TZQCommAdapterBaseIndy::Connect() {
   CheckNotConnected();
   CheckHandlers(true);
+  // A connection that the broker closed still counts as connected until now.
+  FConnected = false;
   FClient.Disconnect();
   // No host name holds "@": this one holds the rest of a user name or password that held "@", and
   // looking it up would send that to the name service.
@@ -180,16 +183,41 @@ void TZQCommAdapterBaseIndy::Poll() {
   ReadOneMessage(1, false);
 }
 
+bool TZQCommAdapterBaseIndy::IsConnected() const {
+  return FConnected && FClient.PeerOpen();
+}
+
 void TZQCommAdapterBaseIndy::Write(const std::string& Data, int32_t SendTimeout) {
   try {
     if (SendTimeout != -1)
       FClient.SetSendTimeout(SendTimeout);
     FClient.Write(Data);
+  } catch (const ESocketError& Error) {
+    // A broker that closes the connection says why in an ERROR frame first.
+    std::shared_ptr<TZQStompFrame> error;
+    if (Error.GetErrorCode() == EPIPE || Error.GetErrorCode() == ECONNRESET)
+      error = ErrorFrameLeft();
+    CloseConnection();
+    if (error)
+      DoFrame(error);
+    throw;
   } catch (...) {
     // A torn frame must not stay on the wire for the next one to follow.
     CloseConnection();
     throw;
   }
+}
+
+std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ErrorFrameLeft() {
+  try {
+    // The peer is gone, so no read waits: each ends with a frame, with nothing, or with the close.
+    while (std::shared_ptr<TZQStompFrame> frame = ReadFrame(0)) {
+      if (frame->GetCommand() == "ERROR")
+        return frame;
+    }
+  } catch (...) {
+  }
+  return nullptr;
 }
 
 std::string TZQCommAdapterBaseIndy::ReadLine(int32_t Timeout) {

@@ -17,7 +17,9 @@ namespace velmor {
 //
 // Any error while a frame is being read (after its first octets, or one that leaves the stream at an
 // unknown place) and any failed write closes the connection, so IsConnected is false before the error
-// reaches the caller. Not thread-safe: one caller at a time.
+// reaches the caller. A write that fails because the broker closed or reset the connection first reads
+// what the broker sent before that: an ERROR frame there goes to the frame handler, whose error (the
+// broker's own text) replaces the socket's. Not thread-safe: one caller at a time.
 class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
  public:
   TZQCommAdapterBaseIndy();
@@ -32,6 +34,8 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   void ReadOneMessage(int32_t Timeout, bool RaiseOnNoData) override;
   void Poll() override;
   void Write(const std::string& Data, int32_t SendTimeout) override;
+  // Connected, and the broker has not closed or reset the connection (a check that does not wait).
+  bool IsConnected() const override;
   std::string GetClassName() const override { return "TZQCommAdapterBaseIndy"; }
 
   // Takes an already connected stream socket as the broker connection and counts as connected, without
@@ -53,6 +57,9 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
  private:
   // Drops the TCP connection after an error: the stream can no longer be trusted.
   void CloseConnection();
+  // The first ERROR frame among the frames the closed connection still holds, read without waiting;
+  // nullptr when there is none.
+  std::shared_ptr<TZQStompFrame> ErrorFrameLeft();
   // ReceiveFrame: decodes the header block where it lies in the input buffer, then reads the body
   // straight into the frame and checks the frame end there; the same limits, waits and errors as
   // reading line by line.

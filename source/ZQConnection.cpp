@@ -105,6 +105,21 @@ void TZQConnection::StartSessions() {
   }
 }
 
+void TZQConnection::ResumeSessions() {
+  // Every session resumes; the first failure is raised afterwards.
+  std::exception_ptr failure;
+  for (const std::shared_ptr<TZQSession>& session : std::vector(FSessions)) {
+    try {
+      session->Resume();
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
+  }
+  if (failure)
+    std::rethrow_exception(failure);
+}
+
 void TZQConnection::Stop() {
   if (!FStarted)
     return;
@@ -202,7 +217,12 @@ void TZQConnection::RemoveSession(const TZQSession* Session) {
 void TZQConnection::UnsubscribeDurable(const std::string& DestinationName,
                                        const std::string& SubscriptionName) {
   CheckState();
-  FTransport->UnsubscribeDurable(DestinationName, SubscriptionName);
+  // Subscription ids are the connection's, so an open subscriber of that name is the durable one.
+  if (FMessageStore.IsOpen(SubscriptionName)) {
+    FTransport->UnsubscribeDurable(DestinationName, SubscriptionName);
+  } else {
+    FTransport->RemoveDurableSubscription(DestinationName, SubscriptionName);
+  }
 }
 
 void TZQConnection::MarkDurableUnsubscribed(const std::string& TopicName,
@@ -362,20 +382,69 @@ void TZQSession::EnsureTransaction() {
   }
 }
 
+std::string TZQSession::AcknowledgeTransaction() {
+  if (!FTransacted)
+    return {};
+  CheckNotClosed();
+  EnsureTransaction();
+  return FTransactionContext.GetTransactionID();
+}
+
+void TZQSession::FinishTransaction(bool Commit) {
+  // Without an open transaction the id is empty, which the client refuses for COMMIT and ABORT.
+  const std::string id = FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "";
+  const std::shared_ptr<TZQAbstractTransport> transport = GetTransport();
+  // The transaction is over also when its frame or the broker fails: the broker ends it, or never saw
+  // it, and drops it when the connection goes.
+  FTransactionContext.SetOpen(false);
+  if (Commit) {
+    transport->CommitTransaction(id);
+  } else {
+    transport->AbortTransaction(id);
+  }
+  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
+    if (const auto own = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer))
+      own->TransactionEnded(Commit);
+  }
+  // The broker replays a transaction at COMMIT and may refuse a frame of it then.
+  transport->ConfirmProcessed();
+}
+
 void TZQSession::EndTransaction(bool Commit) {
   CheckNotClosed();
   if (!FTransacted) {
     throw EMQException("Session is not transacted");
   }
-  // Without an open transaction the id is empty, which the client refuses for COMMIT and ABORT.
-  const std::string id = FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "";
-  if (Commit) {
-    GetTransport()->CommitTransaction(id);
-  } else {
-    GetTransport()->AbortTransaction(id);
+  if (FTransactionLost) {
+    // What was done since the connection came back belongs to the lost transaction: it goes with it.
+    FTransactionLost = false;
+    if (FTransactionContext.IsOpen())
+      FinishTransaction(false);
+    if (Commit) {
+      throw EMQException(
+          "The transaction was lost with the connection to the broker: nothing of it was committed");
+    }
+    return;
   }
-  FTransactionContext.SetOpen(false);
+  FinishTransaction(Commit);
   BeginTransaction();
+}
+
+void TZQSession::Resume() {
+  if (FClosed)
+    return;
+  if (FTransacted && FTransactionContext.IsOpen()) {
+    FTransactionContext.SetOpen(false);
+    FTransactionLost = true;
+  }
+  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
+    const auto own = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer);
+    if (!own)
+      continue;
+    own->ForgetDeliveries();
+    if (!own->GetSubscribedAs().empty())
+      Subscribe(own->GetSubscribedAs(), own->GetID());
+  }
 }
 
 void TZQSession::Commit() {
@@ -427,8 +496,9 @@ void TZQSession::RemoveProducer(const IMessageProducerPtr& Producer) {
 
 uint8_t TZQSession::StompAckMode() const {
   switch (FAcknowledgeMode) {
+    // RabbitMQ applies a "client" ACK to every earlier delivery of the connection, other consumers'
+    // included: client acknowledgement acknowledges message by message (see TZQMessageConsumer).
     case AcknowledgeModeClient:
-      return AckModeClient;
     case AcknowledgeModeClientIndividual:
       return AckModeClientIndividual;
     default:
@@ -449,6 +519,7 @@ void TZQSession::SubscribeRegistered(const std::shared_ptr<TZQMessageConsumer>& 
     Consumer->MarkUnsubscribed();
     throw;
   }
+  Consumer->SetSubscribedAs(DestinationName);
 }
 
 IMessageConsumerPtr TZQSession::CreateConsumer(const IDestinationPtr& Destination) {

@@ -78,7 +78,8 @@ class TZQConnection final : public TZQAbstractConnection,
 
   void AddSession(const std::shared_ptr<TZQSession>& Session);
   void RemoveSession(const TZQSession* Session);
-  // UNSUBSCRIBE of a durable subscription (the broker removes it).
+  // Removes a durable subscription on the broker: UNSUBSCRIBE of an open subscriber of this connection,
+  // or, when none has that name, the transport's removal of a subscription not open here.
   void UnsubscribeDurable(const std::string& DestinationName, const std::string& SubscriptionName);
   // Marks the open durable subscriber of TopicName named SubscriptionName closed, in whichever session
   // it is: the broker has ended its subscription.
@@ -96,6 +97,7 @@ class TZQConnection final : public TZQAbstractConnection,
  protected:
   void StartSessions() override;
   void CloseSessions() override;
+  void ResumeSessions() override;
 
  private:
   std::string FClientID;
@@ -185,6 +187,12 @@ class TZQSession final : public TZQAbstractSession,
   IMessageTransformerPtr GetMessageTransformer() const;
   // On a transacted session: a new transaction id and BEGIN. Nothing on other sessions.
   void BeginTransaction();
+  // The transaction that an ACK or NACK of this session's messages names: the open one, begun when
+  // none is open; empty when the session is not transacted.
+  std::string AcknowledgeTransaction();
+  // The connection was made again after it had been lost: the consumers subscribe again with their
+  // ids, destinations and options, and an open transaction is lost (the next Commit says so).
+  void Resume();
   // Marks the open durable subscriber of TopicName named SubscriptionName closed, without a frame: its
   // subscription was removed on the broker. True when there was one.
   bool MarkUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName);
@@ -197,8 +205,11 @@ class TZQSession final : public TZQAbstractSession,
  private:
   // EIllegalStateException "The session is closed".
   void CheckNotClosed() const;
-  // COMMIT (or ABORT) of the open transaction, then BEGIN of the next one.
+  // COMMIT (or ABORT) of the open transaction once the broker has processed it, then BEGIN of the next
+  // one.
   void EndTransaction(bool Commit);
+  // COMMIT or ABORT of the open transaction, returning once the broker has processed it.
+  void FinishTransaction(bool Commit);
   // Begins a transaction when this transacted session has none open.
   void EnsureTransaction();
   // The name of a new temporary destination; refused in the acknowledge modes that cannot have one.
@@ -228,6 +239,8 @@ class TZQSession final : public TZQAbstractSession,
   uint64_t FProducerNumber = 0;
   std::weak_ptr<TZQConnection> FConnection;
   TZQTransactionContext FTransactionContext;
+  // A transaction was open when the connection was lost: whatever it held never reached the broker.
+  bool FTransactionLost = false;
 };
 
 }  // namespace velmor

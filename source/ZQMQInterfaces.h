@@ -129,7 +129,9 @@ class IMessage {
   virtual std::string GetStringProperty(const std::string& Name) const = 0;
   virtual void SetStringProperty(const std::string& Name, const std::string& Value) = 0;
 
-  // Sends a STOMP ACK for this message on its connection, naming its subscription and transaction.
+  // Sends a STOMP ACK for this message on its connection, naming its subscription. A message that a
+  // consumer handed out is acknowledged in the transaction open in that consumer's session, and under
+  // client acknowledgement together with the consumer's earlier unacknowledged messages, one ACK each.
   virtual void Acknowledge() = 0;
   // Sends a STOMP NACK (STOMP 1.1 or later) with the message's extra headers.
   virtual void Nack() = 0;
@@ -339,6 +341,9 @@ class ISession {
   virtual uint8_t GetAcknowledgeMode() const = 0;
   virtual bool GetTransacted() const = 0;
   virtual void Close() = 0;
+  // Commit and Rollback return once the broker has processed the transaction's end; they raise with the
+  // broker's text when it refused a part of it, and Commit raises when the transaction was lost with
+  // the connection (nothing of it is committed then).
   virtual void Commit() = 0;
   virtual IBytesMessagePtr CreateBytesMessage() = 0;
   virtual IMessageConsumerPtr CreateConsumer(const IDestinationPtr& Destination) = 0;
@@ -375,6 +380,8 @@ class IConnection {
 
   virtual std::string GetClientID() const = 0;
   virtual void SetClientID(const std::string& ClientID) = 0;
+  // Connects when not connected, also after the connection was lost: then every open consumer
+  // subscribes again, and a transaction open on the lost connection is lost.
   virtual void Start() = 0;
   virtual void Stop() = 0;
   virtual void Close() = 0;
@@ -401,6 +408,7 @@ class IConnectionInfo {
  public:
   virtual ~IConnectionInfo() = default;
 
+  // False once the broker has closed the connection (a check that does not wait).
   virtual bool IsConnected() const = 0;
   virtual std::string GetSessionID() const = 0;
   virtual std::string GetServer() const = 0;

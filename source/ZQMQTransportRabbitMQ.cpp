@@ -268,6 +268,30 @@ void TZQMQTransportRabbitMQ::UnsubscribeDurable(const std::string& /*Destination
   SendWithReceipt(frame);
 }
 
+void TZQMQTransportRabbitMQ::RemoveDurableSubscription(const std::string& DestinationName,
+                                                       const std::string& SubscriptionName) {
+  Trace("RemoveDurableSubscription");
+  // The broker removes a durable subscription's queue only through a subscription of this connection.
+  const IStompFramePtr subscribe = TZQStompFrame::CreateForCommand("SUBSCRIBE");
+  subscribe->AddHeader("destination", DestinationName);
+  subscribe->AddHeader("ack", AckModeName(AckModeClientIndividual));
+  subscribe->AddHeader("id", SubscriptionName);
+  subscribe->AddHeader("persistent", "true");
+  subscribe->AddHeader("auto-delete", "false");
+  subscribe->AddHeader("prefetch-count", "1");
+  SendWithReceipt(subscribe, true);
+  const IStompFramePtr unsubscribe = TZQStompFrame::CreateForCommand("UNSUBSCRIBE");
+  unsubscribe->AddHeader("id", SubscriptionName);
+  unsubscribe->AddHeader("persistent", "true");
+  unsubscribe->AddHeader("auto-delete", "false");
+  SendWithReceipt(unsubscribe, true);
+  DropPendingMessageFrames(SubscriptionName);
+}
+
+void TZQMQTransportRabbitMQ::ConfirmProcessed() {
+  TZQStompClient::Send(ProbeTopic, {}, {}, true, true, -1);
+}
+
 void TZQMQTransportRabbitMQ::Unsubscribe(const std::string& SubscriptionID) {
   if (HasPrefix(SubscriptionID, "/temp-queue/") || HasPrefix(SubscriptionID, "/reply-queue/")) {
     return;

@@ -83,6 +83,17 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   // DecodeRabbitMQDestination of the header.
   std::string ReceivedDestinationName(const std::string& Header) const override;
   std::string GetDestinationName(const IDestinationPtr& Destination) const override;
+  // A SEND with a receipt to ProbeTopic, which nobody binds: it goes through the broker's publishing
+  // channel after everything written before it, so its RECEIPT comes only once those frames were
+  // applied, and the broker's ERROR comes first when it refused one of them.
+  void ConfirmProcessed() override;
+  // SUBSCRIBE with the subscription's id and durable headers, taking at most one message, then the
+  // durable UNSUBSCRIBE; each waits for its receipt. Messages that arrive meanwhile go with the queue.
+  void RemoveDurableSubscription(const std::string& DestinationName,
+                                 const std::string& SubscriptionName) override;
+
+  // The topic that ConfirmProcessed sends to.
+  static constexpr const char* ProbeTopic = "/topic/velmor.client.probe";
 
   // For Create alone.
   explicit TZQMQTransportRabbitMQ(TCreateKey /*Key*/) {}

@@ -43,6 +43,14 @@ std::shared_ptr<TZQStompClient> TZQMessage::RequireTransport(const char* Operati
     throw EIllegalStateException(
         Format("Cannot %s the message: the connection it belongs to no longer exists", {Operation}));
   }
+  // The broker knows a delivery only on the connection it made it on; there the same id may name
+  // another message now.
+  if (FConnectionNumber != 0 && transport->GetConnectionNumber() != FConnectionNumber) {
+    throw EIllegalStateException(Format(
+        "Cannot %s the message: it was received on an earlier connection to the broker, which hands it "
+        "out again",
+        {Operation}));
+  }
   return transport;
 }
 
@@ -55,14 +63,32 @@ std::string TZQMessage::GetAckID() const {
   return AckIDFor(*RequireTransport("acknowledge"));
 }
 
-void TZQMessage::Acknowledge() {
+void TZQMessage::SendAck(const std::string& Transaction) const {
   const std::shared_ptr<TZQStompClient> transport = RequireTransport("acknowledge");
-  transport->Ack(AckIDFor(*transport), FSubscription, FTransactionID);
+  transport->Ack(AckIDFor(*transport), FSubscription, Transaction);
+}
+
+void TZQMessage::SendNack(const std::string& Transaction) const {
+  const std::shared_ptr<TZQStompClient> transport = RequireTransport("reject");
+  transport->Nack(AckIDFor(*transport), FSubscription, Transaction, FExtraHeaders);
+}
+
+void TZQMessage::Acknowledge() {
+  RequireTransport("acknowledge");
+  if (const std::shared_ptr<IZQAcknowledger> acknowledger = FAcknowledger.lock()) {
+    acknowledger->Acknowledge(*this);
+  } else {
+    SendAck(FTransactionID);
+  }
 }
 
 void TZQMessage::Nack() {
-  const std::shared_ptr<TZQStompClient> transport = RequireTransport("reject");
-  transport->Nack(AckIDFor(*transport), FSubscription, FTransactionID, FExtraHeaders);
+  RequireTransport("reject");
+  if (const std::shared_ptr<IZQAcknowledger> acknowledger = FAcknowledger.lock()) {
+    acknowledger->Nack(*this);
+  } else {
+    SendNack(FTransactionID);
+  }
 }
 
 }  // namespace velmor

@@ -14,6 +14,16 @@
 namespace velmor {
 
 class TZQStompClient;
+class TZQMessage;
+
+// Acknowledges and rejects the messages that a consumer handed out, in the way and in the transaction
+// of the consumer's session.
+class IZQAcknowledger {
+ public:
+  virtual ~IZQAcknowledger() = default;
+  virtual void Acknowledge(const TZQMessage& Message) = 0;
+  virtual void Nack(const TZQMessage& Message) = 0;
+};
 
 // What the message kinds share: header fields, properties, the raw body of bytes, map and object
 // messages, and acknowledgement through the connection's STOMP client. Only the four kinds are ever
@@ -21,7 +31,8 @@ class TZQStompClient;
 //
 // The STOMP client is held weakly: the connection owns it, and a message may outlive its connection.
 // Such a message can still be read; Acknowledge and Nack then raise EIllegalStateException and write
-// nothing.
+// nothing, and so they do for a message received on an earlier connection of the client (the broker
+// hands it out again). A message that a consumer handed out is acknowledged through that consumer.
 class TZQMessage : public virtual ITransactionIdSupport,
                    public virtual IExtraHeadersSupport,
                    public virtual IMessage {
@@ -80,6 +91,23 @@ class TZQMessage : public virtual ITransactionIdSupport,
   // The id that ACK and NACK name: the message id up to STOMP 1.1, the "ack" property under STOMP 1.2.
   // Raises EIllegalStateException when the connection is gone.
   std::string GetAckID() const;
+  // The "subscription" header of the MESSAGE frame the message came in.
+  const std::string& GetSubscription() const { return FSubscription; }
+  // ACK and NACK of this message alone, naming Transaction (none when empty).
+  void SendAck(const std::string& Transaction) const;
+  void SendNack(const std::string& Transaction) const;
+
+  // The client's connection this message was received on (see TZQStompClient::GetConnectionNumber); 0
+  // for a message not received.
+  void SetConnectionNumber(uint64_t Number) { FConnectionNumber = Number; }
+  uint64_t GetConnectionNumber() const { return FConnectionNumber; }
+  // The consumer that handed the message out and its count of the delivery; Acknowledge and Nack go
+  // through it while it exists.
+  void SetAcknowledger(std::weak_ptr<IZQAcknowledger> Acknowledger, uint64_t Delivery) {
+    FAcknowledger = std::move(Acknowledger);
+    FDelivery = Delivery;
+  }
+  uint64_t GetDelivery() const { return FDelivery; }
 
   // The body as it goes out, without a copy: the raw content here, the text of a text message.
   virtual const std::string& GetBodyRef() const { return FContent; }
@@ -103,7 +131,8 @@ class TZQMessage : public virtual ITransactionIdSupport,
   std::string FContent;
 
  private:
-  // The connection's STOMP client, or EIllegalStateException naming the operation when it is gone.
+  // The connection's STOMP client, or EIllegalStateException naming the operation when it is gone or
+  // no longer on the connection the message came in.
   std::shared_ptr<TZQStompClient> RequireTransport(const char* Operation) const;
   std::string AckIDFor(const TZQStompClient& Transport) const;
 
@@ -120,6 +149,9 @@ class TZQMessage : public virtual ITransactionIdSupport,
   std::string FSubscription;
   std::string FTransactionID;
   std::weak_ptr<TZQStompClient> FTransport;
+  uint64_t FConnectionNumber = 0;
+  std::weak_ptr<IZQAcknowledger> FAcknowledger;
+  uint64_t FDelivery = 0;
   PMStrings FExtraHeaders;
   TPrimitiveMap FProperties;
   std::size_t FReceivedOctets = 0;

@@ -92,7 +92,76 @@ IMessagePtr TZQMessageConsumer::DoReceive(TReceiveMode Mode, int32_t Timeout) {
   if (!message) {
     message = ReadOwn(store, *transport, Mode, Timeout);
   }
+  if (message)
+    HandOut(*session, *transport, message);
   return TransformMessage(session, message);
+}
+
+void TZQMessageConsumer::HandOut(const TZQSession& Session, const TZQAbstractTransport& Transport,
+                                 const IMessagePtr& Message) {
+  auto* message = dynamic_cast<TZQMessage*>(Message.get());
+  if (message == nullptr)
+    return;
+  const uint64_t number = ++FDeliveries;
+  message->SetAcknowledger(std::weak_ptr<TZQMessageConsumer>(shared_from_this()), number);
+  // A message kept from a lost connection cannot be acknowledged any more.
+  if (Session.GetAcknowledgeMode() == AcknowledgeModeClient &&
+      message->GetConnectionNumber() == Transport.GetConnectionNumber()) {
+    FUnacknowledged.push_back(
+        {number, message->GetConnectionNumber(), message->GetAckID(), message->GetSubscription()});
+  }
+}
+
+void TZQMessageConsumer::Acknowledge(const TZQMessage& Message) {
+  const std::shared_ptr<TZQSession> session = RequireSession();
+  const std::string transaction = session->AcknowledgeTransaction();
+  if (session->GetAcknowledgeMode() != AcknowledgeModeClient) {
+    Message.SendAck(transaction);
+    return;
+  }
+  const std::shared_ptr<TZQAbstractTransport> transport = session->GetTransport();
+  while (!FUnacknowledged.empty() && FUnacknowledged.front().Number <= Message.GetDelivery()) {
+    const TDelivery& delivery = FUnacknowledged.front();
+    if (delivery.Connection == transport->GetConnectionNumber()) {
+      transport->Ack(delivery.AckID, delivery.Subscription, transaction);
+      if (!transaction.empty())
+        FSettledInTransaction.push_back(delivery);
+    }
+    FUnacknowledged.pop_front();
+  }
+}
+
+void TZQMessageConsumer::Nack(const TZQMessage& Message) {
+  const std::shared_ptr<TZQSession> session = RequireSession();
+  const std::string transaction = session->AcknowledgeTransaction();
+  if (session->GetAcknowledgeMode() != AcknowledgeModeClient) {
+    Message.SendNack(transaction);
+    return;
+  }
+  const auto delivery =
+      std::find_if(FUnacknowledged.begin(), FUnacknowledged.end(),
+                   [&Message](const TDelivery& Item) { return Item.Number == Message.GetDelivery(); });
+  if (delivery == FUnacknowledged.end()) {
+    throw EIllegalStateException("Cannot reject the message: it has been acknowledged or rejected already");
+  }
+  Message.SendNack(transaction);
+  if (!transaction.empty())
+    FSettledInTransaction.push_back(*delivery);
+  FUnacknowledged.erase(delivery);
+}
+
+void TZQMessageConsumer::TransactionEnded(bool Committed) {
+  if (!Committed) {
+    FUnacknowledged.insert(FUnacknowledged.end(), FSettledInTransaction.begin(), FSettledInTransaction.end());
+    std::sort(FUnacknowledged.begin(), FUnacknowledged.end(),
+              [](const TDelivery& A, const TDelivery& B) { return A.Number < B.Number; });
+  }
+  FSettledInTransaction.clear();
+}
+
+void TZQMessageConsumer::ForgetDeliveries() {
+  FUnacknowledged.clear();
+  FSettledInTransaction.clear();
 }
 
 IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTransport& Transport,

@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ZQConsumerID.h"
 #include "ZQMQInterfaces.h"
+#include "ZQMessage.h"
 
 namespace velmor {
 
@@ -25,7 +28,12 @@ class IConsumerIDProvider {
 // from the connection's socket until a message for this subscription comes or its time is up, keeping
 // the messages of the connection's other consumers for them. The session owns the consumer; the
 // consumer refers to its session weakly. Used by one thread at a time.
+//
+// The messages it hands out are acknowledged through it: in the open transaction of a transacted
+// session, and under client acknowledgement each message together with every earlier one it handed out
+// and not yet acknowledged, one ACK each.
 class TZQMessageConsumer : public virtual IMessageConsumer,
+                           public IZQAcknowledger,
                            public IConsumerIDProvider,
                            public ICloseable,
                            public IStartable,
@@ -71,6 +79,20 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   // Closed without a frame: the broker ended the subscription already.
   void MarkUnsubscribed();
 
+  // The destination name the consumer subscribed with; empty while it has no subscription of its own
+  // (a consumer of a temporary queue).
+  const std::string& GetSubscribedAs() const { return FSubscribedAs; }
+  void SetSubscribedAs(const std::string& DestinationName) { FSubscribedAs = DestinationName; }
+  // The connection was made again: the deliveries of the lost one are no longer the broker's.
+  void ForgetDeliveries();
+  // The session's transaction ended: what was acknowledged or rejected in it stays so when it was
+  // committed, and is open again when it was rolled back.
+  void TransactionEnded(bool Committed);
+
+  // IZQAcknowledger
+  void Acknowledge(const TZQMessage& Message) override;
+  void Nack(const TZQMessage& Message) override;
+
  protected:
   // Registers a new consumer with its session.
   template <class TConsumer>
@@ -90,6 +112,16 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   IMessagePtr ReadOwn(TZQMessageStore& Store, TZQAbstractTransport& Transport, TReceiveMode Mode,
                       int32_t Timeout);
   IMessagePtr TransformMessage(const std::shared_ptr<TZQSession>& Session, const IMessagePtr& Message);
+  // Makes Message one that this consumer handed out, to be acknowledged through it.
+  void HandOut(const TZQSession& Session, const TZQAbstractTransport& Transport, const IMessagePtr& Message);
+
+  // A message handed out under client acknowledgement and not yet acknowledged, as its ACK names it.
+  struct TDelivery {
+    uint64_t Number = 0;
+    uint64_t Connection = 0;
+    std::string AckID;
+    std::string Subscription;
+  };
 
   IDestinationPtr FDestination;
   TZQConsumerID FConsumerID;
@@ -100,6 +132,12 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   bool FStarted = false;
   std::string FSubscriptionName;
   bool FSkipSubscriptionCheck = false;
+  std::string FSubscribedAs;
+  uint64_t FDeliveries = 0;
+  // Oldest first; those acknowledged or rejected in the session's open transaction wait apart until it
+  // ends.
+  std::deque<TDelivery> FUnacknowledged;
+  std::vector<TDelivery> FSettledInTransaction;
 };
 
 // A durable topic subscription.

@@ -249,6 +249,33 @@ void TTCPClient::Disconnect() {
   FLastWait = 0;
 }
 
+bool TTCPClient::PeerOpen() const {
+  if (FHandle < 0 || FPeerClosed)
+    return false;
+  pollfd entry{};
+  entry.fd = FHandle;
+#ifdef POLLRDHUP
+  entry.events = POLLIN | POLLRDHUP;
+#else
+  entry.events = POLLIN;
+#endif
+  int ready;
+  do {
+    ready = poll(&entry, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  if (ready <= 0)
+    return ready == 0;
+  if ((entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+    return false;
+#ifdef POLLRDHUP
+  return (entry.revents & POLLRDHUP) == 0;
+#else
+  // Without POLLRDHUP only an empty stream shows the close.
+  char octet;
+  return ::recv(FHandle, &octet, 1, MSG_PEEK | MSG_DONTWAIT) != 0;
+#endif
+}
+
 void TTCPClient::CheckOpen() const {
   if (FHandle < 0)
     throw ENotConnected();

@@ -145,6 +145,9 @@ class TTCPClient final {
   bool Connected() const { return FHandle >= 0; }
   // The peer has closed its side; buffered octets may still be read.
   bool PeerClosed() const { return FPeerClosed; }
+  // A socket is open and the peer has neither closed nor reset it, by a check that does not wait (also
+  // when unread octets come before the peer's close).
+  bool PeerOpen() const;
 
   // Reads one line up to Terminator and returns the octets before it; for LF one CR just before it is
   // dropped. Timeout 0 or more limits the whole line from the start of the call; -1 limits each wait by

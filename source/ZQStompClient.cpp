@@ -330,6 +330,7 @@ void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
     FReceivedReceiptID = Frame->GetHeader("receipt-id");
   } else if (command == "CONNECTED") {
     FConnected = true;
+    ++FConnectionNumber;
     FSessionID = Frame->GetHeader("session");
     FServer = Frame->GetHeader("server");
     const std::string version = Frame->GetHeader("version");
@@ -369,6 +370,15 @@ bool TZQStompClient::DispatchPendingMessageFrame() {
   FPendingBodyOctets -= std::min(FPendingBodyOctets, frame->GetBody().size());
   OnMessageFrame(frame);
   return true;
+}
+
+void TZQStompClient::DropPendingMessageFrames(const std::string& Subscription) {
+  std::erase_if(FPendingMessages, [this, &Subscription](const IStompFramePtr& Frame) {
+    if (Frame->HeaderOrEmpty("subscription") != Subscription)
+      return false;
+    FPendingBodyOctets -= std::min(FPendingBodyOctets, Frame->GetBody().size());
+    return true;
+  });
 }
 
 // --- Sending and receipts ---
@@ -432,10 +442,11 @@ void TZQStompClient::WriteOutput(int32_t SendTimeout) {
   Adapter().Write(FOutput, SendTimeout);
 }
 
-void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame) {
+void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame, bool ForceReceipt) {
   Check(Frame != nullptr, UnitName, __LINE__);
   const std::string command = Frame->GetCommand();
-  const std::string id = ReceiptIDFor(command);
+  const std::string id =
+      ForceReceipt ? LowerCaseAscii(command) + ".receipt." + NewReceiptID() : ReceiptIDFor(command);
   if (!IsBlankText(id)) {
     Frame->AddHeader("receipt", id);
   }
@@ -576,7 +587,11 @@ bool TZQStompClient::SendHeadersKeepOrder(const TStompHeaders& Headers, bool Wit
 
 void TZQStompClient::Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
                           bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout) {
-  const bool withReceipt = ForceReceipt || FSendReceipt;
+  // The COMMIT confirms the SENDs of a transaction; their own receipts would come only then.
+  const bool transacted = std::any_of(Headers.begin(), Headers.end(), [](const TStompHeaderItem& Item) {
+    return Item.Name == "transaction" && !IsBlankText(Item.Value);
+  });
+  const bool withReceipt = (ForceReceipt || FSendReceipt) && !transacted;
   if (!SendHeadersKeepOrder(Headers, !OmitContentLength, withReceipt)) {
     // A repeated header name: the frame puts the newest value first, as a built frame always has.
     SendWithFrame(Destination, Body, Headers, OmitContentLength, withReceipt, SendTimeout);

@@ -144,8 +144,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // command but CONNECT needs the connected state.
   void SendFrame(const IStompFramePtr& Frame, int32_t SendTimeout);
   // Writes a frame, with a "receipt" header and a wait for the RECEIPT when the URL asks for one for
-  // its command.
-  void SendWithReceipt(const IStompFramePtr& Frame);
+  // its command or ForceReceipt is set (the wait is the command's receipt time-out either way).
+  void SendWithReceipt(const IStompFramePtr& Frame, bool ForceReceipt = false);
   // "id.", the next receipt number, ".", the millisecond tick count.
   std::string NewReceiptID();
   // The receipt id for a command that needs one ("subscribe.receipt.id.0.123"), else empty.
@@ -165,8 +165,9 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
                  const std::string& Selector, bool NoLocal);
   // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
-  // receipt when ForceReceipt or the URL option "send.receipt" asks for one. The body is encoded
-  // straight from where the caller holds it.
+  // receipt when ForceReceipt or the URL option "send.receipt" asks for one, except inside a
+  // transaction (a "transaction" header in Headers): the broker answers those only at COMMIT. The body
+  // is encoded straight from where the caller holds it.
   void Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
             bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout);
   // ACK in the form of the negotiated version ("id" on 1.2, "message-id" before, "subscription" on 1.1).
@@ -192,6 +193,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Hands the oldest held MESSAGE frame to OnMessageFrame; false when none is held. Receive calls do
   // this before they read from the socket.
   bool DispatchPendingMessageFrame();
+  // Drops the held MESSAGE frames of the subscription Subscription.
+  void DropPendingMessageFrames(const std::string& Subscription);
 
   // --- State ---
 
@@ -199,6 +202,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   bool GetConnected() const { return FConnected; }
   const std::string& GetSessionID() const { return FSessionID; }
   const std::string& GetServer() const { return FServer; }
+  // Counts the CONNECTED frames handled: tells the connections of one client apart (0 before the first).
+  uint64_t GetConnectionNumber() const { return FConnectionNumber; }
   bool GetSendReceipt() const { return FSendReceipt; }
   bool GetReceiptReceived() const { return FReceiptReceived; }
   const std::string& GetReceivedReceiptID() const { return FReceivedReceiptID; }
@@ -273,6 +278,7 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   std::size_t FMaxPendingBodyOctets = DefaultMaxPendingBodyOctets;
   // Frames handed to DispatchFrame so far; tells a receipt wait whether any frame came.
   uint64_t FFramesDispatched = 0;
+  uint64_t FConnectionNumber = 0;
   bool FWaitingForReceipt = false;
   // True from CONNECT until the broker's first frame was handled.
   bool FAwaitingConnected = false;

@@ -111,8 +111,8 @@ struct Recorder {
 
   void ConnectTo(const FakeStompPeer& Peer, const std::string& Query = "") {
     Adapter->Init(CreateURI(Peer.Url(Query), 61613));
+    // Connected, though a peer that closes at once may already be seen gone.
     Adapter->Connect();
-    ASSERT_TRUE(Adapter->IsConnected());
     ASSERT_EQ(Frames.size(), 1u);
     Frames.clear();
   }

@@ -26,6 +26,10 @@ using testing::UniqueName;
 
 class SessionBrokerTest : public testing::StartedConnectionTest {
  protected:
+  // The broker's ERROR for a SEND to an exchange that does not exist.
+  static constexpr const char* NoExchange =
+      "not_found NOT_FOUND - no exchange 'no-such-exchange' in vhost '/'";
+
   // A text message that makes the broker remove its queue a minute after the last use.
   ITextMessagePtr Text(const ISessionPtr& Session, const std::string& Body) const {
     auto message = Session->CreateTextMessage(Body);
@@ -107,6 +111,89 @@ TEST_F(SessionBrokerTest, RollbackDropsCommitDeliversAndASecondStartKeepsTheTran
   transacted->Commit();
   EXPECT_EQ(TextOf(consumer->Receive(5000)), "first");
   EXPECT_EQ(TextOf(consumer->Receive(5000)), "second");
+}
+
+// The broker replays a transaction at COMMIT and stops at a frame it refuses; inside the transaction no
+// SEND waits for a receipt, whatever the URL asks.
+TEST_F(SessionBrokerTest, CommitRaisesWhatTheBrokerRefusedAndTransactedSendsWaitForNoReceipt) {
+  FConnection->Close();
+  FConnection = NewConnection(BrokerUrl("send.receipt=true"));
+  FConnection->Start();
+  const std::string name = UniqueName("session-tx-refused");
+  const ISessionPtr transacted = FConnection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto producer = transacted->CreateProducer(nullptr);
+  for (const char* target : {"a", "a", "a", "a", "a", "/exchange/no-such-exchange", "a", "a", "a", "a", "a"})
+    producer->Send(transacted->CreateQueue(target[0] == 'a' ? name : target), Text(transacted, "m"));
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { transacted->Commit(); }), NoExchange);
+  EXPECT_EQ(QueueRow(name, "messages"), "5");
+}
+
+// The broker's ERROR ends the connection: seen without a read, raised by a send that then fails.
+TEST_F(SessionBrokerTest, AStartAfterALostConnectionResubscribesAndTheLostTransactionCommitsNothing) {
+  const auto in = FSession->CreateQueue(UniqueName("session-resume-in"));
+  const std::string out = UniqueName("session-resume-out");
+  const auto consumer = FSession->CreateConsumer(in);
+  const ISessionPtr transacted = FConnection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto producer = transacted->CreateProducer(transacted->CreateQueue(out));
+  producer->Send(Text(transacted, "lost"));
+  const auto plain = FSession->CreateProducer(nullptr);
+  plain->Send(FSession->CreateQueue("/exchange/no-such-exchange"), Text(FSession, "refused"));
+  for (int i = 0; i < 100 && FConnection->IsConnected(); ++i)
+    std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(FConnection->IsConnected());
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] {
+              for (int i = 0; i < 10; ++i)
+                plain->Send(in, Text(FSession, "unsent"));
+            }),
+            NoExchange);
+  FConnection->Start();
+  producer->Send(Text(transacted, "after"));
+  EXPECT_EQ(MessageOf<EMQException>([&] { transacted->Commit(); }),
+            "The transaction was lost with the connection to the broker: nothing of it was committed");
+  EXPECT_EQ(QueueRow(out, "messages"), "0");
+  plain->Send(in, Text(FSession, "resumed"));
+  EXPECT_EQ(TextOf(consumer->Receive(5000)), "resumed");
+}
+
+// An ACK names the transaction open in its session, also for a message that another session's receive
+// kept, and takes that message and the earlier ones of its consumer only.
+TEST_F(SessionBrokerTest, ClientAcknowledgementTakesOnlyTheConsumersOwnMessagesInTheOpenTransaction) {
+  const std::string first = UniqueName("session-ack-first");
+  const std::string second = UniqueName("session-ack-second");
+  const ISessionPtr firstSession = FConnection->CreateSession(true, AcknowledgeModeClient);
+  const ISessionPtr secondSession = FConnection->CreateSession(true, AcknowledgeModeClient);
+  const auto firstConsumer = firstSession->CreateConsumer(firstSession->CreateQueue(first));
+  const auto secondConsumer = secondSession->CreateConsumer(secondSession->CreateQueue(second));
+  const auto producer = FSession->CreateProducer(nullptr);
+  producer->Send(FSession->CreateQueue(second), Text(FSession, "s1"));
+  producer->Send(FSession->CreateQueue(second), Text(FSession, "s2"));
+  std::this_thread::sleep_for(300ms);
+  producer->Send(FSession->CreateQueue(first), Text(FSession, "f1"));
+  ASSERT_EQ(TextOf(firstConsumer->Receive(5000)), "f1");
+  secondSession->Commit();
+  EXPECT_EQ(TextOf(secondConsumer->Receive(5000)), "s1");
+  secondConsumer->Receive(5000)->Acknowledge();
+  secondSession->Commit();
+  FConnection->Close();
+  EXPECT_EQ(QueueRow(second, "messages"), "0");
+  EXPECT_EQ(QueueRow(first, "messages"), "1");
+}
+
+// A durable subscription whose subscriber was closed, here on another connection, goes with its queue.
+TEST_F(SessionBrokerTest, UnsubscribeRemovesADurableSubscriptionThatIsNotOpenHere) {
+  const std::string topicName = UniqueName("session-durable-inactive");
+  const std::string subscription = UniqueName("sub");
+  const auto topic = FSession->CreateTopic(topicName);
+  FSession->CreateDurableSubscriber(topic, subscription)->Close();
+  FSession->CreateProducer(topic)->Send(FSession->CreateTextMessage("waiting"));
+  const std::string queue = QueueBoundTo(topicName);
+  ASSERT_EQ(QueueRow(queue, "messages"), "1");
+  const auto other = NewConnection(BrokerUrl());
+  other->Start();
+  other->CreateSession(false, AcknowledgeModeAuto)->Unsubscribe(topicName, subscription);
+  EXPECT_EQ(QueueRow(queue, "messages"), "<no queue>");
+  EXPECT_TRUE(other->IsConnected());
+  other->Close();
 }
 
 TEST_F(SessionBrokerTest, DurableSubscriptionKeepsMessagesAndUnsubscribeRemovesItsQueue) {

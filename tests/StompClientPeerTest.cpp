@@ -488,14 +488,16 @@ TEST(StompClientPeerTest, DisconnectWithoutItsReceiptStillClosesTheSocket) {
   EXPECT_TRUE(peer.Done());
 }
 
-TEST(StompClientPeerTest, DisconnectAfterTheBrokerWentAwayClosesAndReports) {
+// The broker's close is seen without a read: nobody is left to say DISCONNECT to.
+TEST(StompClientPeerTest, DisconnectAfterTheBrokerWentAwayClosesWithoutWriting) {
   FakeStompPeer peer;
   peer.ReadFrame().Send(ConnectedFrame("1.2")).CloseConnection();
   peer.Start();
   const auto client = NewClient(peer.Url("disconnect.receipt=true&disconnect.receipt.timeout=100"));
   client->Connect();
   ASSERT_TRUE(peer.WaitDone());
-  EXPECT_ANY_THROW(client->Disconnect());
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_NO_THROW(client->Disconnect());
   EXPECT_FALSE(client->GetConnected());
   EXPECT_FALSE(client->IsConnected());
 }
