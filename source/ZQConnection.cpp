@@ -437,11 +437,16 @@ void TZQSession::Resume() {
     FTransactionContext.SetOpen(false);
     FTransactionLost = true;
   }
+  const std::shared_ptr<TZQConnection> connection = GetConnection();
   for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
     const auto own = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer);
     if (!own)
       continue;
     own->ForgetDeliveries();
+    // The broker hands out again what it had delivered unacknowledged on the lost connection, so the
+    // copies kept from there go; with automatic acknowledgement they are the only ones and stay.
+    if (StompAckMode() != AckModeAuto)
+      connection->GetMessageStore().DropKept(own->GetID());
     if (!own->GetSubscribedAs().empty())
       Subscribe(own->GetSubscribedAs(), own->GetID());
   }

@@ -42,14 +42,25 @@ void TZQMessageStore::Await(const std::string& ID) {
   FSubscriptions.try_emplace(ID);
 }
 
+void TZQMessageStore::DropKept(TSubscription& Subscription) {
+  for (const TKept& kept : Subscription.Kept) {
+    FOctets -= kept.Octets;
+  }
+  FCount -= Subscription.Kept.size();
+  Subscription.Kept.clear();
+}
+
+void TZQMessageStore::DropKept(const std::string& ID) {
+  if (const auto found = FSubscriptions.find(ID); found != FSubscriptions.end()) {
+    DropKept(found->second);
+  }
+}
+
 void TZQMessageStore::Close(const std::string& ID) {
   const auto found = FSubscriptions.find(ID);
   if (found == FSubscriptions.end())
     return;
-  for (const TKept& kept : found->second.Kept) {
-    FOctets -= kept.Octets;
-  }
-  FCount -= found->second.Kept.size();
+  DropKept(found->second);
   FSubscriptions.erase(found);
   if (FClosed.insert(ID).second) {
     FClosedOrder.push_back(ID);

@@ -39,6 +39,8 @@ class TZQMessageStore final {
   // for that.
   void Close(const std::string& ID);
   bool IsOpen(const std::string& ID) const;
+  // Drops what was kept for ID; the subscription stays as it is.
+  void DropKept(const std::string& ID);
 
   // The oldest message kept for ID, removed from the store; nullptr when there is none.
   IMessagePtr Take(const std::string& ID);
@@ -67,6 +69,8 @@ class TZQMessageStore final {
     std::deque<TKept> Kept;
     bool Open = false;
   };
+
+  void DropKept(TSubscription& Subscription);
 
   std::unordered_map<std::string, TSubscription> FSubscriptions;
   std::unordered_set<std::string> FClosed;

@@ -171,5 +171,28 @@ TEST(TransactionPeerTest, AfterTheBrokersCloseAStartSubscribesAgainAndDropsTheLo
   EXPECT_EQ(Command(frames[10]), "UNSUBSCRIBE");
 }
 
+// Under client acknowledgement the broker hands out again what the lost connection had delivered, so
+// a copy kept for another consumer from there is not handed out as well.
+TEST(TransactionPeerTest, AfterAReconnectOnlyTheBrokersRedeliveryOfAKeptMessageIsHandedOut) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame();
+  peer.SendWith(MessageFor(peer, 2, "m-2")).SendWith(MessageFor(peer, 1, "m-1")).CloseConnection();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame();
+  peer.SendWith(MessageFor(peer, 5, "m-2-again"));
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url());
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeClientIndividual);
+  const auto first = session->CreateConsumer(session->CreateQueue("q1"));
+  const auto second = session->CreateConsumer(session->CreateQueue("q2"));
+  ASSERT_EQ(TextOf(first->Receive(5000)), "m-1");
+  for (int i = 0; i < 100 && connection->IsConnected(); ++i)
+    std::this_thread::sleep_for(20ms);
+  connection->Start();
+  EXPECT_EQ(TextOf(second->Receive(5000)), "m-2-again");
+  EXPECT_EQ(second->ReceiveNoWait(), nullptr);
+  EXPECT_TRUE(peer.Done());
+}
+
 }  // namespace
 }  // namespace velmor
