@@ -289,7 +289,7 @@ void TZQMQTransportRabbitMQ::RemoveDurableSubscription(const std::string& Destin
 }
 
 void TZQMQTransportRabbitMQ::ConfirmProcessed() {
-  TZQStompClient::Send(ProbeTopic, {}, {}, true, true, -1);
+  TZQStompClient::Send(ProbeDestination, {}, {}, true, true, -1);
 }
 
 void TZQMQTransportRabbitMQ::Unsubscribe(const std::string& SubscriptionID) {

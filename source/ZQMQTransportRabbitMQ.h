@@ -83,7 +83,7 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   // DecodeRabbitMQDestination of the header.
   std::string ReceivedDestinationName(const std::string& Header) const override;
   std::string GetDestinationName(const IDestinationPtr& Destination) const override;
-  // A SEND with a receipt to ProbeTopic, which nobody binds: it goes through the broker's publishing
+  // A SEND with a receipt to ProbeDestination, which nobody binds: it goes through the broker's publishing
   // channel after everything written before it, so its RECEIPT comes only once those frames were
   // applied, and the broker's ERROR comes first when it refused one of them.
   void ConfirmProcessed() override;
@@ -92,8 +92,9 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   void RemoveDurableSubscription(const std::string& DestinationName,
                                  const std::string& SubscriptionName) override;
 
-  // The topic that ConfirmProcessed sends to.
-  static constexpr const char* ProbeTopic = "/topic/velmor.client.probe";
+  // Where ConfirmProcessed sends to: a routing key of the direct exchange, which no wildcard binding of a
+  // topic consumer matches.
+  static constexpr const char* ProbeDestination = "/exchange/amq.direct/velmor.client.probe";
 
   // For Create alone.
   explicit TZQMQTransportRabbitMQ(TCreateKey /*Key*/) {}

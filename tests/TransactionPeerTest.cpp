@@ -73,7 +73,7 @@ TEST_P(CommitPeerTest, CommitReturnsOnlyOnceTheBrokerAnsweredItsProbe) {
   const std::vector<std::string> frames = peer.Frames();
   EXPECT_EQ(Command(frames[3]), "COMMIT");
   EXPECT_EQ(Command(frames[4]), "SEND");
-  EXPECT_EQ(FrameHeader(frames[4], "destination"), "/topic/velmor.client.probe");
+  EXPECT_EQ(FrameHeader(frames[4], "destination"), "/exchange/amq.direct/velmor.client.probe");
   EXPECT_NE(FrameHeader(frames[4], "receipt"), "");
   if (c.Answer == "RECEIPT") {
     EXPECT_EQ(Command(frames[5]), "BEGIN");
