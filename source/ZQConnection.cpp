@@ -578,6 +578,12 @@ ITopicSubscriberPtr TZQSession::CreateDurableSubscriber(const ITopicPtr& Topic, 
   CheckNotClosed();
   CheckSubscriptionOptions(MessageSelector, NoLocal);
   std::string destinationName = GetTransport()->GetDestinationName(Topic);
+  // These headers keep the subscription's queue; an option of the topic's would override them, and
+  // "durable" is the broker's other name for "persistent".
+  static constexpr std::array<std::string_view, 3> DurableHeaderNames = {"persistent", "durable",
+                                                                         "auto-delete"};
+  TSubscribeOptionsBuilder::RefuseOptionNames(
+      SplitOptionList(TSubscribeOptionsBuilder::ExtractOptions(destinationName)), DurableHeaderNames);
   destinationName = AppendDestinationParam(destinationName, "persistent", "true");
   destinationName = AppendDestinationParam(destinationName, "auto-delete", "false");
   const auto subscriber =

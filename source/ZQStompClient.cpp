@@ -115,19 +115,24 @@ std::string TSubscribeOptionsBuilder::ExtractOptions(const std::string& Text) {
   return question == std::string::npos ? std::string() : Text.substr(question + 1);
 }
 
+void TSubscribeOptionsBuilder::RefuseOptionNames(const std::vector<std::string>& Items,
+                                                 std::span<const std::string_view> Names) {
+  for (const auto& item : Items) {
+    const std::string name = OptionName(item);
+    if (std::find(Names.begin(), Names.end(), name) != Names.end()) {
+      throw EIllegalArgumentException(
+          Format("Destination option \"%s\" is not allowed: SUBSCRIBE sets that header itself", {name}));
+    }
+  }
+}
+
 void TSubscribeOptionsBuilder::AddOptionHeaders(const std::string& Options, IStompFrame& Frame) {
   if (Options.empty())
     return;
   const std::vector<std::string> items = SplitOptionList(Options);
   // The broker reads the first header of a name, and a repeated name goes first: an option named like
   // a header of the SUBSCRIBE itself would replace that header.
-  for (const auto& item : items) {
-    const std::string name = OptionName(item);
-    if (std::find(OwnHeaderNames.begin(), OwnHeaderNames.end(), name) != OwnHeaderNames.end()) {
-      throw EIllegalArgumentException(
-          Format("Destination option \"%s\" is not allowed: SUBSCRIBE sets that header itself", {name}));
-    }
-  }
+  RefuseOptionNames(items, OwnHeaderNames);
   for (const auto& item : items) {
     const std::string name = OptionName(item);
     Frame.AddHeader(name, OptionValue(items, name));

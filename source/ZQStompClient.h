@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,6 +82,9 @@ class TSubscribeOptionsBuilder final {
   static std::string ExtractDestination(const std::string& Text);
   // The text after the first "?"; empty when there is none.
   static std::string ExtractOptions(const std::string& Text);
+  // EIllegalArgumentException for the first item named by one of Names.
+  static void RefuseOptionNames(const std::vector<std::string>& Items,
+                                std::span<const std::string_view> Names);
   // One header per option item, in written order; a repeated name gets the value of its first item.
   // An item named by OwnHeaderNames raises EIllegalArgumentException before any header is added.
   static void AddOptionHeaders(const std::string& Options, IStompFrame& Frame);

@@ -37,6 +37,24 @@ std::shared_ptr<TZQConnection> Started(const FakeStompPeer& Peer) {
   return connection;
 }
 
+// A topic option named like a header that keeps a durable subscription would make it silently
+// non-durable: it is refused before anything is written.
+TEST(ConnectionPeerTest, ADurableSubscriberRefusesTopicOptionsThatWouldEndItWithItsConnection) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ExpectFrameStartingWith("DISCONNECT\n");
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  for (const std::string option : {"persistent=false", "durable=false", "auto-delete=true"}) {
+    EXPECT_EQ(MessageOf<EIllegalArgumentException>(
+                  [&] { session->CreateDurableSubscriber(session->CreateTopic("news?" + option), "sub"); }),
+              "Destination option \"" + option.substr(0, option.find('=')) +
+                  "\" is not allowed: SUBSCRIBE sets that header itself");
+  }
+  connection->Close();
+  EXPECT_TRUE(peer.Done());
+}
+
 // The connection's temporary queues are refused as send targets before anything is written.
 TEST(ConnectionPeerTest, AForwardedMessageCarriesOnlyItsOwnHeadersAndNoTemporaryQueueIsASendTarget) {
   FakeStompPeer peer;
