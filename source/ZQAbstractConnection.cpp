@@ -37,7 +37,6 @@ void TZQAbstractConnection::CheckState() const {
 
 void TZQAbstractConnection::Start() {
   CheckNotClosed();
-  const uint64_t connectionBefore = FTransport->GetConnectionNumber();
   if (!FTransport->IsConnected()) {
     FTransportFailed = false;
     FTransportFailure.clear();
@@ -62,8 +61,10 @@ void TZQAbstractConnection::Start() {
   }
   CheckState();
   FUsed = true;
-  if (connectionBefore != 0 && FTransport->GetConnectionNumber() != connectionBefore)
+  const uint64_t connection = FTransport->GetConnectionNumber();
+  if (FSessionsOn != 0 && connection != FSessionsOn)
     ResumeSessions();
+  FSessionsOn = connection;
   StartSessions();
   FStarted = true;
 }

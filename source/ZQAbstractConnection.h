@@ -58,6 +58,9 @@ class TZQAbstractConnection : public IStartable {
   std::string FTransportFailure;
   // Set by the first successful Start; a used connection takes no client id any more.
   bool FUsed = false;
+  // The client's connection number the sessions were last started or resumed on: a Start that finds
+  // another one resumes them (again, after a resume that failed).
+  uint64_t FSessionsOn = 0;
 };
 
 }  // namespace velmor

@@ -372,8 +372,11 @@ void TZQSession::BeginTransaction() {
   if (!FTransacted)
     return;
   FTransactionContext.NewTransactionID();
-  GetTransport()->BeginTransaction(FTransactionContext.GetTransactionID());
+  const std::shared_ptr<TZQAbstractTransport> transport = GetTransport();
+  transport->BeginTransaction(FTransactionContext.GetTransactionID());
   FTransactionContext.SetOpen(true);
+  FTransactionOn = transport->GetConnectionNumber();
+  FTransactionUsed = false;
 }
 
 void TZQSession::EnsureTransaction() {
@@ -387,6 +390,7 @@ std::string TZQSession::AcknowledgeTransaction() {
     return {};
   CheckNotClosed();
   EnsureTransaction();
+  FTransactionUsed = true;
   return FTransactionContext.GetTransactionID();
 }
 
@@ -433,23 +437,39 @@ void TZQSession::EndTransaction(bool Commit) {
 void TZQSession::Resume() {
   if (FClosed)
     return;
-  if (FTransacted && FTransactionContext.IsOpen()) {
+  const uint64_t current = GetTransport()->GetConnectionNumber();
+  if (FTransacted && FTransactionContext.IsOpen() && FTransactionOn != current) {
+    // What the transaction held never reached the broker; one that held nothing is simply begun again.
     FTransactionContext.SetOpen(false);
-    FTransactionLost = true;
+    if (FTransactionUsed) {
+      FTransactionLost = true;
+    } else {
+      BeginTransaction();
+    }
   }
+  // Every consumer not yet subscribed on this connection subscribes again; the first failure is raised
+  // afterwards, and a later Start retries those that failed.
+  std::exception_ptr failure;
   const std::shared_ptr<TZQConnection> connection = GetConnection();
   for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
     const auto own = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer);
-    if (!own)
+    if (!own || own->GetSubscribedAs().empty() || own->GetSubscribedOn() == current)
       continue;
     own->ForgetDeliveries();
     // The broker hands out again what it had delivered unacknowledged on the lost connection, so the
     // copies kept from there go; with automatic acknowledgement they are the only ones and stay.
     if (StompAckMode() != AckModeAuto)
       connection->GetMessageStore().DropKept(own->GetID());
-    if (!own->GetSubscribedAs().empty())
+    try {
       Subscribe(own->GetSubscribedAs(), own->GetID());
+      own->SetSubscribedAs(own->GetSubscribedAs(), current);
+    } catch (...) {
+      if (!failure)
+        failure = std::current_exception();
+    }
   }
+  if (failure)
+    std::rethrow_exception(failure);
 }
 
 void TZQSession::Commit() {
@@ -524,7 +544,7 @@ void TZQSession::SubscribeRegistered(const std::shared_ptr<TZQMessageConsumer>& 
     Consumer->MarkUnsubscribed();
     throw;
   }
-  Consumer->SetSubscribedAs(DestinationName);
+  Consumer->SetSubscribedAs(DestinationName, GetTransport()->GetConnectionNumber());
 }
 
 IMessageConsumerPtr TZQSession::CreateConsumer(const IDestinationPtr& Destination) {
@@ -778,6 +798,7 @@ void TZQSession::Send(const IDestinationPtr& Destination, const IMessagePtr& Mes
   copy->SetRedelivered(false);
   if (FTransacted) {
     EnsureTransaction();
+    FTransactionUsed = true;
     copy->SetTransactionID(FTransactionContext.GetTransactionID());
   }
   transport->Send(*copy, destinationName, SendTimeout, std::chrono::milliseconds(TimeToLive));

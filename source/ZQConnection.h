@@ -190,8 +190,9 @@ class TZQSession final : public TZQAbstractSession,
   // The transaction that an ACK or NACK of this session's messages names: the open one, begun when
   // none is open; empty when the session is not transacted.
   std::string AcknowledgeTransaction();
-  // The connection was made again after it had been lost: the consumers subscribe again with their
-  // ids, destinations and options, and an open transaction is lost (the next Commit says so).
+  // The connection was made again after it had been lost: the consumers not yet subscribed on it
+  // subscribe again with their ids, destinations and options; an open transaction that held a SEND,
+  // ACK or NACK is lost (the next Commit says so), an empty one is begun again.
   void Resume();
   // Marks the open durable subscriber of TopicName named SubscriptionName closed, without a frame: its
   // subscription was removed on the broker. True when there was one.
@@ -241,6 +242,10 @@ class TZQSession final : public TZQAbstractSession,
   TZQTransactionContext FTransactionContext;
   // A transaction was open when the connection was lost: whatever it held never reached the broker.
   bool FTransactionLost = false;
+  // The client's connection number the open transaction was begun on, and whether a SEND, ACK or NACK
+  // went into it.
+  uint64_t FTransactionOn = 0;
+  bool FTransactionUsed = false;
 };
 
 }  // namespace velmor

@@ -80,9 +80,13 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   void MarkUnsubscribed();
 
   // The destination name the consumer subscribed with; empty while it has no subscription of its own
-  // (a consumer of a temporary queue).
+  // (a consumer of a temporary queue). Connection: the client's connection number it subscribed on.
   const std::string& GetSubscribedAs() const { return FSubscribedAs; }
-  void SetSubscribedAs(const std::string& DestinationName) { FSubscribedAs = DestinationName; }
+  uint64_t GetSubscribedOn() const { return FSubscribedOn; }
+  void SetSubscribedAs(const std::string& DestinationName, uint64_t Connection) {
+    FSubscribedAs = DestinationName;
+    FSubscribedOn = Connection;
+  }
   // The connection was made again: the deliveries of the lost one are no longer the broker's.
   void ForgetDeliveries();
   // The session's transaction ended: what was acknowledged or rejected in it stays so when it was
@@ -133,6 +137,7 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   std::string FSubscriptionName;
   bool FSkipSubscriptionCheck = false;
   std::string FSubscribedAs;
+  uint64_t FSubscribedOn = 0;
   uint64_t FDeliveries = 0;
   // Oldest first; those acknowledged or rejected in the session's open transaction wait apart until it
   // ends.

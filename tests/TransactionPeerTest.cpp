@@ -194,5 +194,41 @@ TEST(TransactionPeerTest, AfterAReconnectOnlyTheBrokersRedeliveryOfAKeptMessageI
   EXPECT_TRUE(peer.Done());
 }
 
+// A Start that reconnects resubscribes every consumer not yet subscribed on the new connection, also
+// when an earlier Start failed part way, and a transaction that held nothing is begun again, not lost.
+TEST(TransactionPeerTest, AResumeThatFailedPartWayIsFinishedByTheNextStart) {
+  FakeStompPeer peer;
+  const auto answer = [&peer] { peer.ReadFrame().SendReceiptForLastFrame(); };
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();  // CONNECT, BEGIN
+  answer();
+  answer();
+  peer.CloseConnection().AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();
+  answer();
+  peer.ReadFrame().Send(testing::ReceiptFrame("not-this-one"));
+  answer();
+  peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame();  // COMMIT, probe, BEGIN
+  peer.Start();
+  const auto connection =
+      testing::NewConnection(peer.Url("subscribe.receipt=true&subscribe.receipt.timeout=500"));
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto first = session->CreateConsumer(session->CreateQueue("q1"));
+  const auto second = session->CreateConsumer(session->CreateQueue("q2"));
+  for (int i = 0; i < 100 && connection->IsConnected(); ++i)
+    std::this_thread::sleep_for(20ms);
+  EXPECT_THROW(connection->Start(), EZQStompError);
+  connection->Start();
+  session->Commit();
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  ASSERT_EQ(frames.size(), 12u);
+  EXPECT_EQ(Command(frames[5]), "BEGIN");
+  EXPECT_EQ(FrameHeader(frames[6], "id"), FrameHeader(frames[2], "id"));
+  EXPECT_EQ(FrameHeader(frames[7], "id"), FrameHeader(frames[3], "id"));
+  EXPECT_EQ(FrameHeader(frames[8], "id"), FrameHeader(frames[3], "id"));
+  EXPECT_EQ(frames[9],
+            "COMMIT\ntransaction:" + FrameHeader(frames[5], "transaction") + "\n\n" + std::string(1, '\0'));
+}
+
 }  // namespace
 }  // namespace velmor
