@@ -75,8 +75,8 @@ void TZQMessage::SendNack(const std::string& Transaction) const {
 
 void TZQMessage::Acknowledge() {
   RequireTransport("acknowledge");
-  if (const std::shared_ptr<IZQAcknowledger> acknowledger = FAcknowledger.lock()) {
-    acknowledger->Acknowledge(*this);
+  if (FAcknowledger) {
+    FAcknowledger->Acknowledge(*this);
   } else {
     SendAck(FTransactionID);
   }
@@ -84,8 +84,8 @@ void TZQMessage::Acknowledge() {
 
 void TZQMessage::Nack() {
   RequireTransport("reject");
-  if (const std::shared_ptr<IZQAcknowledger> acknowledger = FAcknowledger.lock()) {
-    acknowledger->Nack(*this);
+  if (FAcknowledger) {
+    FAcknowledger->Nack(*this);
   } else {
     SendNack(FTransactionID);
   }

@@ -102,8 +102,9 @@ class TZQMessage : public virtual ITransactionIdSupport,
   void SetConnectionNumber(uint64_t Number) { FConnectionNumber = Number; }
   uint64_t GetConnectionNumber() const { return FConnectionNumber; }
   // The consumer that handed the message out and its count of the delivery; Acknowledge and Nack go
-  // through it while it exists.
-  void SetAcknowledger(std::weak_ptr<IZQAcknowledger> Acknowledger, uint64_t Delivery) {
+  // through it, also once it is closed: it names the transaction open in its session at that time. The
+  // message holds it (the consumer holds no message).
+  void SetAcknowledger(std::shared_ptr<IZQAcknowledger> Acknowledger, uint64_t Delivery) {
     FAcknowledger = std::move(Acknowledger);
     FDelivery = Delivery;
   }
@@ -150,7 +151,7 @@ class TZQMessage : public virtual ITransactionIdSupport,
   std::string FTransactionID;
   std::weak_ptr<TZQStompClient> FTransport;
   uint64_t FConnectionNumber = 0;
-  std::weak_ptr<IZQAcknowledger> FAcknowledger;
+  std::shared_ptr<IZQAcknowledger> FAcknowledger;
   uint64_t FDelivery = 0;
   PMStrings FExtraHeaders;
   TPrimitiveMap FProperties;

@@ -103,7 +103,7 @@ void TZQMessageConsumer::HandOut(const TZQSession& Session, const TZQAbstractTra
   if (message == nullptr)
     return;
   const uint64_t number = ++FDeliveries;
-  message->SetAcknowledger(std::weak_ptr<TZQMessageConsumer>(shared_from_this()), number);
+  message->SetAcknowledger(shared_from_this(), number);
   // A message kept from a lost connection cannot be acknowledged any more.
   if (Session.GetAcknowledgeMode() == AcknowledgeModeClient &&
       message->GetConnectionNumber() == Transport.GetConnectionNumber()) {

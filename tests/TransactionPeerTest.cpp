@@ -93,16 +93,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSessionWhenItIsMade) {
   FakeStompPeer peer;
   // CONNECT, BEGIN of each session, SUBSCRIBE of each consumer; the message for the second consumer
-  // comes first, so the first consumer's receive keeps it.
+  // comes first, so the first consumer's receive keeps it. Then each session commits, the first one
+  // after its consumer is gone.
   peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
   peer.SendWith(MessageFor(peer, 4, "m-2")).SendWith(MessageFor(peer, 3, "m-1"));
-  peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame().ReadFrame().ReadFrame();
+  peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame().ReadFrame();
+  peer.ReadFrame().ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame().ReadFrame();
   peer.Start();
   const auto connection = testing::NewConnection(peer.Url());
   connection->Start();
   const ISessionPtr first = connection->CreateSession(true, AcknowledgeModeClient);
   const ISessionPtr second = connection->CreateSession(true, AcknowledgeModeClient);
-  const auto firstConsumer = first->CreateConsumer(first->CreateQueue("q1"));
+  auto firstConsumer = first->CreateConsumer(first->CreateQueue("q1"));
   const auto secondConsumer = second->CreateConsumer(second->CreateQueue("q2"));
   const IMessagePtr own = firstConsumer->Receive(5000);
   ASSERT_EQ(TextOf(own), "m-1");
@@ -110,6 +112,9 @@ TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSes
   const IMessagePtr kept = secondConsumer->Receive(5000);
   ASSERT_EQ(TextOf(kept), "m-2");
   kept->Acknowledge();
+  firstConsumer->Close();
+  firstConsumer.reset();
+  first->Commit();
   own->Acknowledge();
   ASSERT_TRUE(peer.Done());
   const std::vector<std::string> frames = peer.Frames();
@@ -118,8 +123,9 @@ TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSes
   EXPECT_EQ(Command(frames[7]), "BEGIN");
   EXPECT_EQ(frames[8], "ACK\nid:ack-m-2\ntransaction:" + FrameHeader(frames[7], "transaction") + "\n\n" +
                            std::string(1, '\0'));
-  EXPECT_EQ(frames[9], "ACK\nid:ack-m-1\ntransaction:" + FrameHeader(frames[1], "transaction") + "\n\n" +
-                           std::string(1, '\0'));
+  EXPECT_EQ(Command(frames[12]), "BEGIN");
+  EXPECT_EQ(frames[13], "ACK\nid:ack-m-1\ntransaction:" + FrameHeader(frames[12], "transaction") + "\n\n" +
+                            std::string(1, '\0'));
 }
 
 // The broker says why it closes in an ERROR frame: the close is seen without a read, a send that then
