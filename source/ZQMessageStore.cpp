@@ -89,6 +89,9 @@ bool TZQMessageStore::Keep(const std::string& ID, const IMessagePtr& Message) {
   if (found == FSubscriptions.end()) {
     return FClosed.find(ID) != FClosed.end();
   }
+  if (!found->second.Open && found->second.Kept.size() >= MaxAwaitedMessages) {
+    return false;
+  }
   const std::size_t octets = KeptOctets(Message);
   found->second.Kept.push_back({Message, octets});
   ++FCount;

@@ -45,7 +45,9 @@ class TZQMessageStore final {
   // The oldest message kept for ID, removed from the store; nullptr when there is none.
   IMessagePtr Take(const std::string& ID);
   // Keeps Message for the open or awaited ID (or drops it for a closed one) and returns true; false
-  // for an id the connection never had. Does not check the bounds: call CheckRoom before reading.
+  // for an id the connection never had, and for an awaited one that holds MaxAwaitedMessages already
+  // (a temporary queue whose consumer never comes must not fill the store). Does not check the
+  // bounds: call CheckRoom before reading.
   bool Keep(const std::string& ID, const IMessagePtr& Message);
   // Raises EIllegalStateException when the store is full, before a read that might have to keep a
   // message: nothing is read, so nothing is lost.
@@ -58,6 +60,7 @@ class TZQMessageStore final {
   std::size_t GetOctets() const { return FOctets; }
 
   static constexpr std::size_t ClosedIDMemory = 4096;
+  static constexpr std::size_t MaxAwaitedMessages = 1000;
 
  private:
   struct TKept {

@@ -42,6 +42,14 @@ TEST(MessagingApiTest, TheMessageStoreKeepsPerSubscriptionAndKnowsItsIds) {
   EXPECT_TRUE(store.Keep("a", first));  // closed: dropped, not unexpected
   EXPECT_EQ(store.Take("a"), nullptr);
   EXPECT_NO_THROW(store.Open("a"));
+  // An awaited id keeps a bounded number of messages until its consumer opens it.
+  store.SetLimits(5000, 1 << 20);
+  store.Await("reply");
+  for (std::size_t i = 0; i < TZQMessageStore::MaxAwaitedMessages; ++i)
+    ASSERT_TRUE(store.Keep("reply", first));
+  EXPECT_FALSE(store.Keep("reply", first));
+  store.Open("reply");
+  EXPECT_TRUE(store.Keep("reply", first));
 }
 
 struct RefusalCase {
