@@ -258,14 +258,23 @@ void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
 
 // --- Unsubscribing ---
 
-void TZQMQTransportRabbitMQ::UnsubscribeDurable(const std::string& /*DestinationName*/,
-                                                const std::string& SubscriptionName) {
-  Trace("UnsubscribeDurable");
+namespace {
+
+// The UNSUBSCRIBE that makes the broker remove a durable subscription's queue.
+IStompFramePtr DurableUnsubscribeFrame(const std::string& SubscriptionName) {
   const IStompFramePtr frame = TZQStompFrame::CreateForCommand("UNSUBSCRIBE");
   frame->AddHeader("id", SubscriptionName);
   frame->AddHeader("persistent", "true");
   frame->AddHeader("auto-delete", "false");
-  SendWithReceipt(frame);
+  return frame;
+}
+
+}  // namespace
+
+void TZQMQTransportRabbitMQ::UnsubscribeDurable(const std::string& /*DestinationName*/,
+                                                const std::string& SubscriptionName) {
+  Trace("UnsubscribeDurable");
+  SendWithReceipt(DurableUnsubscribeFrame(SubscriptionName));
 }
 
 void TZQMQTransportRabbitMQ::RemoveDurableSubscription(const std::string& DestinationName,
@@ -280,11 +289,7 @@ void TZQMQTransportRabbitMQ::RemoveDurableSubscription(const std::string& Destin
   subscribe->AddHeader("auto-delete", "false");
   subscribe->AddHeader("prefetch-count", "1");
   SendWithReceipt(subscribe, true);
-  const IStompFramePtr unsubscribe = TZQStompFrame::CreateForCommand("UNSUBSCRIBE");
-  unsubscribe->AddHeader("id", SubscriptionName);
-  unsubscribe->AddHeader("persistent", "true");
-  unsubscribe->AddHeader("auto-delete", "false");
-  SendWithReceipt(unsubscribe, true);
+  SendWithReceipt(DurableUnsubscribeFrame(SubscriptionName), true);
   DropPendingMessageFrames(SubscriptionName);
 }
 
