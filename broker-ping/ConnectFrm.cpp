@@ -39,11 +39,11 @@ QString FromStd(const std::string& Text) {
 }  // namespace
 
 void ShowMessageBox(QWidget* Parent, const QString& Text, bool IsError) {
-  const QString title = QApplication::applicationName();
-  if (IsError)
-    QMessageBox::critical(Parent, title, Text);
-  else
-    QMessageBox::information(Parent, title, Text);
+  // Broker texts are shown as they are, never as markup.
+  QMessageBox box(IsError ? QMessageBox::Critical : QMessageBox::Information, QApplication::applicationName(),
+                  Text, QMessageBox::Ok, Parent);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
 }
 
 TConfigForm::TConfigForm(QWidget* Parent) : QDialog(Parent), FMessageBox(ShowMessageBox) {

@@ -38,6 +38,7 @@ class TMessageBoxes final {
       if (auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
         Texts.push_back(Box->text().toStdString());
         Icons.push_back(Box->icon());
+        PlainText = PlainText && Box->textFormat() == Qt::PlainText;
         Box->done(QMessageBox::Ok);
       }
     });
@@ -46,6 +47,7 @@ class TMessageBoxes final {
 
   std::vector<std::string> Texts;
   std::vector<QMessageBox::Icon> Icons;
+  bool PlainText = true;
 
  private:
   QTimer FTimer;
@@ -105,6 +107,7 @@ TEST_F(KestrunGuiTest, AFailedProbeShowsItsErrorInACriticalBoxAndStartsNothing) 
   QTest::mouseClick(Form.BtnSend, Qt::LeftButton);
   EXPECT_EQ(Boxes.Texts, std::vector<std::string>{"Connection refused"});
   EXPECT_EQ(Boxes.Icons, std::vector{QMessageBox::Critical});
+  EXPECT_TRUE(Boxes.PlainText);
   EXPECT_TRUE(Form.BtnSend->isEnabled());
 }
 

@@ -53,6 +53,7 @@ TConnCfgForm::TConnCfgForm(TFactoryMaker Maker, QWidget* Owner) : QDialog(Owner)
   LblConnectedWith->setFont(Bold);
   LblConnectedWith->hide();
   LblBrokerInfo = new QLabel(this);
+  LblBrokerInfo->setTextFormat(Qt::PlainText);  // the broker's server text or an error
   LblBrokerInfo->setObjectName("LblBrokerInfo");
   LblBrokerInfo->setWordWrap(true);
   LblBrokerInfo->hide();

@@ -167,6 +167,7 @@ TMainForm::TMainForm(TFactoryMaker Maker, QWidget* Parent) : QWidget(Parent), FM
   SetPixelFont(LblMsgsPerSec, 48);
   SetTextColour(LblMsgsPerSec, CleanRunColour);
   lblBrokerVersion = Label("lblBrokerVersion", "", Panel4);
+  lblBrokerVersion->setTextFormat(Qt::PlainText);  // the broker's server text
   lblBrokerVersion->setAlignment(Qt::AlignCenter);
   SetPixelFont(lblBrokerVersion, 16);
   SetTextColour(lblBrokerVersion, QColor(255, 255, 0));
@@ -342,13 +343,19 @@ void TMainForm::BtnSendClick() {
   }
 }
 
-// Message boxes carry the window's own title.
+// Message boxes carry the window's own title, and show broker texts as they are, never as markup.
+void TMainForm::ShowBox(QMessageBox::Icon Icon, const QString& Text) {
+  QMessageBox box(Icon, windowTitle(), Text, QMessageBox::Ok, this);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
 void TMainForm::ShowError(const std::string& Text) {
-  QMessageBox::critical(this, windowTitle(), ShownText(Text));
+  ShowBox(QMessageBox::Critical, ShownText(Text));
 }
 
 void TMainForm::ShowNote(const std::string& Text) {
-  QMessageBox::information(this, windowTitle(), QString::fromStdString(Text));
+  ShowBox(QMessageBox::Information, QString::fromStdString(Text));
 }
 
 }  // namespace kestrun

@@ -2,6 +2,7 @@
 
 // The main window of Kestrun: the test's settings, the start button, the log and the rate.
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QWidget>
@@ -64,6 +65,7 @@ class TMainForm final : public QWidget {
   void EditHostClick();
   void BtnSendClick();
   void MarkRunFailed();
+  void ShowBox(QMessageBox::Icon Icon, const QString& Text);
   void ShowError(const std::string& Text);
   void ShowNote(const std::string& Text);
 
