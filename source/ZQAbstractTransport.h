@@ -32,8 +32,8 @@ class TZQAbstractTransport : public TZQStompClient {
   // Sends a library message (a session's stamped copy) to the broker destination DestinationName.
   // TimeToLive is the time-to-live of this send: a positive one goes out as RabbitMQ's per-message
   // "expiration" in milliseconds; 0 or less sends none (the message's own expiration is never sent).
-  // SendTimeout is the socket send time-out in ms (-1 leaves it unchanged). A persistent message outside
-  // a transaction waits for its receipt.
+  // SendTimeout is the socket send time-out in ms (-1 leaves it unchanged). Every kind of body goes with
+  // "content-length". A persistent message outside a transaction waits for its receipt.
   void Send(const TZQMessage& Message, const std::string& DestinationName, int32_t SendTimeout,
             std::chrono::milliseconds TimeToLive = std::chrono::milliseconds{0});
   // The send itself. OmitContentLength asks for no "content-length"; it is sent all the same when the
