@@ -51,7 +51,7 @@ int64_t ReceiveAll(const TThroughputPair& Pair, const std::function<void()>& Rea
     const auto text = std::dynamic_pointer_cast<ITextMessage>(consumer->Receive(30000));
     if (!text)
       throw std::runtime_error("no text message within 30 s");
-    if (text->GetText().size() != Pair.Body.size())
+    if (text->GetTextRef().size() != Pair.Body.size())
       throw std::runtime_error("wrong message size");
     ++got;
   }

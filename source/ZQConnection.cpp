@@ -610,7 +610,7 @@ std::unique_ptr<TZQMessage> TZQSession::ConvertMessage(const IMessage& Message) 
   std::unique_ptr<TZQMessage> copy;
   if (const auto* text = dynamic_cast<const ITextMessage*>(&Message)) {
     auto textCopy = std::make_unique<TZQTextMessage>(MessageTransport());
-    textCopy->SetText(text->GetText());
+    textCopy->SetText(text->GetTextRef());
     copy = std::move(textCopy);
   } else if (const auto* bytes = dynamic_cast<const IBytesMessage*>(&Message)) {
     copy = std::make_unique<TZQBytesMessage>(MessageTransport(), bytes->GetContent(), "");
