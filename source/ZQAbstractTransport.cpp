@@ -65,14 +65,15 @@ void TZQAbstractTransport::Send(const TZQMessage& Message, const TSendStamp& Sta
                                 const std::string& DestinationName, int32_t SendTimeout) {
   // Every body goes with "content-length": without it the broker searches the whole body for its end,
   // which costs it dearly on large ones. Receivers tell the kinds apart by "content-type" alone.
-  if (dynamic_cast<const TZQTextMessage*>(&Message) != nullptr ||
-      dynamic_cast<const TZQBytesMessage*>(&Message) != nullptr ||
-      dynamic_cast<const TZQObjectMessage*>(&Message) != nullptr ||
-      dynamic_cast<const TZQMapMessage*>(&Message) != nullptr) {
-    SendMessage(Message, Stamp, DestinationName, false, SendTimeout);
-  } else {
-    throw EMQException("Unsupported Message Type");
+  switch (Message.GetKind()) {
+    case TZQMessageKind::Text:
+    case TZQMessageKind::Bytes:
+    case TZQMessageKind::Object:
+    case TZQMessageKind::Map:
+      SendMessage(Message, Stamp, DestinationName, false, SendTimeout);
+      return;
   }
+  throw EMQException("Unsupported Message Type");
 }
 
 void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const TSendStamp& Stamp,

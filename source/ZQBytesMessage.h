@@ -17,6 +17,8 @@ class TZQBytesMessage final : public TZQMessage, public IBytesMessage {
 
   void SetContent(const std::string& Content) override { FContent = Content; }
   std::string GetContent() const override { return FContent; }
+
+  TZQMessageKind GetKind() const override { return TZQMessageKind::Bytes; }
 };
 
 }  // namespace velmor

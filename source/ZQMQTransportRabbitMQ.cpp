@@ -3,14 +3,10 @@
 #include <string>
 #include <utility>
 
-#include "ZQBytesMessage.h"
 #include "ZQDestination.h"
 #include "ZQExceptions.h"
-#include "ZQMapMessage.h"
-#include "ZQObjectMessage.h"
 #include "ZQPrimitiveMap.h"
 #include "ZQText.h"
-#include "ZQTextMessage.h"
 #include "ZQTopic.h"
 
 namespace velmor {
@@ -145,19 +141,23 @@ void TZQMQTransportRabbitMQ::MessageToFrameHeaders(const TZQMessage& Message, co
     Frame.AddHeader(property.Name, property.Value);
   }
 
-  if (dynamic_cast<const TZQTextMessage*>(&Message) != nullptr) {
-    Frame.AddHeader("content-type", "text/plain");
-  } else if (dynamic_cast<const TZQBytesMessage*>(&Message) != nullptr) {
-    Frame.AddHeader("content-type", "application/octet-stream");
-  } else if (dynamic_cast<const TZQObjectMessage*>(&Message) != nullptr) {
-    Frame.AddHeader("content-type", "text/plain");
-    Frame.AddHeader("transformation", GetObjectTransformationID());
-  } else if (dynamic_cast<const TZQMapMessage*>(&Message) != nullptr) {
-    Frame.AddHeader("content-type", "text/plain");
-    Frame.AddHeader("transformation", GetMapTransformationID());
-  } else {
-    throw EMQException("Unsupported Message Type");
+  switch (Message.GetKind()) {
+    case TZQMessageKind::Text:
+      Frame.AddHeader("content-type", "text/plain");
+      return;
+    case TZQMessageKind::Bytes:
+      Frame.AddHeader("content-type", "application/octet-stream");
+      return;
+    case TZQMessageKind::Object:
+      Frame.AddHeader("content-type", "text/plain");
+      Frame.AddHeader("transformation", GetObjectTransformationID());
+      return;
+    case TZQMessageKind::Map:
+      Frame.AddHeader("content-type", "text/plain");
+      Frame.AddHeader("transformation", GetMapTransformationID());
+      return;
   }
+  throw EMQException("Unsupported Message Type");
 }
 
 // --- Receiving ---

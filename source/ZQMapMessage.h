@@ -35,6 +35,8 @@ class TZQMapMessage final : public TZQMessage, public IMessageContent, public IM
   void SetString(const std::string& Name, const std::string& Value) override { FMap->SetString(Name, Value); }
   std::string GetString(const std::string& Name) const override { return FMap->GetString(Name); }
 
+  TZQMessageKind GetKind() const override { return TZQMessageKind::Map; }
+
  private:
   const IPrimitiveMapPtr FMap = TPrimitiveMap::Create();
 };

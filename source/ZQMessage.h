@@ -14,6 +14,9 @@ namespace velmor {
 
 class TZQStompClient;
 
+// The four kinds of library message.
+enum class TZQMessageKind : uint8_t { Text, Bytes, Object, Map };
+
 // What the message kinds share: header fields, properties, the raw body of bytes, map and object
 // messages, and acknowledgement through the connection's STOMP client. Only the four kinds are ever
 // created. A message is used by one thread at a time.
@@ -80,6 +83,8 @@ class TZQMessage : public virtual ITransactionIdSupport,
   // Raises EIllegalStateException when the connection is gone.
   std::string GetAckID() const;
 
+  // The message's kind: the send path chooses headers by it.
+  virtual TZQMessageKind GetKind() const = 0;
   // The body as it goes out, without a copy: the raw content here, the text of a text message.
   virtual const std::string& GetBodyRef() const { return FContent; }
   // Fields that a send reads, without a copy.

@@ -27,6 +27,8 @@ class TZQObjectMessage final : public TZQMessage, public IObjectMessage, public 
   void SetContent(const std::string& Content) override { FContent = Content; }
   std::string GetContent() const override { return FContent; }
 
+  TZQMessageKind GetKind() const override { return TZQMessageKind::Object; }
+
  private:
   IObjectPtr FObject;
 };

@@ -19,6 +19,7 @@ class TZQTextMessage final : public TZQMessage, public ITextMessage {
   void SetText(std::string Text) override { FText = std::move(Text); }
   std::string GetText() const override { return FText; }
   const std::string& GetTextRef() const override { return FText; }
+  TZQMessageKind GetKind() const override { return TZQMessageKind::Text; }
   const std::string& GetBodyRef() const override { return FText; }
 
  private:
