@@ -29,6 +29,16 @@ bool ContainsIgnoringCase(std::string_view Text, std::string_view Part) {
   return false;
 }
 
+// The value of the first header named exactly Name, taken out of the frame; empty when there is none.
+std::string TakeHeader(IStompFrame& Frame, std::string_view Name) {
+  for (TStompHeaderItem& item : Frame.GetHeaders()) {
+    if (item.Name == Name) {
+      return std::move(item.Value);
+    }
+  }
+  return std::string();
+}
+
 // Properties of a received message that only described its delivery to this client ("ack" and
 // "subscription" name this client's subscription, "content-type" and "transformation" the body it
 // came with).
@@ -140,36 +150,63 @@ void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
   throw EMQException(Format("Unsupported content type %s", {ContentType}));
 }
 
+const TZQAbstractTransport::TSubscriptionShare& TZQAbstractTransport::ShareFor(
+    const std::string& Subscription, const std::string& DestinationName) {
+  auto share =
+      std::find_if(FSubscriptionShares.begin(), FSubscriptionShares.end(),
+                   [&](const TSubscriptionShare& Item) { return Item.Subscription.Get() == Subscription; });
+  if (share == FSubscriptionShares.end()) {
+    if (FSubscriptionShares.size() < MaxSubscriptionShares) {
+      share = FSubscriptionShares.emplace(FSubscriptionShares.end());
+    } else {
+      share = FSubscriptionShares.begin() + static_cast<std::ptrdiff_t>(FOldestShare);
+      FOldestShare = (FOldestShare + 1) % MaxSubscriptionShares;
+    }
+    *share = TSubscriptionShare{Subscription, std::string(), nullptr};
+  }
+  if (!share->Destination || share->DestinationName != DestinationName) {
+    IDestinationPtr destination = CreateDestinationFromStompName(DestinationName);
+    share->DestinationName = DestinationName;
+    share->Destination = std::move(destination);
+  }
+  return *share;
+}
+
 IMessagePtr TZQAbstractTransport::CreateTextMessage(IStompFrame& Frame, const std::string& Subscription) {
   CheckContentType(Frame.HeaderOrEmpty("content-type"));
-  auto message = std::make_shared<TZQTextMessage>(weak_from_this(), Subscription);
-  CopyStandardHeaders(*message, Frame);
+  const TSubscriptionShare& share = ShareFor(Subscription, Frame.HeaderOrEmpty("destination"));
+  auto message = std::make_shared<TZQTextMessage>(weak_from_this(), share.Subscription);
+  CopyStandardHeaders(*message, Frame, share.Destination);
   message->SetText(Frame.TakeBody());
   return message;
 }
 
 IMessagePtr TZQAbstractTransport::CreateBytesMessage(IStompFrame& Frame, const std::string& Subscription) {
-  auto message = std::make_shared<TZQBytesMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
-  CopyStandardHeaders(*message, Frame);
+  const TSubscriptionShare& share = ShareFor(Subscription, Frame.HeaderOrEmpty("destination"));
+  auto message = std::make_shared<TZQBytesMessage>(weak_from_this(), Frame.TakeBody(), share.Subscription);
+  CopyStandardHeaders(*message, Frame, share.Destination);
   return message;
 }
 
 IMessagePtr TZQAbstractTransport::CreateObjectMessage(IStompFrame& Frame, const std::string& Subscription) {
-  auto message = std::make_shared<TZQObjectMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
-  CopyStandardHeaders(*message, Frame);
+  const TSubscriptionShare& share = ShareFor(Subscription, Frame.HeaderOrEmpty("destination"));
+  auto message = std::make_shared<TZQObjectMessage>(weak_from_this(), Frame.TakeBody(), share.Subscription);
+  CopyStandardHeaders(*message, Frame, share.Destination);
   return message;
 }
 
 IMessagePtr TZQAbstractTransport::CreateMapMessage(IStompFrame& Frame, const std::string& Subscription) {
-  auto message = std::make_shared<TZQMapMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
-  CopyStandardHeaders(*message, Frame);
+  const TSubscriptionShare& share = ShareFor(Subscription, Frame.HeaderOrEmpty("destination"));
+  auto message = std::make_shared<TZQMapMessage>(weak_from_this(), Frame.TakeBody(), share.Subscription);
+  CopyStandardHeaders(*message, Frame, share.Destination);
   return message;
 }
 
-void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame) {
-  Message.SetMessageID(Frame.HeaderOrEmpty("message-id"));
-  Message.SetCorrelationID(Frame.HeaderOrEmpty("correlation-id"));
-  Message.SetDestination(CreateDestinationFromStompName(Frame.HeaderOrEmpty("destination")));
+void TZQAbstractTransport::CopyStandardHeaders(TZQMessage& Message, IStompFrame& Frame,
+                                               const IDestinationPtr& Destination) {
+  Message.SetMessageID(TakeHeader(Frame, "message-id"));
+  Message.SetCorrelationID(TakeHeader(Frame, "correlation-id"));
+  Message.SetDestination(Destination);
   Message.SetExpiration(GetExpiration(Frame));
   Message.SetDeliveryMode(Frame.HeaderOrEmpty("persistent") == "true" ? 1 : 0);
   Message.SetPriority(StrToIntDef(Frame.HeaderOrEmpty("priority"), 0));
@@ -184,15 +221,19 @@ void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFr
     }
   }
   Message.SetTimestamp(UnixMillisToDateTime(StrToInt64Def(Frame.HeaderOrEmpty("timestamp"), 0)));
-  Message.SetType(Frame.HeaderOrEmpty("type"));
+  Message.SetType(TakeHeader(Frame, "type"));
   Message.SetRedelivered(Frame.HeaderOrEmpty("redelivered") == "true");
   CopyProperties(Message, Frame);
 }
 
-void TZQAbstractTransport::CopyProperties(IMessage& Message, const IStompFrame& Frame) const {
-  for (const TStompHeaderItem& item : Frame.GetHeaders()) {
+void TZQAbstractTransport::CopyProperties(TZQMessage& Message, IStompFrame& Frame) const {
+  TStompHeaders& headers = Frame.GetHeaders();
+  Message.ReserveProperties(static_cast<std::size_t>(
+      std::count_if(headers.begin(), headers.end(),
+                    [this](const TStompHeaderItem& Item) { return !IsStandardHeader(Item.Name); })));
+  for (TStompHeaderItem& item : headers) {
     if (!IsStandardHeader(item.Name)) {
-      Message.SetStringProperty(item.Name, item.Value);
+      Message.SetStringProperty(item.Name, std::move(item.Value));
     }
   }
 }

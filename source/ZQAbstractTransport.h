@@ -1,10 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ZQDateTime.h"
 #include "ZQMQInterfaces.h"
@@ -95,8 +97,9 @@ class TZQAbstractTransport : public TZQStompClient {
 
   // --- Frame to message ---
 
-  // Builders for a received MESSAGE frame; Subscription is its "subscription" header. The body moves
-  // from the frame into the message, leaving the frame's body empty.
+  // Builders for a received MESSAGE frame; Subscription is its "subscription" header. The body and the
+  // header texts move from the frame into the message, leaving them empty in the frame. The messages of
+  // one subscription share its text and, while it stays the same, their destination object.
   IMessagePtr CreateTextMessage(IStompFrame& Frame, const std::string& Subscription);
   IMessagePtr CreateBytesMessage(IStompFrame& Frame, const std::string& Subscription);
   IMessagePtr CreateObjectMessage(IStompFrame& Frame, const std::string& Subscription);
@@ -104,9 +107,10 @@ class TZQAbstractTransport : public TZQStompClient {
   // A text body must be UTF-8: a content type with parameters must name "charset=utf-8" (any case),
   // else EMQException "Unsupported content type %s".
   static void CheckContentType(const std::string& ContentType);
-  // Standard headers into the message fields, every other header into a string property.
-  void CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame);
-  void CopyProperties(IMessage& Message, const IStompFrame& Frame) const;
+  // Standard headers into the message fields (Destination is the object of the "destination" header),
+  // every other header into a string property.
+  void CopyStandardHeaders(TZQMessage& Message, IStompFrame& Frame, const IDestinationPtr& Destination);
+  void CopyProperties(TZQMessage& Message, IStompFrame& Frame) const;
   bool IsMapTransformation(const std::string& Value) const { return Value == FMapTransformationID; }
   bool IsObjectTransformation(const std::string& Value) const { return Value == FObjectTransformationID; }
 
@@ -150,12 +154,27 @@ class TZQAbstractTransport : public TZQStompClient {
   template <class TRead>
   IMessagePtr ReceiveOne(TRead&& Read);
 
+  // What the received messages of one subscription share: its text, and the destination object of the
+  // "destination" header they came with last.
+  struct TSubscriptionShare {
+    TSubscriptionText Subscription;
+    std::string DestinationName;
+    IDestinationPtr Destination;
+  };
+  // The share of Subscription, its destination made for DestinationName when that changed (the
+  // mapping's errors pass through). The shares of at most MaxSubscriptionShares subscriptions are kept;
+  // a new one takes the place of the oldest.
+  const TSubscriptionShare& ShareFor(const std::string& Subscription, const std::string& DestinationName);
+  static constexpr std::size_t MaxSubscriptionShares = 16;
+
   TMessageEvent FOnMessage;
   // Carries the headers of each SEND to the client; kept from send to send, so its list keeps its room.
   TZQStompFrame FSendHeaders;
   std::string FMapTransformationID;
   std::string FObjectTransformationID;
   IMessagePtr FLastMessage;
+  std::vector<TSubscriptionShare> FSubscriptionShares;
+  std::size_t FOldestShare = 0;
 };
 
 // Destination, then "?" (when it holds none yet) or "&", then Name "=" Value; nothing is escaped.

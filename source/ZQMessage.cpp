@@ -16,14 +16,23 @@ inline constexpr int32_t MaxPriority = 255;
 
 }  // namespace
 
+TSubscriptionText::TSubscriptionText(std::string Text)
+    : FText(Text.empty() ? nullptr : std::make_shared<const std::string>(std::move(Text))) {}
+
+const std::string& TSubscriptionText::Get() const {
+  static const std::string none;
+  return FText ? *FText : none;
+}
+
 TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport) : FTransport(std::move(Transport)) {}
 
-TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription)
+TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, TSubscriptionText Subscription)
     : TZQMessage(std::move(Transport)) {
   FSubscription = std::move(Subscription);
 }
 
-TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, std::string Subscription)
+TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content,
+                       TSubscriptionText Subscription)
     : TZQMessage(std::move(Transport)) {
   FContent = std::move(Content);
   FSubscription = std::move(Subscription);
@@ -57,12 +66,12 @@ std::string TZQMessage::GetAckID() const {
 
 void TZQMessage::Acknowledge() {
   const std::shared_ptr<TZQStompClient> transport = RequireTransport("acknowledge");
-  transport->Ack(AckIDFor(*transport), FSubscription, FTransactionID);
+  transport->Ack(AckIDFor(*transport), FSubscription.Get(), FTransactionID);
 }
 
 void TZQMessage::Nack() {
   const std::shared_ptr<TZQStompClient> transport = RequireTransport("reject");
-  transport->Nack(AckIDFor(*transport), FSubscription, FTransactionID, FExtraHeaders);
+  transport->Nack(AckIDFor(*transport), FSubscription.Get(), FTransactionID, FExtraHeaders);
 }
 
 }  // namespace velmor

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "ZQDateTime.h"
 #include "ZQMQInterfaces.h"
@@ -16,6 +18,21 @@ class TZQStompClient;
 
 // The four kinds of library message.
 enum class TZQMessageKind : uint8_t { Text, Bytes, Object, Map };
+
+// The "subscription" header of a received MESSAGE: one unchangeable text that the messages of a
+// subscription share. Empty for a message made here.
+class TSubscriptionText final {
+ public:
+  TSubscriptionText() = default;
+  // A text of its own (none for an empty one); implicit, so that a plain text serves where one is asked.
+  TSubscriptionText(std::string Text);
+  TSubscriptionText(const char* Text) : TSubscriptionText(std::string(Text)) {}
+
+  const std::string& Get() const;
+
+ private:
+  std::shared_ptr<const std::string> FText;
+};
 
 // What the message kinds share: header fields, properties, the raw body of bytes, map and object
 // messages, and acknowledgement through the connection's STOMP client. Only the four kinds are ever
@@ -79,6 +96,19 @@ class TZQMessage : public virtual ITransactionIdSupport,
   void Acknowledge() override;
   void Nack() override;
 
+  // The "subscription" header of a received MESSAGE; empty for a message made here.
+  const std::string& GetSubscription() const { return FSubscription.Get(); }
+
+  // For the transport's builders: received header texts taken over instead of copied, and room for the
+  // properties of a received frame.
+  void SetMessageID(std::string&& ID) { FMessageID = std::move(ID); }
+  void SetCorrelationID(std::string&& ID) { FCorrelationID = std::move(ID); }
+  void SetType(std::string&& Type) { FType = std::move(Type); }
+  void SetStringProperty(const std::string& Name, std::string&& Value) {
+    FProperties.SetString(Name, std::move(Value));
+  }
+  void ReserveProperties(std::size_t Count) { FProperties.Reserve(Count); }
+
   // The id that ACK and NACK name: the message id up to STOMP 1.1, the "ack" property under STOMP 1.2.
   // Raises EIllegalStateException when the connection is gone.
   std::string GetAckID() const;
@@ -99,8 +129,8 @@ class TZQMessage : public virtual ITransactionIdSupport,
   // Transport: the STOMP client of the connection the message belongs to (may be empty for a message
   // that will never be acknowledged). Subscription: the "subscription" header of a received MESSAGE.
   explicit TZQMessage(std::weak_ptr<TZQStompClient> Transport);
-  TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription);
-  TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, std::string Subscription);
+  TZQMessage(std::weak_ptr<TZQStompClient> Transport, TSubscriptionText Subscription);
+  TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, TSubscriptionText Subscription);
 
   // Raw body of bytes, map and object messages.
   std::string FContent;
@@ -120,7 +150,7 @@ class TZQMessage : public virtual ITransactionIdSupport,
   TDateTime FTimestamp = 0;
   bool FRedelivered = false;
   std::string FType;
-  std::string FSubscription;
+  TSubscriptionText FSubscription;
   std::string FTransactionID;
   std::weak_ptr<TZQStompClient> FTransport;
   PMStrings FExtraHeaders;

@@ -6,6 +6,7 @@
 
 #include "ZQConnection.h"
 #include "ZQExceptions.h"
+#include "ZQMessage.h"
 #include "ZQMessageStore.h"
 #include "ZQText.h"
 
@@ -121,7 +122,10 @@ IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTrans
     if (message) {
       if (FSkipSubscriptionCheck)
         return message;
-      const std::string subscription = message->GetStringProperty("subscription");
+      // The transport builds library messages, which know their subscription.
+      const auto* own = dynamic_cast<const TZQMessage*>(message.get());
+      const std::string other = own != nullptr ? std::string() : message->GetStringProperty("subscription");
+      const std::string& subscription = own != nullptr ? own->GetSubscription() : other;
       if (subscription == GetID())
         return message;
       if (!Store.Keep(subscription, message)) {

@@ -14,7 +14,7 @@ class TZQTextMessage final : public TZQMessage, public ITextMessage {
  public:
   explicit TZQTextMessage(std::weak_ptr<TZQStompClient> Transport);
   // For a received MESSAGE frame: Subscription is its "subscription" header.
-  TZQTextMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription);
+  TZQTextMessage(std::weak_ptr<TZQStompClient> Transport, TSubscriptionText Subscription);
 
   void SetText(std::string Text) override { FText = std::move(Text); }
   std::string GetText() const override { return FText; }
