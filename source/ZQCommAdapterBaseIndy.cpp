@@ -171,10 +171,15 @@ void TZQCommAdapterBaseIndy::Poll() {
 }
 
 void TZQCommAdapterBaseIndy::Write(const std::string& Data, int32_t SendTimeout) {
+  WriteParts(Data, std::string_view(), std::string_view(), SendTimeout);
+}
+
+void TZQCommAdapterBaseIndy::WriteParts(std::string_view Head, std::string_view Body, std::string_view Tail,
+                                        int32_t SendTimeout) {
   try {
     if (SendTimeout != -1)
       FClient.SetSendTimeout(SendTimeout);
-    FClient.Write(Data);
+    FClient.Write(Head, Body, Tail);
   } catch (...) {
     // A torn frame must not stay on the wire for the next one to follow.
     CloseConnection();

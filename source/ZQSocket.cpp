@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -470,15 +471,60 @@ void TTCPClient::Write(std::string_view Data) {
     const ssize_t written = ::send(FHandle, Data.data() + sent, Data.size() - sent, MSG_NOSIGNAL);
     if (written > 0) {
       sent += static_cast<size_t>(written);
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // The socket blocks, so this is the send time-out (SO_SNDTIMEO) running out.
-      throw ESocketError(ETIMEDOUT);
     } else {
-      throw ESocketError(written < 0 ? errno : EIO);
+      ResumeAfterFailedWrite(written);
     }
   }
+}
+
+void TTCPClient::Write(std::string_view Head, std::string_view Body, std::string_view Tail) {
+  if (Body.empty() && Tail.empty()) {
+    Write(Head);
+    return;
+  }
+  CheckOpen();
+  iovec parts[3] = {{const_cast<char*>(Head.data()), Head.size()},
+                    {const_cast<char*>(Body.data()), Body.size()},
+                    {const_cast<char*>(Tail.data()), Tail.size()}};
+  iovec* next = parts;
+  size_t left = 3;
+  for (;;) {
+    while (left > 0 && next->iov_len == 0) {
+      ++next;
+      --left;
+    }
+    if (left == 0)
+      return;
+    msghdr message{};
+    message.msg_iov = next;
+    message.msg_iovlen = left;
+    const ssize_t written = ::sendmsg(FHandle, &message, MSG_NOSIGNAL);
+    if (written <= 0) {
+      ResumeAfterFailedWrite(written);
+      continue;
+    }
+    // Step over what went out; a part written in part goes on from where it stopped.
+    for (size_t taken = static_cast<size_t>(written); taken > 0;) {
+      const size_t step = std::min(taken, next->iov_len);
+      next->iov_base = static_cast<char*>(next->iov_base) + step;
+      next->iov_len -= step;
+      taken -= step;
+      if (next->iov_len == 0 && taken > 0) {
+        ++next;
+        --left;
+      }
+    }
+  }
+}
+
+void TTCPClient::ResumeAfterFailedWrite(ssize_t Written) {
+  if (Written < 0 && errno == EINTR)
+    return;
+  if (Written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    // The socket blocks, so this is the send time-out (SO_SNDTIMEO) running out.
+    throw ESocketError(ETIMEDOUT);
+  }
+  throw ESocketError(Written < 0 ? errno : EIO);
 }
 
 void TTCPClient::SetSendTimeout(int32_t Ms) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -183,6 +185,9 @@ class TTCPClient final {
   // Writes all of Data before returning. A failed or partial write raises ESocketError; the caller
   // must then drop the connection.
   void Write(std::string_view Data);
+  // The same for Head, Body and Tail in this order, gathered from where they lie (one system call as
+  // far as the socket takes them).
+  void Write(std::string_view Head, std::string_view Body, std::string_view Tail);
   // Sets SO_SNDTIMEO; 0 or less means no limit.
   void SetSendTimeout(int32_t Ms);
 
@@ -203,6 +208,8 @@ class TTCPClient final {
   size_t FindTerminator(char Terminator, size_t MaxLength);
   // Moves the unread octets to the front of the buffer.
   void Compact();
+  // After a write that took no octets: returns to try again when a signal cut it short, else raises.
+  static void ResumeAfterFailedWrite(ssize_t Written);
   void CheckOpen() const;
   int WaitLimitOf(int32_t WaitLimit) const;
 

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -201,14 +202,19 @@ TEST(SocketTest, PeekLnLeavesTheLineInTheInput) {
   EXPECT_EQ(client.ReadLn(0), "MESSAGE");
 }
 
+// Whole, and gathered from three parts (an empty one among them) that the socket takes in pieces.
 TEST(SocketTest, WriteSendsAllOctets) {
   const std::string data = std::string(300000, 'w') + std::string("\0end", 4);
+  const std::string head = "SEND\n\n";
+  const std::string body = std::string(500000, 'b') + "!";
   FakeStompPeer peer;
-  peer.Expect(data);
+  peer.Expect(data).Expect(head + body + '\0').Expect(head + body);
   peer.Start();
   TTCPClient client;
   ConnectTo(client, peer);
   client.Write(data);
+  client.Write(head, body, std::string_view("\0", 1));
+  client.Write(head, "", body);
   EXPECT_TRUE(peer.Done());
 }
 

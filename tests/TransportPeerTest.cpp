@@ -72,6 +72,10 @@ TEST_P(TransportSendPeerTest, WritesExactlyThisFrame) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, TransportSendPeerTest,
     ::testing::Values(
+        SendCase{"LargeTextWrittenWhole",
+                 [](TZQMQTransportRabbitMQ& T) { T.Send(*Text(std::string(300000, 'L')), "/queue/a", -1); },
+                 "SEND\ndestination:/queue/a\ncontent-length:300000\ncontent-type:text/plain\n\n" +
+                     std::string(300000, 'L') + '\0'},
         SendCase{"TextWithContentLengthCountingNuls",
                  [](TZQMQTransportRabbitMQ& T) { T.Send(*Text("ab\0cd"s), "/queue/a", -1); },
                  "SEND\ndestination:/queue/a\ncontent-length:5\ncontent-type:text/plain\n\nab\0cd\0"s},
@@ -93,9 +97,10 @@ INSTANTIATE_TEST_SUITE_P(
               T.Send(TZQObjectMessage({}, "obj", ""), "/queue/a", -1);
             },
             "SEND\ndestination:/queue/a\ncontent-length:3\ncontent-type:text/plain\ntransformation:o1\n\nobj\0"s},
-        SendCase{"TimeToLiveInMilliseconds",
-                 [](TZQMQTransportRabbitMQ& T) { T.Send(*Text("x"), "/queue/a", -1, 400ms); },
-                 "SEND\ndestination:/queue/a\ncontent-length:1\nexpiration:400\ncontent-type:text/plain\n\nx\0"s},
+        SendCase{
+            "TimeToLiveInMilliseconds",
+            [](TZQMQTransportRabbitMQ& T) { T.Send(*Text("x"), "/queue/a", -1, 400ms); },
+            "SEND\ndestination:/queue/a\ncontent-length:1\nexpiration:400\ncontent-type:text/plain\n\nx\0"s},
         SendCase{
             "PersistentInTransactionWaitsForNoReceipt",
             [](TZQMQTransportRabbitMQ& T) {
