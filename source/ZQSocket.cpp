@@ -25,6 +25,10 @@ namespace {
 // Octets asked of the system per receive; the input buffer grows by at most this much beyond need.
 constexpr size_t ReceiveChunk = 64 * 1024;
 
+// Most octets a receive straight into a body asks for: the room is zeroed before the receive fills it,
+// and that stays in the cache at this size.
+constexpr size_t DirectReceiveWindow = 1024 * 1024;
+
 // strerror_r comes in two forms: the XSI one returns an error number and fills the buffer, the GNU one
 // returns the text, which may be a static one instead of the buffer. Overloads pick the form at hand.
 [[maybe_unused]] std::string StrErrorResult(int Result, const char* Buffer) {
@@ -268,13 +272,42 @@ bool TTCPClient::Fill(int PollTimeout) {
     if (FBuffer.size() - FEnd < ReceiveChunk)
       FBuffer.resize(FEnd + ReceiveChunk);
   }
-  // After a receive that filled its whole chunk more input is most likely waiting: take it at once.
-  if (FMoreWaiting && Receive(0) == TReceived::Octets)
+  size_t got = 0;
+  const bool received = FillTo(FBuffer.data() + FEnd, ReceiveChunk, PollTimeout, got);
+  FEnd += got;
+  return received;
+}
+
+bool TTCPClient::FillInto(std::string& Out, size_t Target, int PollTimeout) {
+  CheckOpen();
+  if (FPeerClosed)
+    return true;
+  const size_t size = Out.size();
+  // Out grows (by ReserveFor's rule) only when less than a chunk of room is left; the receive then
+  // takes the room there is.
+  ReserveFor(Out, size + std::min(Target - size, ReceiveChunk), Target);
+  const size_t window = std::min({Target - size, Out.capacity() - size, DirectReceiveWindow});
+  // The room is made part of Out for the receive and cut back to what arrived, also when it fails.
+  struct TCutBack {
+    std::string& Out;
+    size_t Size;
+    ~TCutBack() { Out.resize(Size); }
+  } cutBack{Out, size};
+  Out.resize(size + window);
+  size_t got = 0;
+  const bool received = FillTo(Out.data() + size, window, PollTimeout, got);
+  cutBack.Size = size + got;
+  return received;
+}
+
+bool TTCPClient::FillTo(char* Into, size_t Room, int PollTimeout, size_t& Got) {
+  // After a receive that filled its whole room more input is most likely waiting: take it at once.
+  if (FMoreWaiting && Receive(Into, Room, 0, Got) == TReceived::Octets)
     return true;
   TWaitDeadline deadline(PollTimeout);
   for (;;) {
     const int wait = PollTimeout < 0 ? -1 : deadline.RemainingMs();
-    const TReceived result = Receive(wait);
+    const TReceived result = Receive(Into, Room, wait, Got);
     // A signal that ends the wait early leaves the time that is left to wait again.
     if (result != TReceived::Interrupted)
       return result == TReceived::Octets;
@@ -288,7 +321,7 @@ void TTCPClient::SetReceiveTimeout(int Ms) {
   FReceiveTimeout = Ms;
 }
 
-TTCPClient::TReceived TTCPClient::Receive(int Wait) {
+TTCPClient::TReceived TTCPClient::Receive(char* Into, size_t Room, int Wait, size_t& Got) {
   int flags = MSG_DONTWAIT;
   if (Wait != 0) {
     // A wait as long as the socket's receive time-out, or as the wait before it, blocks in the receive
@@ -305,11 +338,11 @@ TTCPClient::TReceived TTCPClient::Receive(int Wait) {
   }
   ssize_t received;
   do {
-    received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, flags);
+    received = ::recv(FHandle, Into, Room, flags);
   } while (received < 0 && errno == EINTR && flags == MSG_DONTWAIT);
-  FMoreWaiting = received == static_cast<ssize_t>(ReceiveChunk);
+  FMoreWaiting = received == static_cast<ssize_t>(Room);
   if (received > 0) {
-    FEnd += static_cast<size_t>(received);
+    Got = static_cast<size_t>(received);
     return TReceived::Octets;
   }
   if (received == 0) {
@@ -412,7 +445,10 @@ void TTCPClient::ReadBytesInto(std::string& Out, size_t Count, int32_t WaitLimit
       CheckOpen();
       if (FPeerClosed)
         throw EConnClosedGracefully();
-      if (!Fill(wait))
+      // With much left, the octets go straight into Out instead of through the input buffer; a receive
+      // never asks for more than is left, so what follows the body stays for the buffer.
+      const bool received = target - Out.size() >= ReceiveChunk ? FillInto(Out, target, wait) : Fill(wait);
+      if (!received)
         throw EReadTimeout();
       continue;
     }
