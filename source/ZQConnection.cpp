@@ -640,7 +640,7 @@ void TZQSession::Send(const std::string& DestinationName, const IMessagePtr& Mes
   const std::shared_ptr<TZQAbstractTransport> transport = GetTransport();
   // The library's own message is sent as it is, with this send's delivery fields stamped beside it;
   // any other implementation is copied into a library message first.
-  const auto* own = dynamic_cast<const TZQMessage*>(Message.get());
+  const TZQMessage* own = AsLibraryMessage(*Message);
   std::unique_ptr<TZQMessage> copy;
   if (own == nullptr) {
     copy = ConvertMessage(*Message);

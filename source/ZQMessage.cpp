@@ -1,11 +1,16 @@
 #include "ZQMessage.h"
 
+#include <typeinfo>
 #include <utility>
 
+#include "ZQBytesMessage.h"
 #include "ZQExceptions.h"
+#include "ZQMapMessage.h"
+#include "ZQObjectMessage.h"
 #include "ZQPrimitiveMap.h"
 #include "ZQStompClient.h"
 #include "ZQText.h"
+#include "ZQTextMessage.h"
 
 namespace velmor {
 
@@ -72,6 +77,22 @@ void TZQMessage::Acknowledge() {
 void TZQMessage::Nack() {
   const std::shared_ptr<TZQStompClient> transport = RequireTransport("reject");
   transport->Nack(AckIDFor(*transport), FSubscription.Get(), FTransactionID, FExtraHeaders);
+}
+
+const TZQMessage* AsLibraryMessage(const IMessage& Message) {
+  // The kinds are final, so the class of the whole object tells the kind, and the whole object's
+  // address is that of the kind's object.
+  const std::type_info& type = typeid(Message);
+  const void* object = dynamic_cast<const void*>(&Message);
+  if (type == typeid(TZQTextMessage))
+    return static_cast<const TZQTextMessage*>(object);
+  if (type == typeid(TZQBytesMessage))
+    return static_cast<const TZQBytesMessage*>(object);
+  if (type == typeid(TZQMapMessage))
+    return static_cast<const TZQMapMessage*>(object);
+  if (type == typeid(TZQObjectMessage))
+    return static_cast<const TZQObjectMessage*>(object);
+  return nullptr;
 }
 
 }  // namespace velmor

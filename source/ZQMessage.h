@@ -157,4 +157,8 @@ class TZQMessage : public virtual ITransactionIdSupport,
   TPrimitiveMap FProperties;
 };
 
+// The library message that Message is, found by its class (one of the four kinds) without searching the
+// class hierarchy as a cross-cast would; nullptr for a message of another implementation.
+const TZQMessage* AsLibraryMessage(const IMessage& Message);
+
 }  // namespace velmor

@@ -123,7 +123,7 @@ IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTrans
       if (FSkipSubscriptionCheck)
         return message;
       // The transport builds library messages, which know their subscription.
-      const auto* own = dynamic_cast<const TZQMessage*>(message.get());
+      const TZQMessage* own = AsLibraryMessage(*message);
       const std::string other = own != nullptr ? std::string() : message->GetStringProperty("subscription");
       const std::string& subscription = own != nullptr ? own->GetSubscription() : other;
       if (subscription == GetID())
