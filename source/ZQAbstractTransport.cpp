@@ -228,12 +228,23 @@ void TZQAbstractTransport::CopyStandardHeaders(TZQMessage& Message, IStompFrame&
 
 void TZQAbstractTransport::CopyProperties(TZQMessage& Message, IStompFrame& Frame) const {
   TStompHeaders& headers = Frame.GetHeaders();
-  Message.ReserveProperties(static_cast<std::size_t>(
-      std::count_if(headers.begin(), headers.end(),
-                    [this](const TStompHeaderItem& Item) { return !IsStandardHeader(Item.Name); })));
-  for (TStompHeaderItem& item : headers) {
-    if (!IsStandardHeader(item.Name)) {
-      Message.SetStringProperty(item.Name, std::move(item.Value));
+  // The properties are counted first, for room for all of them at once; the answers for the first 64
+  // headers are kept for the second pass.
+  constexpr std::size_t kept = 64;
+  uint64_t standard = 0;
+  std::size_t properties = 0;
+  for (std::size_t i = 0; i < headers.size(); ++i) {
+    if (IsStandardHeader(headers[i].Name)) {
+      standard |= i < kept ? uint64_t{1} << i : 0;
+    } else {
+      ++properties;
+    }
+  }
+  Message.ReserveProperties(properties);
+  for (std::size_t i = 0; i < headers.size(); ++i) {
+    const bool isStandard = i < kept ? ((standard >> i) & 1) != 0 : IsStandardHeader(headers[i].Name);
+    if (!isStandard) {
+      Message.SetStringProperty(headers[i].Name, std::move(headers[i].Value));
     }
   }
 }

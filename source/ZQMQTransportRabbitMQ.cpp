@@ -1,6 +1,10 @@
 #include "ZQMQTransportRabbitMQ.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "ZQDestination.h"
@@ -18,6 +22,28 @@ bool StartsWithIgnoringCase(std::string_view Text, std::string_view Prefix) {
 }
 
 constexpr double MillisPerDay = 86400000.0;
+
+// The received names that IsStandardHeader takes besides StandardHeaderNames.
+constexpr std::array<std::string_view, 2> OwnHeaderNames = {"expiration", "receipt"};
+
+// The names that IsStandardHeader takes, by their length: a received name is compared only with those
+// of its own length.
+struct TNamesOfALength {
+  std::array<std::string_view, 3> Names{};
+  std::size_t Count = 0;
+};
+constexpr std::array<TNamesOfALength, 16> StandardNamesByLength = [] {
+  std::array<TNamesOfALength, 16> byLength{};
+  const auto add = [&byLength](std::string_view Name) {
+    TNamesOfALength& names = byLength.at(Name.size());
+    names.Names.at(names.Count++) = Name;
+  };
+  for (const std::string_view name : StandardHeaderNames)
+    add(name);
+  for (const std::string_view name : OwnHeaderNames)
+    add(name);
+  return byLength;
+}();
 
 }  // namespace
 
@@ -163,12 +189,16 @@ void TZQMQTransportRabbitMQ::MessageToFrameHeaders(const TZQMessage& Message, co
 // --- Receiving ---
 
 bool TZQMQTransportRabbitMQ::IsStandardHeader(const std::string& Name) const {
-  for (const std::string_view standard : StandardHeaderNames) {
-    if (Name == standard) {
+  if (Name.size() >= StandardNamesByLength.size()) {
+    return false;
+  }
+  const TNamesOfALength& names = StandardNamesByLength[Name.size()];
+  for (std::size_t i = 0; i < names.Count; ++i) {
+    if (Name == names.Names[i]) {
       return true;
     }
   }
-  return Name == "expiration" || Name == "receipt";
+  return false;
 }
 
 TDateTime TZQMQTransportRabbitMQ::GetExpiration(const IStompFrame& Frame) const {
