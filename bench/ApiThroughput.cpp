@@ -5,17 +5,26 @@
 // session. Prints messages per second and the client's CPU time per message, to set beside the
 // client's and the transport's figures.
 //
-//   ApiThroughput [P [M [L]]]      defaults 1 100000 10
+//   ApiThroughput [P [M [L]]]      without arguments: the standard workloads, then "large 256"
+//   ApiThroughput large [MiB]      peak memory while one MiB-sized message is received and read
+//
+// "large" receives one text message of the given size (default 256 MiB) through a consumer from a
+// minimal peer (LargeMessageRun.h), reads its text in place and prints how much the process's peak
+// resident memory grew.
 //
 // The broker address comes from VELMOR_BROKER_HOST / VELMOR_BROKER_PORT (default 127.0.0.1:61613),
 // user and passcode from VELMOR_BROKER_USER / VELMOR_BROKER_PASS (default "vorda").
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "LargeMessageRun.h"
 #include "ThroughputRun.h"
 #include "ZQConnection.h"
 #include "ZQMQTransportRabbitMQ.h"
@@ -51,7 +60,7 @@ int64_t ReceiveAll(const TThroughputPair& Pair, const std::function<void()>& Rea
     const auto text = std::dynamic_pointer_cast<ITextMessage>(consumer->Receive(30000));
     if (!text)
       throw std::runtime_error("no text message within 30 s");
-    if (text->GetText().size() != Pair.Body.size())
+    if (text->GetTextRef().size() != Pair.Body.size())
       throw std::runtime_error("wrong message size");
     ++got;
   }
@@ -71,8 +80,33 @@ void SendAll(const TThroughputPair& Pair, const std::function<void()>& Start) {
   connection->Close();
 }
 
+// The large receive through connection, session and consumer. The peer does not answer SUBSCRIBE, so
+// its message names a subscription of its own, which the consumer is told not to check.
+bench::TLargeReceive ConnectForLarge(int Port) {
+  auto transport = TZQMQTransportRabbitMQ::Create();
+  transport->SetLogin("bench");
+  transport->SetPasscode("bench");
+  transport->SetURI(
+      CreateURI("stomp://127.0.0.1:" + std::to_string(Port) + "?message.subscription_check=false", 61613));
+  const auto connection = TZQConnection::Create(std::move(transport));
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const IMessageConsumerPtr consumer = session->CreateConsumer(session->CreateQueue("velmor-bench-large"));
+  return [connection, consumer]() -> std::size_t {
+    const auto text = std::dynamic_pointer_cast<ITextMessage>(consumer->Receive(60000));
+    return text ? text->GetTextRef().size() : 0;
+  };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  return velmor::bench::RunThroughput(argc, argv, "/queue/velmor-api-bench-", ReceiveAll, SendAll);
+  if (argc > 1 && std::strcmp(argv[1], "large") == 0)
+    return bench::MeasureLargeReceive(argc > 2 ? static_cast<std::size_t>(std::atol(argv[2])) : 256,
+                                      "messaging API", ConnectForLarge);
+  const int status =
+      velmor::bench::RunThroughput(argc, argv, "/queue/velmor-api-bench-", ReceiveAll, SendAll);
+  if (status != 0 || argc > 1)
+    return status;
+  return bench::MeasureLargeReceive(256, "messaging API", ConnectForLarge);
 }

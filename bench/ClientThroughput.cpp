@@ -5,8 +5,8 @@
 //
 //   ClientThroughput [P [M [L]]]      without arguments: the standard workloads (ThroughputRun.h)
 //
-// VELMOR_BENCH_OMIT_CONTENT_LENGTH=1 sends without "content-length", as the transport sends text
-// messages: the broker then searches every body for its end, which costs it much time on large bodies.
+// VELMOR_BENCH_OMIT_CONTENT_LENGTH=1 sends without "content-length": the broker then searches every body
+// for its end, which costs it much time on large bodies.
 //
 // The broker address comes from VELMOR_BROKER_HOST / VELMOR_BROKER_PORT (default 127.0.0.1:61613),
 // user and passcode from VELMOR_BROKER_USER / VELMOR_BROKER_PASS (default "vorda").

@@ -1,5 +1,7 @@
 #include "ZQAbstractTransport.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <string_view>
@@ -27,7 +29,32 @@ bool ContainsIgnoringCase(std::string_view Text, std::string_view Part) {
   return false;
 }
 
+// The value of the first header named exactly Name, taken out of the frame; empty when there is none.
+std::string TakeHeader(IStompFrame& Frame, std::string_view Name) {
+  for (TStompHeaderItem& item : Frame.GetHeaders()) {
+    if (item.Name == Name) {
+      return std::move(item.Value);
+    }
+  }
+  return std::string();
+}
+
+// Properties of a received message that only described its delivery to this client ("ack" and
+// "subscription" name this client's subscription, "content-type" and "transformation" the body it
+// came with).
+constexpr std::array<std::string_view, 4> DeliveryPropertyNames = {"ack", "subscription", "content-type",
+                                                                   "transformation"};
+
 }  // namespace
+
+TSendStamp TSendStamp::Of(const TZQMessage& Message, std::chrono::milliseconds TimeToLive) {
+  return {Message.GetDeliveryMode(), Message.GetPriority(), Message.GetTransactionIDRef(), TimeToLive, false};
+}
+
+bool IsDeliveryProperty(std::string_view Name) {
+  return std::find(DeliveryPropertyNames.begin(), DeliveryPropertyNames.end(), Name) !=
+         DeliveryPropertyNames.end();
+}
 
 TZQAbstractTransport::TZQAbstractTransport() {
   if (AdapterClassCount() < 1) {
@@ -41,26 +68,32 @@ TZQAbstractTransport::TZQAbstractTransport() {
 
 void TZQAbstractTransport::Send(const TZQMessage& Message, const std::string& DestinationName,
                                 int32_t SendTimeout, std::chrono::milliseconds TimeToLive) {
-  // Text, object and map bodies go without "content-length", bytes bodies with one.
-  if (dynamic_cast<const TZQTextMessage*>(&Message) != nullptr) {
-    SendMessage(Message, DestinationName, true, SendTimeout, TimeToLive);
-  } else if (dynamic_cast<const TZQBytesMessage*>(&Message) != nullptr) {
-    SendMessage(Message, DestinationName, false, SendTimeout, TimeToLive);
-  } else if (dynamic_cast<const TZQObjectMessage*>(&Message) != nullptr ||
-             dynamic_cast<const TZQMapMessage*>(&Message) != nullptr) {
-    SendMessage(Message, DestinationName, true, SendTimeout, TimeToLive);
-  } else {
-    throw EMQException("Unsupported Message Type");
-  }
+  Send(Message, TSendStamp::Of(Message, TimeToLive), DestinationName, SendTimeout);
 }
 
-void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const std::string& DestinationName,
-                                       bool OmitContentLength, int32_t SendTimeout,
-                                       std::chrono::milliseconds TimeToLive) {
+void TZQAbstractTransport::Send(const TZQMessage& Message, const TSendStamp& Stamp,
+                                const std::string& DestinationName, int32_t SendTimeout) {
+  // Every body goes with "content-length": without it the broker searches the whole body for its end,
+  // which costs it dearly on large ones. Receivers tell the kinds apart by "content-type" alone.
+  switch (Message.GetKind()) {
+    case TZQMessageKind::Text:
+    case TZQMessageKind::Bytes:
+    case TZQMessageKind::Object:
+    case TZQMessageKind::Map:
+      SendMessage(Message, Stamp, DestinationName, false, SendTimeout);
+      return;
+  }
+  throw EMQException("Unsupported Message Type");
+}
+
+void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const TSendStamp& Stamp,
+                                       const std::string& DestinationName, bool OmitContentLength,
+                                       int32_t SendTimeout) {
   CheckDestinationName(DestinationName);
   // The frame only carries the header list to the client's SEND; the body is encoded from the message.
-  TZQStompFrame frame;
-  MessageToFrameHeaders(Message, frame, GetVersion(), TimeToLive);
+  TStompHeaders& headers = FSendHeaders.GetHeaders();
+  headers.clear();
+  MessageToFrameHeaders(Message, Stamp, FSendHeaders, GetVersion());
   const std::string& body = Message.GetBodyRef();
   // Without "content-length" the broker ends the body at its first NUL octet.
   if (OmitContentLength && body.find('\0') != std::string::npos) {
@@ -68,9 +101,8 @@ void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const std::str
   }
   // A persistent message waits for its receipt, except inside a transaction: the broker holds those
   // receipts back until COMMIT.
-  const bool forceReceipt = Message.GetDeliveryMode() == 1 && Message.GetTransactionID().empty();
-  TZQStompClient::Send(DestinationName, body, frame.GetHeaders(), OmitContentLength, forceReceipt,
-                       SendTimeout);
+  const bool forceReceipt = Stamp.DeliveryMode == 1 && Stamp.TransactionID.empty();
+  TZQStompClient::Send(DestinationName, body, headers, OmitContentLength, forceReceipt, SendTimeout);
 }
 
 void TZQAbstractTransport::CheckDestinationName(const std::string& DestinationName) {
@@ -118,41 +150,67 @@ void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
   throw EMQException(Format("Unsupported content type %s", {ContentType}));
 }
 
+const TZQAbstractTransport::TSubscriptionShare& TZQAbstractTransport::ShareFor(
+    const std::string& Subscription, const std::string& DestinationName) {
+  auto share =
+      std::find_if(FSubscriptionShares.begin(), FSubscriptionShares.end(),
+                   [&](const TSubscriptionShare& Item) { return Item.Subscription.Get() == Subscription; });
+  if (share == FSubscriptionShares.end()) {
+    if (FSubscriptionShares.size() < MaxSubscriptionShares) {
+      share = FSubscriptionShares.emplace(FSubscriptionShares.end());
+    } else {
+      share = FSubscriptionShares.begin() + static_cast<std::ptrdiff_t>(FOldestShare);
+      FOldestShare = (FOldestShare + 1) % MaxSubscriptionShares;
+    }
+    *share = TSubscriptionShare{Subscription, std::string(), nullptr};
+  }
+  if (!share->Destination || share->DestinationName != DestinationName) {
+    IDestinationPtr destination = CreateDestinationFromStompName(ReceivedDestinationName(DestinationName));
+    share->DestinationName = DestinationName;
+    share->Destination = std::move(destination);
+  }
+  return *share;
+}
+
 IMessagePtr TZQAbstractTransport::CreateTextMessage(IStompFrame& Frame, const std::string& Subscription) {
   CheckContentType(Frame.HeaderOrEmpty("content-type"));
-  auto message = std::make_shared<TZQTextMessage>(weak_from_this(), Subscription);
+  const TSubscriptionShare& share = ShareFor(Subscription, Frame.HeaderOrEmpty("destination"));
+  auto message = std::make_shared<TZQTextMessage>(weak_from_this(), share.Subscription);
   message->SetConnectionNumber(GetConnectionNumber());
-  CopyStandardHeaders(*message, Frame);
+  CopyStandardHeaders(*message, Frame, share.Destination);
   message->SetText(Frame.TakeBody());
   return message;
 }
 
 IMessagePtr TZQAbstractTransport::CreateBytesMessage(IStompFrame& Frame, const std::string& Subscription) {
-  auto message = std::make_shared<TZQBytesMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
+  const TSubscriptionShare& share = ShareFor(Subscription, Frame.HeaderOrEmpty("destination"));
+  auto message = std::make_shared<TZQBytesMessage>(weak_from_this(), Frame.TakeBody(), share.Subscription);
   message->SetConnectionNumber(GetConnectionNumber());
-  CopyStandardHeaders(*message, Frame);
+  CopyStandardHeaders(*message, Frame, share.Destination);
   return message;
 }
 
 IMessagePtr TZQAbstractTransport::CreateObjectMessage(IStompFrame& Frame, const std::string& Subscription) {
-  auto message = std::make_shared<TZQObjectMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
+  const TSubscriptionShare& share = ShareFor(Subscription, Frame.HeaderOrEmpty("destination"));
+  auto message = std::make_shared<TZQObjectMessage>(weak_from_this(), Frame.TakeBody(), share.Subscription);
   message->SetConnectionNumber(GetConnectionNumber());
-  CopyStandardHeaders(*message, Frame);
+  CopyStandardHeaders(*message, Frame, share.Destination);
   return message;
 }
 
 IMessagePtr TZQAbstractTransport::CreateMapMessage(IStompFrame& Frame, const std::string& Subscription) {
-  auto message = std::make_shared<TZQMapMessage>(weak_from_this(), Frame.TakeBody(), Subscription);
+  const TSubscriptionShare& share = ShareFor(Subscription, Frame.HeaderOrEmpty("destination"));
+  auto message = std::make_shared<TZQMapMessage>(weak_from_this(), Frame.TakeBody(), share.Subscription);
   message->SetConnectionNumber(GetConnectionNumber());
-  CopyStandardHeaders(*message, Frame);
+  CopyStandardHeaders(*message, Frame, share.Destination);
   return message;
 }
 
-void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame) {
-  Message.SetMessageID(Frame.HeaderOrEmpty("message-id"));
-  Message.SetCorrelationID(Frame.HeaderOrEmpty("correlation-id"));
-  Message.SetDestination(
-      CreateDestinationFromStompName(ReceivedDestinationName(Frame.HeaderOrEmpty("destination"))));
+void TZQAbstractTransport::CopyStandardHeaders(TZQMessage& Message, IStompFrame& Frame,
+                                               const IDestinationPtr& Destination) {
+  Message.SetMessageID(TakeHeader(Frame, "message-id"));
+  Message.SetCorrelationID(TakeHeader(Frame, "correlation-id"));
+  Message.SetDestination(Destination);
   Message.SetExpiration(GetExpiration(Frame));
   Message.SetDeliveryMode(Frame.HeaderOrEmpty("persistent") == "true" ? 1 : 0);
   Message.SetPriority(StrToIntDef(Frame.HeaderOrEmpty("priority"), 0));
@@ -167,15 +225,30 @@ void TZQAbstractTransport::CopyStandardHeaders(IMessage& Message, const IStompFr
     }
   }
   Message.SetTimestamp(UnixMillisToDateTime(StrToInt64Def(Frame.HeaderOrEmpty("timestamp"), 0)));
-  Message.SetType(Frame.HeaderOrEmpty("type"));
+  Message.SetType(TakeHeader(Frame, "type"));
   Message.SetRedelivered(Frame.HeaderOrEmpty("redelivered") == "true");
   CopyProperties(Message, Frame);
 }
 
-void TZQAbstractTransport::CopyProperties(IMessage& Message, const IStompFrame& Frame) const {
-  for (const TStompHeaderItem& item : Frame.GetHeaders()) {
-    if (!IsStandardHeader(item.Name)) {
-      Message.SetStringProperty(item.Name, item.Value);
+void TZQAbstractTransport::CopyProperties(TZQMessage& Message, IStompFrame& Frame) const {
+  TStompHeaders& headers = Frame.GetHeaders();
+  // The properties are counted first, for room for all of them at once; the answers for the first 64
+  // headers are kept for the second pass.
+  constexpr std::size_t kept = 64;
+  uint64_t standard = 0;
+  std::size_t properties = 0;
+  for (std::size_t i = 0; i < headers.size(); ++i) {
+    if (IsStandardHeader(headers[i].Name)) {
+      standard |= i < kept ? uint64_t{1} << i : 0;
+    } else {
+      ++properties;
+    }
+  }
+  Message.ReserveProperties(properties);
+  for (std::size_t i = 0; i < headers.size(); ++i) {
+    const bool isStandard = i < kept ? ((standard >> i) & 1) != 0 : IsStandardHeader(headers[i].Name);
+    if (!isStandard) {
+      Message.SetStringProperty(headers[i].Name, std::move(headers[i].Value));
     }
   }
 }

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "ZQDateTime.h"
 #include "ZQMQInterfaces.h"
@@ -13,6 +16,27 @@
 #include "ZQStompTypes.h"
 
 namespace velmor {
+
+// The delivery fields of one send, read in place of the message's own: a session sends the application's
+// message object itself and stamps only these.
+struct TSendStamp {
+  uint8_t DeliveryMode;
+  int32_t Priority;
+  // The open transaction's id; empty outside a transaction.
+  const std::string& TransactionID;
+  // Positive: RabbitMQ's per-message "expiration" in milliseconds; 0 or less sends none.
+  std::chrono::milliseconds TimeToLive;
+  // Leaves out the properties that only described the message's delivery to this client ("ack",
+  // "subscription", "content-type", "transformation"), so that a received message can be sent on as it
+  // is.
+  bool OmitDeliveryProperties;
+
+  // The message's own fields, all properties kept.
+  static TSendStamp Of(const TZQMessage& Message, std::chrono::milliseconds TimeToLive);
+};
+
+// True for the properties that OmitDeliveryProperties leaves out.
+bool IsDeliveryProperty(std::string_view Name);
 
 // The message callback of a transport: called with every message built from a MESSAGE frame, on the
 // thread of the receive call that read the frame.
@@ -29,17 +53,20 @@ class TZQAbstractTransport : public TZQStompClient {
  public:
   // --- Sending ---
 
-  // Sends a library message (a session's stamped copy) to the broker destination DestinationName.
+  // Sends a library message to the broker destination DestinationName.
   // TimeToLive is the time-to-live of this send: a positive one goes out as RabbitMQ's per-message
   // "expiration" in milliseconds; 0 or less sends none (the message's own expiration is never sent).
-  // SendTimeout is the socket send time-out in ms (-1 leaves it unchanged). A persistent message outside
-  // a transaction waits for its receipt.
+  // SendTimeout is the socket send time-out in ms (-1 leaves it unchanged). Every kind of body goes with
+  // "content-length". A persistent message outside a transaction waits for its receipt.
   void Send(const TZQMessage& Message, const std::string& DestinationName, int32_t SendTimeout,
             std::chrono::milliseconds TimeToLive = std::chrono::milliseconds{0});
+  // The same with the delivery fields of Stamp in place of the message's own.
+  void Send(const TZQMessage& Message, const TSendStamp& Stamp, const std::string& DestinationName,
+            int32_t SendTimeout);
   // The send itself. OmitContentLength asks for no "content-length"; it is sent all the same when the
   // body holds a NUL octet, which would otherwise end the frame early.
-  void SendMessage(const TZQMessage& Message, const std::string& DestinationName, bool OmitContentLength,
-                   int32_t SendTimeout, std::chrono::milliseconds TimeToLive = std::chrono::milliseconds{0});
+  void SendMessage(const TZQMessage& Message, const TSendStamp& Stamp, const std::string& DestinationName,
+                   bool OmitContentLength, int32_t SendTimeout);
   // A name holding both "?" and "=" carries options, which a SEND must not: EMQException.
   static void CheckDestinationName(const std::string& DestinationName);
 
@@ -70,8 +97,9 @@ class TZQAbstractTransport : public TZQStompClient {
 
   // --- Frame to message ---
 
-  // Builders for a received MESSAGE frame; Subscription is its "subscription" header. The body moves
-  // from the frame into the message, leaving the frame's body empty.
+  // Builders for a received MESSAGE frame; Subscription is its "subscription" header. The body and the
+  // header texts move from the frame into the message, leaving them empty in the frame. The messages of
+  // one subscription share its text and, while it stays the same, their destination object.
   IMessagePtr CreateTextMessage(IStompFrame& Frame, const std::string& Subscription);
   IMessagePtr CreateBytesMessage(IStompFrame& Frame, const std::string& Subscription);
   IMessagePtr CreateObjectMessage(IStompFrame& Frame, const std::string& Subscription);
@@ -79,9 +107,10 @@ class TZQAbstractTransport : public TZQStompClient {
   // A text body must be UTF-8: a content type with parameters must name "charset=utf-8" (any case),
   // else EMQException "Unsupported content type %s".
   static void CheckContentType(const std::string& ContentType);
-  // Standard headers into the message fields, every other header into a string property.
-  void CopyStandardHeaders(IMessage& Message, const IStompFrame& Frame);
-  void CopyProperties(IMessage& Message, const IStompFrame& Frame) const;
+  // Standard headers into the message fields (Destination is the object of the "destination" header),
+  // every other header into a string property.
+  void CopyStandardHeaders(TZQMessage& Message, IStompFrame& Frame, const IDestinationPtr& Destination);
+  void CopyProperties(TZQMessage& Message, IStompFrame& Frame) const;
   bool IsMapTransformation(const std::string& Value) const { return Value == FMapTransformationID; }
   bool IsObjectTransformation(const std::string& Value) const { return Value == FObjectTransformationID; }
 
@@ -95,9 +124,10 @@ class TZQAbstractTransport : public TZQStompClient {
   // Fills the empty Frame with the SEND headers and body of Message; TimeToLive is that of this send.
   virtual void MessageToFrame(const TZQMessage& Message, IStompFrame& Frame, TStompVersion Version,
                               std::chrono::milliseconds TimeToLive) const = 0;
-  // The headers of MessageToFrame alone: the send takes the body from the message itself.
-  virtual void MessageToFrameHeaders(const TZQMessage& Message, IStompFrame& Frame, TStompVersion Version,
-                                     std::chrono::milliseconds TimeToLive) const = 0;
+  // The headers of MessageToFrame alone, with the delivery fields of Stamp: the send takes the body from
+  // the message itself.
+  virtual void MessageToFrameHeaders(const TZQMessage& Message, const TSendStamp& Stamp, IStompFrame& Frame,
+                                     TStompVersion Version) const = 0;
   // Refuses a property name that the broker would read as a header of its own (EZQReservedProperty).
   virtual void CheckReservedProperty(const std::string& Name) const = 0;
   // True for a received header that is stored in a message field (or used otherwise), not as a property.
@@ -135,10 +165,27 @@ class TZQAbstractTransport : public TZQStompClient {
   template <class TRead>
   IMessagePtr ReceiveOne(TRead&& Read);
 
+  // What the received messages of one subscription share: its text, and the destination object of the
+  // "destination" header they came with last.
+  struct TSubscriptionShare {
+    TSubscriptionText Subscription;
+    std::string DestinationName;
+    IDestinationPtr Destination;
+  };
+  // The share of Subscription, its destination made for DestinationName when that changed (the
+  // mapping's errors pass through). The shares of at most MaxSubscriptionShares subscriptions are kept;
+  // a new one takes the place of the oldest.
+  const TSubscriptionShare& ShareFor(const std::string& Subscription, const std::string& DestinationName);
+  static constexpr std::size_t MaxSubscriptionShares = 16;
+
   TMessageEvent FOnMessage;
+  // Carries the headers of each SEND to the client; kept from send to send, so its list keeps its room.
+  TZQStompFrame FSendHeaders;
   std::string FMapTransformationID;
   std::string FObjectTransformationID;
   IMessagePtr FLastMessage;
+  std::vector<TSubscriptionShare> FSubscriptionShares;
+  std::size_t FOldestShare = 0;
 };
 
 // Destination, then "?" (when it holds none yet) or "&", then Name "=" Value; nothing is escaped.

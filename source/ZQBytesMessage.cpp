@@ -8,7 +8,7 @@ TZQBytesMessage::TZQBytesMessage(std::weak_ptr<TZQStompClient> Transport)
     : TZQMessage(std::move(Transport)) {}
 
 TZQBytesMessage::TZQBytesMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content,
-                                 std::string Subscription)
+                                 TSubscriptionText Subscription)
     : TZQMessage(std::move(Transport), std::move(Content), std::move(Subscription)) {}
 
 }  // namespace velmor

@@ -188,10 +188,15 @@ bool TZQCommAdapterBaseIndy::IsConnected() const {
 }
 
 void TZQCommAdapterBaseIndy::Write(const std::string& Data, int32_t SendTimeout) {
+  WriteParts(Data, std::string_view(), std::string_view(), SendTimeout);
+}
+
+void TZQCommAdapterBaseIndy::WriteParts(std::string_view Head, std::string_view Body, std::string_view Tail,
+                                        int32_t SendTimeout) {
   try {
     if (SendTimeout != -1)
       FClient.SetSendTimeout(SendTimeout);
-    FClient.Write(Data);
+    FClient.Write(Head, Body, Tail);
   } catch (const ESocketError& Error) {
     // A broker that closes the connection says why in an ERROR frame first.
     std::shared_ptr<TZQStompFrame> error;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "ZQAbstractCommAdapterMQ.h"
@@ -34,6 +35,8 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   void ReadOneMessage(int32_t Timeout, bool RaiseOnNoData) override;
   void Poll() override;
   void Write(const std::string& Data, int32_t SendTimeout) override;
+  void WriteParts(std::string_view Head, std::string_view Body, std::string_view Tail,
+                  int32_t SendTimeout) override;
   // Connected, and the broker has not closed or reset the connection (a check that does not wait).
   bool IsConnected() const override;
   std::string GetClassName() const override { return "TZQCommAdapterBaseIndy"; }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "ZQStompFrame.h"
 #include "ZQStompTypes.h"
@@ -94,6 +95,10 @@ class IStompCommAdapter {
   virtual void Poll() = 0;
   // Writes all octets of Data; SendTimeout -1 leaves the socket's send time-out unchanged.
   virtual void Write(const std::string& Data, int32_t SendTimeout) = 0;
+  // The same for the octets of Head, Body and Tail in this order, written from where they lie (a frame
+  // with a large body needs no copy of it behind its header block).
+  virtual void WriteParts(std::string_view Head, std::string_view Body, std::string_view Tail,
+                          int32_t SendTimeout) = 0;
 
   // The adapter class name, for example "TZQCommAdapterIndy".
   virtual std::string GetClassName() const = 0;

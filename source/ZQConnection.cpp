@@ -1,11 +1,11 @@
 #include "ZQConnection.h"
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <exception>
-#include <string_view>
+#include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "ZQBytesMessage.h"
 #include "ZQDateTime.h"
@@ -26,16 +26,8 @@ namespace {
 
 constexpr double MillisPerDay = 86400000.0;
 
-// Properties of a received message that only described its delivery to this client ("ack" and
-// "subscription" name this client's subscription, "content-type" and "transformation" the body it
-// came with). A send leaves them out, so a received message can be sent on as it is.
-constexpr std::array<std::string_view, 4> DeliveryPropertyNames = {"ack", "subscription", "content-type",
-                                                                   "transformation"};
-
-bool IsDeliveryProperty(std::string_view Name) {
-  return std::find(DeliveryPropertyNames.begin(), DeliveryPropertyNames.end(), Name) !=
-         DeliveryPropertyNames.end();
-}
+// The transaction id of a send outside a transaction.
+const std::string NoTransaction;
 
 constexpr const char* MapWithoutContent =
     "Cannot send a map message that has no raw content: it must implement IMessageContent, which the "
@@ -728,6 +720,13 @@ void TZQSession::CheckSendDestination(const IDestinationPtr& Destination) const 
   CheckSendDestinationName(GetTransport()->GetDestinationName(Destination));
 }
 
+std::string TZQSession::SendDestinationName(const IDestinationPtr& Destination) const {
+  CheckNotClosed();
+  std::string name = GetTransport()->GetDestinationName(Destination);
+  CheckSendDestinationName(name);
+  return name;
+}
+
 void TZQSession::CheckSendDestinationName(const std::string& DestinationName) {
   if (HasPrefix(DestinationName, "/temp-queue/")) {
     throw EIllegalStateException(
@@ -740,7 +739,7 @@ std::unique_ptr<TZQMessage> TZQSession::ConvertMessage(const IMessage& Message) 
   std::unique_ptr<TZQMessage> copy;
   if (const auto* text = dynamic_cast<const ITextMessage*>(&Message)) {
     auto textCopy = std::make_unique<TZQTextMessage>(MessageTransport());
-    textCopy->SetText(text->GetText());
+    textCopy->SetText(text->GetTextRef());
     copy = std::move(textCopy);
   } else if (const auto* bytes = dynamic_cast<const IBytesMessage*>(&Message)) {
     copy = std::make_unique<TZQBytesMessage>(MessageTransport(), bytes->GetContent(), "");
@@ -752,56 +751,41 @@ std::unique_ptr<TZQMessage> TZQSession::ConvertMessage(const IMessage& Message) 
   } else {
     throw EMQException("Unknown message type");
   }
-  copy->SetMessageID(Message.GetMessageID());
+  // What a SEND carries of the header fields; the delivery fields come with the send's stamp.
   copy->SetCorrelationID(Message.GetCorrelationID());
   copy->SetReplyTo(Message.GetReplyTo());
-  copy->SetDestination(Message.GetDestination());
-  copy->SetDeliveryMode(Message.GetDeliveryMode());
-  copy->SetRedelivered(Message.GetRedelivered());
   copy->SetType(Message.GetType());
-  copy->SetExpiration(Message.GetExpiration());
-  copy->SetPriority(Message.GetPriority());
-  copy->SetTimestamp(Message.GetTimestamp());
-  if (const auto* library = dynamic_cast<const TZQMessage*>(&Message)) {
-    for (const TPrimitiveMapItem& item : library->GetPropertyItems()) {
-      if (!IsDeliveryProperty(item.Name)) {
-        copy->SetStringProperty(item.Name, item.Value);
-      }
-    }
-  } else {
-    for (const std::string& name : Message.GetPropertyNames()) {
-      if (!IsDeliveryProperty(name)) {
-        copy->SetStringProperty(name, Message.GetStringProperty(name));
-      }
+  for (const std::string& name : Message.GetPropertyNames()) {
+    if (!IsDeliveryProperty(name)) {
+      copy->SetStringProperty(name, Message.GetStringProperty(name));
     }
   }
   return copy;
 }
 
-void TZQSession::Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode,
+void TZQSession::Send(const std::string& DestinationName, const IMessagePtr& Message, uint8_t DeliveryMode,
                       uint8_t Priority, uint32_t TimeToLive, int32_t SendTimeout) {
   CheckNotClosed();
   const std::shared_ptr<TZQAbstractTransport> transport = GetTransport();
-  const std::string destinationName = transport->GetDestinationName(Destination);
-  CheckSendDestinationName(destinationName);
-  const std::unique_ptr<TZQMessage> copy = ConvertMessage(*Message);
-  copy->SetDestination(Destination);
-  copy->SetDeliveryMode(DeliveryMode);
-  const TDateTime timestamp = NowUTC();
-  copy->SetTimestamp(timestamp);
-  if (TimeToLive != 0) {
-    const TDateTime expiration = timestamp + static_cast<double>(TimeToLive) / MillisPerDay;
-    copy->SetExpiration(expiration);
-    Message->SetExpiration(expiration);
+  // The library's own message is sent as it is, with this send's delivery fields stamped beside it;
+  // any other implementation is copied into a library message first.
+  const TZQMessage* own = AsLibraryMessage(*Message);
+  std::unique_ptr<TZQMessage> copy;
+  if (own == nullptr) {
+    copy = ConvertMessage(*Message);
+    own = copy.get();
   }
-  copy->SetPriority(Priority);
-  copy->SetRedelivered(false);
+  if (TimeToLive != 0) {
+    Message->SetExpiration(NowUTC() + static_cast<double>(TimeToLive) / MillisPerDay);
+  }
   if (FTransacted) {
     EnsureTransaction();
     FTransactionUsed = true;
-    copy->SetTransactionID(FTransactionContext.GetTransactionID());
   }
-  transport->Send(*copy, destinationName, SendTimeout, std::chrono::milliseconds(TimeToLive));
+  const TSendStamp stamp{DeliveryMode, Priority,
+                         FTransacted ? FTransactionContext.GetTransactionID() : NoTransaction,
+                         std::chrono::milliseconds(TimeToLive), true};
+  transport->Send(*own, stamp, DestinationName, SendTimeout);
 }
 
 }  // namespace velmor

@@ -108,10 +108,10 @@ class TZQConnection final : public TZQAbstractConnection,
   TZQMessageStore FMessageStore;
 };
 
-// A session of a connection: creates messages, destinations, producers and consumers, sends stamped
-// copies of the messages its producers hand it, and, when transacted, keeps one broker transaction open
-// at a time. It owns its producers, consumers and transaction context; it refers to its connection
-// weakly. Used by one thread at a time.
+// A session of a connection: creates messages, destinations, producers and consumers, sends the messages
+// its producers hand it with each send's delivery fields, and, when transacted, keeps one broker
+// transaction open at a time. It owns its producers, consumers and transaction context; it refers to its
+// connection weakly. Used by one thread at a time.
 class TZQSession final : public TZQAbstractSession,
                          public IMessageArrivedHook,
                          public ISession,
@@ -167,8 +167,13 @@ class TZQSession final : public TZQAbstractSession,
 
   // --- For the connection, producers and consumers ---
 
-  // Sends a stamped library copy of Message to Destination. TimeToLive in ms, 0 = none.
-  void Send(const IDestinationPtr& Destination, const IMessagePtr& Message, uint8_t DeliveryMode,
+  // The broker name that a send to Destination goes to: EIllegalStateException on a closed session, and
+  // the errors of a destination that messages cannot be sent to.
+  std::string SendDestinationName(const IDestinationPtr& Destination) const;
+  // Sends Message to the broker destination DestinationName (as SendDestinationName gave it) with the
+  // delivery fields of this send; of the message itself only the expiration changes, when TimeToLive
+  // (ms, 0 = none) is given. A message of another implementation than the library's is copied first.
+  void Send(const std::string& DestinationName, const IMessagePtr& Message, uint8_t DeliveryMode,
             uint8_t Priority, uint32_t TimeToLive, int32_t SendTimeout);
   // Refuses a destination that messages cannot be sent to: a temporary queue of this library, which the
   // broker accepts only as a reply-to (EIllegalStateException).
@@ -223,8 +228,8 @@ class TZQSession final : public TZQAbstractSession,
   // SUBSCRIBE for a consumer already registered; a failed one unregisters it before raising.
   void SubscribeRegistered(const std::shared_ptr<TZQMessageConsumer>& Consumer,
                            const std::string& DestinationName);
-  // The library copy of an application message that a send owns; leaves out what only described a
-  // delivery to this client.
+  // The library copy of a message of another implementation, for a send: its body, correlation id,
+  // reply-to, type and properties, leaving out what only described a delivery to this client.
   std::unique_ptr<TZQMessage> ConvertMessage(const IMessage& Message) const;
   std::weak_ptr<TZQStompClient> MessageTransport() const { return FTransport; }
 

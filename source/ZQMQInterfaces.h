@@ -143,6 +143,8 @@ class ITextMessage : public virtual IMessage {
  public:
   virtual void SetText(std::string Text) = 0;
   virtual std::string GetText() const = 0;
+  // The text itself, without a copy; valid while the message lives and its text is not set again.
+  virtual const std::string& GetTextRef() const = 0;
 };
 
 // Body of octets, NUL included.

@@ -1,17 +1,16 @@
 #include "ZQMQTransportRabbitMQ.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
-#include "ZQBytesMessage.h"
 #include "ZQDestination.h"
 #include "ZQExceptions.h"
-#include "ZQMapMessage.h"
-#include "ZQObjectMessage.h"
 #include "ZQPrimitiveMap.h"
 #include "ZQText.h"
-#include "ZQTextMessage.h"
 #include "ZQTopic.h"
 
 namespace velmor {
@@ -47,6 +46,28 @@ int UpperHexDigit(char C) {
 bool EscapedByRabbitMQ(int Octet) {
   return Octet < 0x20 || Octet == '%' || Octet >= 0x80;
 }
+
+// The received names that IsStandardHeader takes besides StandardHeaderNames.
+constexpr std::array<std::string_view, 2> OwnHeaderNames = {"expiration", "receipt"};
+
+// The names that IsStandardHeader takes, by their length: a received name is compared only with those
+// of its own length.
+struct TNamesOfALength {
+  std::array<std::string_view, 3> Names{};
+  std::size_t Count = 0;
+};
+constexpr std::array<TNamesOfALength, 16> StandardNamesByLength = [] {
+  std::array<TNamesOfALength, 16> byLength{};
+  const auto add = [&byLength](std::string_view Name) {
+    TNamesOfALength& names = byLength.at(Name.size());
+    names.Names.at(names.Count++) = Name;
+  };
+  for (const std::string_view name : StandardHeaderNames)
+    add(name);
+  for (const std::string_view name : OwnHeaderNames)
+    add(name);
+  return byLength;
+}();
 
 }  // namespace
 
@@ -152,70 +173,78 @@ void TZQMQTransportRabbitMQ::CheckReservedProperty(const std::string& Name) cons
 void TZQMQTransportRabbitMQ::MessageToFrame(const TZQMessage& Message, IStompFrame& Frame,
                                             TStompVersion Version,
                                             std::chrono::milliseconds TimeToLive) const {
-  MessageToFrameHeaders(Message, Frame, Version, TimeToLive);
+  MessageToFrameHeaders(Message, TSendStamp::Of(Message, TimeToLive), Frame, Version);
   // Content held in std::string is UTF-8 already, so map and object contents go unchanged.
   Frame.SetBody(Message.GetBodyRef());
 }
 
-void TZQMQTransportRabbitMQ::MessageToFrameHeaders(const TZQMessage& Message, IStompFrame& Frame,
-                                                   TStompVersion /*Version*/,
-                                                   std::chrono::milliseconds TimeToLive) const {
-  const std::string correlationID = Message.GetCorrelationID();
+void TZQMQTransportRabbitMQ::MessageToFrameHeaders(const TZQMessage& Message, const TSendStamp& Stamp,
+                                                   IStompFrame& Frame, TStompVersion /*Version*/) const {
+  const std::string& correlationID = Message.GetCorrelationIDRef();
   if (!correlationID.empty()) {
     Frame.AddHeader("correlation-id", correlationID);
   }
   // RabbitMQ's per-message time-to-live, in milliseconds from now; only the time-to-live of this send
   // produces it (an absolute expiration of the message is not a time-to-live).
-  if (TimeToLive.count() > 0) {
-    Frame.AddHeader("expiration", std::to_string(TimeToLive.count()));
+  if (Stamp.TimeToLive.count() > 0) {
+    Frame.AddHeader("expiration", std::to_string(Stamp.TimeToLive.count()));
   }
-  if (Message.GetDeliveryMode() == 1) {
+  if (Stamp.DeliveryMode == 1) {
     Frame.AddHeader("persistent", "true");
   }
-  if (Message.GetPriority() != 0) {
-    Frame.AddHeader("priority", std::to_string(Message.GetPriority()));
+  if (Stamp.Priority != 0) {
+    Frame.AddHeader("priority", std::to_string(Stamp.Priority));
   }
   const IDestinationPtr replyTo = Message.GetReplyTo();
   if (replyTo) {
     Frame.AddHeader("reply-to", GetPlainDestinationName(replyTo));
   }
-  const std::string type = Message.GetType();
+  const std::string& type = Message.GetTypeRef();
   if (!type.empty()) {
     Frame.AddHeader("type", type);
   }
-  const std::string transactionID = Message.GetTransactionID();
-  if (!transactionID.empty()) {
-    Frame.AddHeader("transaction", transactionID);
+  if (!Stamp.TransactionID.empty()) {
+    Frame.AddHeader("transaction", Stamp.TransactionID);
   }
   for (const TPrimitiveMapItem& property : Message.GetPropertyItems()) {
+    if (Stamp.OmitDeliveryProperties && IsDeliveryProperty(property.Name))
+      continue;
     CheckReservedProperty(property.Name);
     Frame.AddHeader(property.Name, property.Value);
   }
 
-  if (dynamic_cast<const TZQTextMessage*>(&Message) != nullptr) {
-    Frame.AddHeader("content-type", "text/plain");
-  } else if (dynamic_cast<const TZQBytesMessage*>(&Message) != nullptr) {
-    Frame.AddHeader("content-type", "application/octet-stream");
-  } else if (dynamic_cast<const TZQObjectMessage*>(&Message) != nullptr) {
-    Frame.AddHeader("content-type", "text/plain");
-    Frame.AddHeader("transformation", GetObjectTransformationID());
-  } else if (dynamic_cast<const TZQMapMessage*>(&Message) != nullptr) {
-    Frame.AddHeader("content-type", "text/plain");
-    Frame.AddHeader("transformation", GetMapTransformationID());
-  } else {
-    throw EMQException("Unsupported Message Type");
+  switch (Message.GetKind()) {
+    case TZQMessageKind::Text:
+      Frame.AddHeader("content-type", "text/plain");
+      return;
+    case TZQMessageKind::Bytes:
+      Frame.AddHeader("content-type", "application/octet-stream");
+      return;
+    case TZQMessageKind::Object:
+      Frame.AddHeader("content-type", "text/plain");
+      Frame.AddHeader("transformation", GetObjectTransformationID());
+      return;
+    case TZQMessageKind::Map:
+      Frame.AddHeader("content-type", "text/plain");
+      Frame.AddHeader("transformation", GetMapTransformationID());
+      return;
   }
+  throw EMQException("Unsupported Message Type");
 }
 
 // --- Receiving ---
 
 bool TZQMQTransportRabbitMQ::IsStandardHeader(const std::string& Name) const {
-  for (const std::string_view standard : StandardHeaderNames) {
-    if (Name == standard) {
+  if (Name.size() >= StandardNamesByLength.size()) {
+    return false;
+  }
+  const TNamesOfALength& names = StandardNamesByLength[Name.size()];
+  for (std::size_t i = 0; i < names.Count; ++i) {
+    if (Name == names.Names[i]) {
       return true;
     }
   }
-  return Name == "expiration" || Name == "receipt";
+  return false;
 }
 
 TDateTime TZQMQTransportRabbitMQ::GetExpiration(const IStompFrame& Frame) const {
@@ -250,7 +279,7 @@ void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
   } else {
     message = CreateBytesMessage(*Frame, subscription);
   }
-  if (auto* library = dynamic_cast<TZQMessage*>(message.get())) {
+  if (TZQMessage* library = AsLibraryMessage(*message)) {
     library->SetReceivedOctets(octets);
   }
   DeliverMessage(message);

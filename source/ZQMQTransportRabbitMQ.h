@@ -72,8 +72,8 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   TDateTime GetExpiration(const IStompFrame& Frame) const override;
   void MessageToFrame(const TZQMessage& Message, IStompFrame& Frame, TStompVersion Version,
                       std::chrono::milliseconds TimeToLive) const override;
-  void MessageToFrameHeaders(const TZQMessage& Message, IStompFrame& Frame, TStompVersion Version,
-                             std::chrono::milliseconds TimeToLive) const override;
+  void MessageToFrameHeaders(const TZQMessage& Message, const TSendStamp& Stamp, IStompFrame& Frame,
+                             TStompVersion Version) const override;
   // The 20 reserved header names, and "expiration", which only a time-to-live of a send may produce.
   void CheckReservedProperty(const std::string& Name) const override;
   // StandardHeaderNames, and the received headers the mapping uses itself: "expiration" (read into the

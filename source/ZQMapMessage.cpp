@@ -26,7 +26,7 @@ std::string_view Trimmed(std::string_view text) {
 TZQMapMessage::TZQMapMessage(std::weak_ptr<TZQStompClient> Transport) : TZQMessage(std::move(Transport)) {}
 
 TZQMapMessage::TZQMapMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content,
-                             std::string Subscription)
+                             TSubscriptionText Subscription)
     : TZQMessage(std::move(Transport), std::move(Content), std::move(Subscription)) {}
 
 // An entry counts only when its value is not empty; the name is looked up untrimmed.

@@ -19,7 +19,7 @@ class TZQMapMessage final : public TZQMessage, public IMessageContent, public IM
   explicit TZQMapMessage(std::weak_ptr<TZQStompClient> Transport);
   // For a received MESSAGE frame (Content is its body) and for the library copy of a message to send;
   // the map starts empty either way.
-  TZQMapMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, std::string Subscription);
+  TZQMapMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, TSubscriptionText Subscription);
 
   // IMessageContent
   void SetContent(const std::string& Content) override { FContent = Content; }
@@ -34,6 +34,8 @@ class TZQMapMessage final : public TZQMessage, public IMessageContent, public IM
   int32_t GetInt(const std::string& Name) const override { return FMap->GetInt(Name); }
   void SetString(const std::string& Name, const std::string& Value) override { FMap->SetString(Name, Value); }
   std::string GetString(const std::string& Name) const override { return FMap->GetString(Name); }
+
+  TZQMessageKind GetKind() const override { return TZQMessageKind::Map; }
 
  private:
   const IPrimitiveMapPtr FMap = TPrimitiveMap::Create();

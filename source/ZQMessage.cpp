@@ -1,11 +1,16 @@
 #include "ZQMessage.h"
 
+#include <typeinfo>
 #include <utility>
 
+#include "ZQBytesMessage.h"
 #include "ZQExceptions.h"
+#include "ZQMapMessage.h"
+#include "ZQObjectMessage.h"
 #include "ZQPrimitiveMap.h"
 #include "ZQStompClient.h"
 #include "ZQText.h"
+#include "ZQTextMessage.h"
 
 namespace velmor {
 
@@ -16,14 +21,23 @@ inline constexpr int32_t MaxPriority = 255;
 
 }  // namespace
 
+TSubscriptionText::TSubscriptionText(std::string Text)
+    : FText(Text.empty() ? nullptr : std::make_shared<const std::string>(std::move(Text))) {}
+
+const std::string& TSubscriptionText::Get() const {
+  static const std::string none;
+  return FText ? *FText : none;
+}
+
 TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport) : FTransport(std::move(Transport)) {}
 
-TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription)
+TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, TSubscriptionText Subscription)
     : TZQMessage(std::move(Transport)) {
   FSubscription = std::move(Subscription);
 }
 
-TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, std::string Subscription)
+TZQMessage::TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content,
+                       TSubscriptionText Subscription)
     : TZQMessage(std::move(Transport)) {
   FContent = std::move(Content);
   FSubscription = std::move(Subscription);
@@ -65,12 +79,12 @@ std::string TZQMessage::GetAckID() const {
 
 void TZQMessage::SendAck(const std::string& Transaction) const {
   const std::shared_ptr<TZQStompClient> transport = RequireTransport("acknowledge");
-  transport->Ack(AckIDFor(*transport), FSubscription, Transaction);
+  transport->Ack(AckIDFor(*transport), FSubscription.Get(), Transaction);
 }
 
 void TZQMessage::SendNack(const std::string& Transaction) const {
   const std::shared_ptr<TZQStompClient> transport = RequireTransport("reject");
-  transport->Nack(AckIDFor(*transport), FSubscription, Transaction, FExtraHeaders);
+  transport->Nack(AckIDFor(*transport), FSubscription.Get(), Transaction, FExtraHeaders);
 }
 
 void TZQMessage::Acknowledge() {
@@ -89,6 +103,22 @@ void TZQMessage::Nack() {
   } else {
     SendNack(FTransactionID);
   }
+}
+
+const TZQMessage* AsLibraryMessage(const IMessage& Message) {
+  // The kinds are final, so the class of the whole object tells the kind, and the whole object's
+  // address is that of the kind's object.
+  const std::type_info& type = typeid(Message);
+  const void* object = dynamic_cast<const void*>(&Message);
+  if (type == typeid(TZQTextMessage))
+    return static_cast<const TZQTextMessage*>(object);
+  if (type == typeid(TZQBytesMessage))
+    return static_cast<const TZQBytesMessage*>(object);
+  if (type == typeid(TZQMapMessage))
+    return static_cast<const TZQMapMessage*>(object);
+  if (type == typeid(TZQObjectMessage))
+    return static_cast<const TZQObjectMessage*>(object);
+  return nullptr;
 }
 
 }  // namespace velmor

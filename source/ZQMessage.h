@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "ZQDateTime.h"
 #include "ZQMQInterfaces.h"
@@ -23,6 +24,24 @@ class IZQAcknowledger {
   virtual ~IZQAcknowledger() = default;
   virtual void Acknowledge(const TZQMessage& Message) = 0;
   virtual void Nack(const TZQMessage& Message) = 0;
+};
+
+// The four kinds of library message.
+enum class TZQMessageKind : uint8_t { Text, Bytes, Object, Map };
+
+// The "subscription" header of a received MESSAGE: one unchangeable text that the messages of a
+// subscription share. Empty for a message made here.
+class TSubscriptionText final {
+ public:
+  TSubscriptionText() = default;
+  // A text of its own (none for an empty one); implicit, so that a plain text serves where one is asked.
+  TSubscriptionText(std::string Text);
+  TSubscriptionText(const char* Text) : TSubscriptionText(std::string(Text)) {}
+
+  const std::string& Get() const;
+
+ private:
+  std::shared_ptr<const std::string> FText;
 };
 
 // What the message kinds share: header fields, properties, the raw body of bytes, map and object
@@ -88,11 +107,22 @@ class TZQMessage : public virtual ITransactionIdSupport,
   void Acknowledge() override;
   void Nack() override;
 
+  // The "subscription" header of a received MESSAGE; empty for a message made here.
+  const std::string& GetSubscription() const { return FSubscription.Get(); }
+
+  // For the transport's builders: received header texts taken over instead of copied, and room for the
+  // properties of a received frame.
+  void SetMessageID(std::string&& ID) { FMessageID = std::move(ID); }
+  void SetCorrelationID(std::string&& ID) { FCorrelationID = std::move(ID); }
+  void SetType(std::string&& Type) { FType = std::move(Type); }
+  void SetStringProperty(const std::string& Name, std::string&& Value) {
+    FProperties.SetString(Name, std::move(Value));
+  }
+  void ReserveProperties(std::size_t Count) { FProperties.Reserve(Count); }
+
   // The id that ACK and NACK name: the message id up to STOMP 1.1, the "ack" property under STOMP 1.2.
   // Raises EIllegalStateException when the connection is gone.
   std::string GetAckID() const;
-  // The "subscription" header of the MESSAGE frame the message came in.
-  const std::string& GetSubscription() const { return FSubscription; }
   // ACK and NACK of this message alone, naming Transaction (none when empty).
   void SendAck(const std::string& Transaction) const;
   void SendNack(const std::string& Transaction) const;
@@ -110,8 +140,14 @@ class TZQMessage : public virtual ITransactionIdSupport,
   }
   uint64_t GetDelivery() const { return FDelivery; }
 
+  // The message's kind: the send path chooses headers by it.
+  virtual TZQMessageKind GetKind() const = 0;
   // The body as it goes out, without a copy: the raw content here, the text of a text message.
   virtual const std::string& GetBodyRef() const { return FContent; }
+  // Fields that a send reads, without a copy.
+  const std::string& GetCorrelationIDRef() const { return FCorrelationID; }
+  const std::string& GetTypeRef() const { return FType; }
+  const std::string& GetTransactionIDRef() const { return FTransactionID; }
 
   // The NACK headers, "name=value" each, in order.
   const PMStrings& GetExtraHeaders() const { return FExtraHeaders; }
@@ -125,8 +161,8 @@ class TZQMessage : public virtual ITransactionIdSupport,
   // Transport: the STOMP client of the connection the message belongs to (may be empty for a message
   // that will never be acknowledged). Subscription: the "subscription" header of a received MESSAGE.
   explicit TZQMessage(std::weak_ptr<TZQStompClient> Transport);
-  TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription);
-  TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, std::string Subscription);
+  TZQMessage(std::weak_ptr<TZQStompClient> Transport, TSubscriptionText Subscription);
+  TZQMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, TSubscriptionText Subscription);
 
   // Raw body of bytes, map and object messages.
   std::string FContent;
@@ -147,7 +183,7 @@ class TZQMessage : public virtual ITransactionIdSupport,
   TDateTime FTimestamp = 0;
   bool FRedelivered = false;
   std::string FType;
-  std::string FSubscription;
+  TSubscriptionText FSubscription;
   std::string FTransactionID;
   std::weak_ptr<TZQStompClient> FTransport;
   uint64_t FConnectionNumber = 0;
@@ -157,5 +193,12 @@ class TZQMessage : public virtual ITransactionIdSupport,
   TPrimitiveMap FProperties;
   std::size_t FReceivedOctets = 0;
 };
+
+// The library message that Message is, found by its class (one of the four kinds) without searching the
+// class hierarchy as a cross-cast would; nullptr for a message of another implementation.
+const TZQMessage* AsLibraryMessage(const IMessage& Message);
+inline TZQMessage* AsLibraryMessage(IMessage& Message) {
+  return const_cast<TZQMessage*>(AsLibraryMessage(std::as_const(Message)));
+}
 
 }  // namespace velmor

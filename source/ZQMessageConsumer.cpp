@@ -6,6 +6,7 @@
 
 #include "ZQConnection.h"
 #include "ZQExceptions.h"
+#include "ZQMessage.h"
 #include "ZQMessageStore.h"
 #include "ZQText.h"
 
@@ -99,7 +100,7 @@ IMessagePtr TZQMessageConsumer::DoReceive(TReceiveMode Mode, int32_t Timeout) {
 
 void TZQMessageConsumer::HandOut(const TZQSession& Session, const TZQAbstractTransport& Transport,
                                  const IMessagePtr& Message) {
-  auto* message = dynamic_cast<TZQMessage*>(Message.get());
+  TZQMessage* message = AsLibraryMessage(*Message);
   if (message == nullptr)
     return;
   const uint64_t number = ++FDeliveries;
@@ -190,7 +191,10 @@ IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTrans
     if (message) {
       if (FSkipSubscriptionCheck)
         return message;
-      const std::string subscription = message->GetStringProperty("subscription");
+      // The transport builds library messages, which know their subscription.
+      const TZQMessage* own = AsLibraryMessage(*message);
+      const std::string other = own != nullptr ? std::string() : message->GetStringProperty("subscription");
+      const std::string& subscription = own != nullptr ? own->GetSubscription() : other;
       if (subscription == GetID())
         return message;
       if (!Store.Keep(subscription, message)) {

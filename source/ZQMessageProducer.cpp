@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "ZQConnection.h"
+#include "ZQDestination.h"
 #include "ZQExceptions.h"
 
 namespace velmor {
@@ -92,8 +93,25 @@ void TZQMessageProducer::Send(const IDestinationPtr& Destination, const IMessage
   if (!message) {
     throw EIllegalArgumentException("Message must not be nil");
   }
-  session->Send(Destination, message, DeliveryMode, static_cast<uint8_t>(Priority),
-                static_cast<uint32_t>(TimeToLive), FSendTimeout);
+  session->Send(DestinationNameFor(*session, Destination), message, DeliveryMode,
+                static_cast<uint8_t>(Priority), static_cast<uint32_t>(TimeToLive), FSendTimeout);
+}
+
+const std::string& TZQMessageProducer::DestinationNameFor(const TZQSession& Session,
+                                                          const IDestinationPtr& Destination) {
+  if (FNamedDestination && Destination == FNamedDestination &&
+      Destination->GetDestinationKind() == FNamedKind) {
+    return FDestinationName;
+  }
+  FNamedDestination.reset();
+  FDestinationName = Session.SendDestinationName(Destination);
+  // The library's destinations never change their names, so the name serves the next send too; another
+  // implementation's name might change.
+  if (dynamic_cast<const TZQDestination*>(Destination.get()) != nullptr) {
+    FNamedDestination = Destination;
+    FNamedKind = Destination->GetDestinationKind();
+  }
+  return FDestinationName;
 }
 
 }  // namespace velmor

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "ZQMQInterfaces.h"
 #include "ZQMessageProducerSupport.h"
@@ -47,11 +48,18 @@ class TZQMessageProducer final : public TZQMessageProducerSupport,
  private:
   // The stored time-to-live as the signed argument of the full send.
   int32_t StoredTimeToLive() const;
+  // The broker name of Destination, worked out by the session once for each destination of the
+  // library that is sent to in a row (its name never changes; its kind is checked each time).
+  const std::string& DestinationNameFor(const TZQSession& Session, const IDestinationPtr& Destination);
 
   IDestinationPtr FDestination;
   bool FClosed = false;
   IMessageTransformerPtr FMessageTransformer;
   int32_t FSendTimeout;
+  // The destination that FDestinationName names, with its kind then; empty when the name was not kept.
+  IDestinationPtr FNamedDestination;
+  uint8_t FNamedKind = 0;
+  std::string FDestinationName;
 };
 
 }  // namespace velmor

@@ -13,7 +13,7 @@ namespace {
 // What a message counts for the octet bound: its frame's size as received; the body alone for a
 // library message that was not received (none other is ever kept).
 std::size_t KeptOctets(const IMessagePtr& Message) {
-  if (const auto* message = dynamic_cast<const TZQMessage*>(Message.get())) {
+  if (const TZQMessage* message = AsLibraryMessage(*Message)) {
     const std::size_t received = message->GetReceivedOctets();
     return received != 0 ? received : message->GetBodyRef().size();
   }

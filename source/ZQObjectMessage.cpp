@@ -10,7 +10,7 @@ TZQObjectMessage::TZQObjectMessage(std::weak_ptr<TZQStompClient> Transport)
     : TZQMessage(std::move(Transport)) {}
 
 TZQObjectMessage::TZQObjectMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content,
-                                   std::string Subscription)
+                                   TSubscriptionText Subscription)
     : TZQMessage(std::move(Transport), std::move(Content), std::move(Subscription)) {}
 
 void TZQObjectMessage::SetObject(const IObjectPtr& Object) {

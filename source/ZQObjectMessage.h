@@ -17,7 +17,8 @@ class TZQObjectMessage final : public TZQMessage, public IObjectMessage, public 
   explicit TZQObjectMessage(std::weak_ptr<TZQStompClient> Transport);
   // For a received MESSAGE frame (Content is its body) and for the library copy of a message to send;
   // the object starts unset either way.
-  TZQObjectMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content, std::string Subscription);
+  TZQObjectMessage(std::weak_ptr<TZQStompClient> Transport, std::string Content,
+                   TSubscriptionText Subscription);
 
   // IObjectMessage
   void SetObject(const IObjectPtr& Object) override;
@@ -26,6 +27,8 @@ class TZQObjectMessage final : public TZQMessage, public IObjectMessage, public 
   // IMessageContent
   void SetContent(const std::string& Content) override { FContent = Content; }
   std::string GetContent() const override { return FContent; }
+
+  TZQMessageKind GetKind() const override { return TZQMessageKind::Object; }
 
  private:
   IObjectPtr FObject;

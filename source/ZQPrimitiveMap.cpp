@@ -1,6 +1,7 @@
 #include "ZQPrimitiveMap.h"
 
 #include <cstddef>
+#include <utility>
 
 #include "ZQText.h"
 
@@ -15,12 +16,12 @@ int TPrimitiveMap::IndexOf(const std::string& Name) const {
   return -1;
 }
 
-void TPrimitiveMap::SetValue(const std::string& Name, const std::string& Value) {
+void TPrimitiveMap::SetValue(const std::string& Name, std::string Value) {
   const int index = IndexOf(Name);
   if (index < 0) {
-    FItems.push_back(TPrimitiveMapItem{Name, Value});
+    FItems.push_back(TPrimitiveMapItem{Name, std::move(Value)});
   } else {
-    FItems[static_cast<std::size_t>(index)].Value = Value;
+    FItems[static_cast<std::size_t>(index)].Value = std::move(Value);
   }
 }
 

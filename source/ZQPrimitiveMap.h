@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ZQMgmtInterfaces.h"
@@ -33,6 +35,11 @@ class TPrimitiveMap final : public IPrimitiveMap {
   std::string GetString(const std::string& Name) const override;
   void SetString(const std::string& Name, const std::string& Value) override;
 
+  // SetString taking the value over.
+  void SetString(const std::string& Name, std::string&& Value) { SetValue(Name, std::move(Value)); }
+  // Room for Count items in all.
+  void Reserve(std::size_t Count) { FItems.reserve(Count); }
+
   // The items themselves, in first-set order, for reading them all in one pass.
   const TPrimitiveMapItems& GetItems() const { return FItems; }
 
@@ -40,7 +47,7 @@ class TPrimitiveMap final : public IPrimitiveMap {
   // Index of the item named exactly Name; -1 when there is none.
   int IndexOf(const std::string& Name) const;
   // The one write: overwrites in place, else appends.
-  void SetValue(const std::string& Name, const std::string& Value);
+  void SetValue(const std::string& Name, std::string Value);
 
   TPrimitiveMapItems FItems;
 };

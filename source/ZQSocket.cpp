@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,10 @@ namespace {
 
 // Octets asked of the system per receive; the input buffer grows by at most this much beyond need.
 constexpr size_t ReceiveChunk = 64 * 1024;
+
+// Most octets a receive straight into a body asks for: the room is zeroed before the receive fills it,
+// and that stays in the cache at this size.
+constexpr size_t DirectReceiveWindow = 1024 * 1024;
 
 // strerror_r comes in two forms: the XSI one returns an error number and fills the buffer, the GNU one
 // returns the text, which may be a static one instead of the buffer. Overloads pick the form at hand.
@@ -306,13 +311,42 @@ bool TTCPClient::Fill(int PollTimeout) {
     if (FBuffer.size() - FEnd < ReceiveChunk)
       FBuffer.resize(FEnd + ReceiveChunk);
   }
-  // After a receive that filled its whole chunk more input is most likely waiting: take it at once.
-  if (FMoreWaiting && Receive(0) == TReceived::Octets)
+  size_t got = 0;
+  const bool received = FillTo(FBuffer.data() + FEnd, ReceiveChunk, PollTimeout, got);
+  FEnd += got;
+  return received;
+}
+
+bool TTCPClient::FillInto(std::string& Out, size_t Target, int PollTimeout) {
+  CheckOpen();
+  if (FPeerClosed)
+    return true;
+  const size_t size = Out.size();
+  // Out grows (by ReserveFor's rule) only when less than a chunk of room is left; the receive then
+  // takes the room there is.
+  ReserveFor(Out, size + std::min(Target - size, ReceiveChunk), Target);
+  const size_t window = std::min({Target - size, Out.capacity() - size, DirectReceiveWindow});
+  // The room is made part of Out for the receive and cut back to what arrived, also when it fails.
+  struct TCutBack {
+    std::string& Out;
+    size_t Size;
+    ~TCutBack() { Out.resize(Size); }
+  } cutBack{Out, size};
+  Out.resize(size + window);
+  size_t got = 0;
+  const bool received = FillTo(Out.data() + size, window, PollTimeout, got);
+  cutBack.Size = size + got;
+  return received;
+}
+
+bool TTCPClient::FillTo(char* Into, size_t Room, int PollTimeout, size_t& Got) {
+  // After a receive that filled its whole room more input is most likely waiting: take it at once.
+  if (FMoreWaiting && Receive(Into, Room, 0, Got) == TReceived::Octets)
     return true;
   TWaitDeadline deadline(PollTimeout);
   for (;;) {
     const int wait = PollTimeout < 0 ? -1 : deadline.RemainingMs();
-    const TReceived result = Receive(wait);
+    const TReceived result = Receive(Into, Room, wait, Got);
     // A signal that ends the wait early leaves the time that is left to wait again.
     if (result != TReceived::Interrupted)
       return result == TReceived::Octets;
@@ -326,7 +360,7 @@ void TTCPClient::SetReceiveTimeout(int Ms) {
   FReceiveTimeout = Ms;
 }
 
-TTCPClient::TReceived TTCPClient::Receive(int Wait) {
+TTCPClient::TReceived TTCPClient::Receive(char* Into, size_t Room, int Wait, size_t& Got) {
   int flags = MSG_DONTWAIT;
   if (Wait != 0) {
     // A wait as long as the socket's receive time-out, or as the wait before it, blocks in the receive
@@ -343,11 +377,11 @@ TTCPClient::TReceived TTCPClient::Receive(int Wait) {
   }
   ssize_t received;
   do {
-    received = ::recv(FHandle, FBuffer.data() + FEnd, ReceiveChunk, flags);
+    received = ::recv(FHandle, Into, Room, flags);
   } while (received < 0 && errno == EINTR && flags == MSG_DONTWAIT);
-  FMoreWaiting = received == static_cast<ssize_t>(ReceiveChunk);
+  FMoreWaiting = received == static_cast<ssize_t>(Room);
   if (received > 0) {
-    FEnd += static_cast<size_t>(received);
+    Got = static_cast<size_t>(received);
     return TReceived::Octets;
   }
   if (received == 0) {
@@ -450,7 +484,11 @@ void TTCPClient::ReadBytesIntoWith(std::string& Out, size_t Count, TWait Wait) {
       CheckOpen();
       if (FPeerClosed)
         throw EConnClosedGracefully();
-      if (!Fill(Wait()))
+      // With much left, the octets go straight into Out instead of through the input buffer; a receive
+      // never asks for more than is left, so what follows the body stays for the buffer.
+      const int wait = Wait();
+      const bool received = target - Out.size() >= ReceiveChunk ? FillInto(Out, target, wait) : Fill(wait);
+      if (!received)
         throw EReadTimeout();
       continue;
     }
@@ -527,15 +565,60 @@ void TTCPClient::Write(std::string_view Data) {
     const ssize_t written = ::send(FHandle, Data.data() + sent, Data.size() - sent, MSG_NOSIGNAL);
     if (written > 0) {
       sent += static_cast<size_t>(written);
-    } else if (written < 0 && errno == EINTR) {
-      continue;
-    } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // The socket blocks, so this is the send time-out (SO_SNDTIMEO) running out.
-      throw ESocketError(ETIMEDOUT);
     } else {
-      throw ESocketError(written < 0 ? errno : EIO);
+      ResumeAfterFailedWrite(written);
     }
   }
+}
+
+void TTCPClient::Write(std::string_view Head, std::string_view Body, std::string_view Tail) {
+  if (Body.empty() && Tail.empty()) {
+    Write(Head);
+    return;
+  }
+  CheckOpen();
+  iovec parts[3] = {{const_cast<char*>(Head.data()), Head.size()},
+                    {const_cast<char*>(Body.data()), Body.size()},
+                    {const_cast<char*>(Tail.data()), Tail.size()}};
+  iovec* next = parts;
+  size_t left = 3;
+  for (;;) {
+    while (left > 0 && next->iov_len == 0) {
+      ++next;
+      --left;
+    }
+    if (left == 0)
+      return;
+    msghdr message{};
+    message.msg_iov = next;
+    message.msg_iovlen = left;
+    const ssize_t written = ::sendmsg(FHandle, &message, MSG_NOSIGNAL);
+    if (written <= 0) {
+      ResumeAfterFailedWrite(written);
+      continue;
+    }
+    // Step over what went out; a part written in part goes on from where it stopped.
+    for (size_t taken = static_cast<size_t>(written); taken > 0;) {
+      const size_t step = std::min(taken, next->iov_len);
+      next->iov_base = static_cast<char*>(next->iov_base) + step;
+      next->iov_len -= step;
+      taken -= step;
+      if (next->iov_len == 0 && taken > 0) {
+        ++next;
+        --left;
+      }
+    }
+  }
+}
+
+void TTCPClient::ResumeAfterFailedWrite(ssize_t Written) {
+  if (Written < 0 && errno == EINTR)
+    return;
+  if (Written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    // The socket blocks, so this is the send time-out (SO_SNDTIMEO) running out.
+    throw ESocketError(ETIMEDOUT);
+  }
+  throw ESocketError(Written < 0 ? errno : EIO);
 }
 
 void TTCPClient::SetSendTimeout(int32_t Ms) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -194,6 +196,9 @@ class TTCPClient final {
   // Writes all of Data before returning. A failed or partial write raises ESocketError; the caller
   // must then drop the connection.
   void Write(std::string_view Data);
+  // The same for Head, Body and Tail in this order, gathered from where they lie (one system call as
+  // far as the socket takes them).
+  void Write(std::string_view Head, std::string_view Body, std::string_view Tail);
   // Sets SO_SNDTIMEO; 0 or less means no limit.
   void SetSendTimeout(int32_t Ms);
 
@@ -201,11 +206,17 @@ class TTCPClient final {
   // Receives what is available after waiting at most PollTimeout ms (negative: without limit); false
   // when the wait ran out. Sets FPeerClosed at the end of the stream.
   bool Fill(int PollTimeout);
+  // The same, straight into Out, beyond its end and at most up to Target octets in all: for large
+  // bodies, whose octets need not pass the input buffer then. Out's room grows as ReserveFor lets it.
+  bool FillInto(std::string& Out, size_t Target, int PollTimeout);
   // What one receive got: octets or the end of the stream, nothing in time, or a wait cut short (by a
   // signal, or input that another reader took) that should go on for the time left.
   enum class TReceived { Octets, Nothing, Interrupted };
-  // One receive that waits up to Wait ms (0: not at all, negative: without limit).
-  TReceived Receive(int Wait);
+  // Receives at most Room octets into Into, waiting as Fill does; Got counts them.
+  bool FillTo(char* Into, size_t Room, int PollTimeout, size_t& Got);
+  // One receive of at most Room octets into Into that waits up to Wait ms (0: not at all, negative:
+  // without limit); Got counts the octets.
+  TReceived Receive(char* Into, size_t Room, int Wait, size_t& Got);
   // Sets SO_RCVTIMEO to Ms (negative: no limit) unless it has that value already.
   void SetReceiveTimeout(int Ms);
   // Makes room in Out for Needed octets on the way to Target.
@@ -214,6 +225,8 @@ class TTCPClient final {
   size_t FindTerminator(char Terminator, size_t MaxLength);
   // Moves the unread octets to the front of the buffer.
   void Compact();
+  // After a write that took no octets: returns to try again when a signal cut it short, else raises.
+  static void ResumeAfterFailedWrite(ssize_t Written);
   void CheckOpen() const;
   int WaitLimitOf(int32_t WaitLimit) const;
   // ReadBytesInto and ReadByte; Wait() gives the time limit of each wait in ms (negative: none).

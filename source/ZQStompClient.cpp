@@ -447,6 +447,16 @@ void TZQStompClient::WriteOutput(int32_t SendTimeout) {
   Adapter().Write(FOutput, SendTimeout);
 }
 
+void TZQStompClient::WriteWithBody(TStompFrameWriter& Frame, std::string_view Body, int32_t SendTimeout) {
+  if (Body.size() < MinSeparateBody) {
+    Frame.Body(Body);
+    WriteOutput(SendTimeout);
+    return;
+  }
+  Frame.EndHeaders();
+  Adapter().WriteParts(FOutput, Body, std::string_view(&END_SEP, 1), SendTimeout);
+}
+
 void TZQStompClient::SendWithReceipt(const IStompFramePtr& Frame, bool ForceReceipt) {
   Check(Frame != nullptr, UnitName, __LINE__);
   const std::string command = Frame->GetCommand();
@@ -616,8 +626,7 @@ void TZQStompClient::Send(const std::string& Destination, std::string_view Body,
     frame.Header(item.Name, item.Value);
   if (withReceipt)
     frame.Header("receipt", id);
-  frame.Body(Body);
-  WriteOutput(SendTimeout);
+  WriteWithBody(frame, Body, SendTimeout);
   if (withReceipt)
     WaitForReceipt(id, "send.receipt.timeout");
 }
@@ -643,8 +652,7 @@ void TZQStompClient::SendWithFrame(const std::string& Destination, std::string_v
   TStompFrameWriter writer = BeginFrame("SEND");
   for (const auto& item : frame.GetHeaders())
     writer.Header(item.Name, item.Value);
-  writer.Body(Body);
-  WriteOutput(SendTimeout);
+  WriteWithBody(writer, Body, SendTimeout);
   if (WithReceipt)
     WaitForReceipt(id, "send.receipt.timeout");
 }

@@ -269,11 +269,16 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   TStompFrameWriter BeginFrame(std::string_view Command);
   // Writes the output buffer to the adapter.
   void WriteOutput(int32_t SendTimeout);
+  // Ends Frame with Body and writes it: a large body is written from where it lies, beside the header
+  // block, instead of being copied into the output buffer.
+  void WriteWithBody(TStompFrameWriter& Frame, std::string_view Body, int32_t SendTimeout);
   // The protocol version whose CONNECT escaping fits the versions that CONNECT offers.
   static TStompVersion ConnectEncodingVersion(const IStompFrame& Frame);
 
   // The encoded frame being written; kept from frame to frame up to MaxKeptOutput octets of capacity.
   static constexpr std::size_t MaxKeptOutput = 1024 * 1024;
+  // Bodies from this size on are written beside the header block.
+  static constexpr std::size_t MinSeparateBody = 16 * 1024;
   std::string FOutput;
   // MESSAGE frames read by a receipt wait, oldest first, and the octets of their bodies.
   std::deque<IStompFramePtr> FPendingMessages;

@@ -179,6 +179,10 @@ void TStompFrameWriter::Header(std::string_view Name, std::string_view Value) {
   AppendHeaderLine(FOut, Name, Value, FIsConnect, FVersion);
 }
 
+void TStompFrameWriter::EndHeaders() {
+  FOut.push_back(LINE_SEP);
+}
+
 void TStompFrameWriter::Body(std::string_view Body) {
   try {
     CheckBodyWritable(Body);

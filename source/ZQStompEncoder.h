@@ -35,6 +35,8 @@ class TStompFrameWriter final {
   void Header(std::string_view Name, std::string_view Value);
   // The blank line, the body and the frame end.
   void Body(std::string_view Body);
+  // The blank line alone, for a body and frame end written from elsewhere.
+  void EndHeaders();
 
  private:
   std::string& FOut;

@@ -6,7 +6,7 @@ namespace velmor {
 
 TZQTextMessage::TZQTextMessage(std::weak_ptr<TZQStompClient> Transport) : TZQMessage(std::move(Transport)) {}
 
-TZQTextMessage::TZQTextMessage(std::weak_ptr<TZQStompClient> Transport, std::string Subscription)
+TZQTextMessage::TZQTextMessage(std::weak_ptr<TZQStompClient> Transport, TSubscriptionText Subscription)
     : TZQMessage(std::move(Transport), std::move(Subscription)) {}
 
 }  // namespace velmor

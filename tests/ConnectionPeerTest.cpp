@@ -6,18 +6,22 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "FakeStompPeer.h"
 #include "MessageOf.h"
 #include "MessagingFixture.h"
+#include "ZQDateTime.h"
 #include "ZQExceptions.h"
 
 namespace velmor {
 namespace {
 
 using namespace std::chrono_literals;
+using namespace std::string_literals;
 using ::testing::EndsWith;
 using testing::FakeStompPeer;
 using testing::FrameHeader;
@@ -82,6 +86,68 @@ TEST(ConnectionPeerTest, AForwardedMessageCarriesOnlyItsOwnHeadersAndNoTemporary
   EXPECT_EQ(frames[1].find("\nsubscription:"), std::string::npos) << frames[1];
   EXPECT_EQ(frames[1].find("content-type"), frames[1].rfind("content-type")) << frames[1];
   EXPECT_EQ(FrameHeader(frames[1], "color"), "red");
+  connection->Close();
+}
+
+// A queue of the application's own whose name changes between sends.
+class TRenamedQueue final : public IQueue {
+ public:
+  uint8_t GetDestinationKind() const override { return DestinationKindQueue; }
+  void SetDestinationKind(uint8_t /*Kind*/) override {}
+  std::string GetQueueName() const override { return Name; }
+  std::string Name = "first";
+};
+
+// The frame carries the send's delivery fields, the caller's message keeps its own (but the expiration),
+// and each send goes where its destination points at that moment.
+TEST(ConnectionPeerTest, ASendStampsItsFrameAloneAndFollowsItsDestination) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame());
+  for (int frame = 0; frame < 6; ++frame)
+    peer.ReadFrame();
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const IQueuePtr queueA = session->CreateQueue("a");
+  const auto producer = session->CreateProducer(queueA);
+  const ITextMessagePtr message = session->CreateTextMessage("hi");
+  message->SetCorrelationID("c-1");
+  message->SetDeliveryMode(1);
+  message->SetPriority(7);
+  std::dynamic_pointer_cast<ITransactionIdSupport>(message)->SetTransactionID("tx-own");
+
+  producer->Send(message, 0, 4, 60000);
+  EXPECT_EQ(message->GetDeliveryMode(), 1);
+  EXPECT_EQ(message->GetPriority(), 7);
+  EXPECT_EQ(std::dynamic_pointer_cast<ITransactionIdSupport>(message)->GetTransactionID(), "tx-own");
+  EXPECT_EQ(message->GetTimestamp(), 0.0);
+  EXPECT_EQ(message->GetDestination(), nullptr);
+  EXPECT_GT(message->GetExpiration(), NowUTC());
+
+  const auto renamed = std::make_shared<TRenamedQueue>();
+  producer->Send(session->CreateQueue("b"), message);
+  producer->Send(message);
+  producer->Send(renamed, message);
+  renamed->Name = "second";
+  producer->Send(renamed, message);
+  // A library destination whose kind changed is looked at again: a queue is no topic.
+  queueA->SetDestinationKind(DestinationKindTopic);
+  EXPECT_THROW(producer->Send(message), EIllegalStateException);
+  queueA->SetDestinationKind(DestinationKindQueue);
+  producer->Send(message);
+  ASSERT_TRUE(peer.Done());
+
+  const std::vector<std::string> frames = peer.Frames();
+  EXPECT_EQ(frames[1],
+            "SEND\ndestination:/queue/a\ncontent-length:2\ncorrelation-id:c-1\nexpiration:60000\npriority:4\n"
+            "content-type:text/plain\n\nhi\0"s);
+  const std::vector<std::string> destinations = {"/queue/b", "/queue/a", "/queue/first", "/queue/second",
+                                                 "/queue/a"};
+  for (std::size_t i = 0; i < destinations.size(); ++i) {
+    EXPECT_EQ(FrameHeader(frames[i + 2], "destination"), destinations[i]);
+    EXPECT_EQ(FrameHeader(frames[i + 2], "persistent"), "");
+    EXPECT_EQ(FrameHeader(frames[i + 2], "transaction"), "");
+  }
   connection->Close();
 }
 

@@ -63,6 +63,8 @@ TEST_P(MessageMatrixTest, AnswersExactlyTheInterfacesOfItsKind) {
   EXPECT_EQ(std::dynamic_pointer_cast<IMapMessage>(message) != nullptr, row.Map);
   EXPECT_EQ(std::dynamic_pointer_cast<IObjectMessage>(message) != nullptr, row.Object);
   EXPECT_EQ(std::dynamic_pointer_cast<IMessageContent>(message) != nullptr, row.Content);
+  // Found as the library message it is, at the address a cast gives.
+  EXPECT_EQ(AsLibraryMessage(*message), std::dynamic_pointer_cast<TZQMessage>(message).get());
 }
 
 TEST_P(MessageMatrixTest, NewMessageHasEmptyHeaderFieldsAndNoProperties) {

@@ -75,6 +75,7 @@ class TOwnObjectMessage final : public TZQMessage, public IObjectMessage {
   TOwnObjectMessage() : TZQMessage(std::weak_ptr<TZQStompClient>{}) {}
   void SetObject(const IObjectPtr& /*Object*/) override {}
   IObjectPtr GetObject() const override { return nullptr; }
+  TZQMessageKind GetKind() const override { return TZQMessageKind::Object; }
 };
 
 INSTANTIATE_TEST_SUITE_P(

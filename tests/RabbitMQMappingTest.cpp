@@ -474,6 +474,30 @@ TEST_F(RabbitMQMappingTest, MapFrameKeepsRawBodyAndHeadersAsProperties) {
   EXPECT_EQ(message->GetPropertyNames(), (PMStrings{"subscription", "content-type", "transformation"}));
 }
 
+// The messages of a subscription share one destination object while their destination stays the same,
+// also with more subscriptions than whose objects are kept.
+TEST_F(RabbitMQMappingTest, MessagesOfASubscriptionShareTheirDestinationWhileItStays) {
+  const auto receive = [&](const std::string& Subscription, const std::string& Destination) {
+    const auto message = std::dynamic_pointer_cast<TZQMessage>(Receive(
+        {{"subscription", Subscription}, {"destination", Destination}, {"content-type", "text/plain"}}));
+    EXPECT_EQ(message->GetSubscription(), Subscription);
+    EXPECT_EQ(Transport->GetDestinationName(message->GetDestination()), Destination);
+    return message->GetDestination();
+  };
+  const IDestinationPtr first = receive("s-1", "/queue/a");
+  EXPECT_EQ(receive("s-1", "/queue/a"), first);
+  EXPECT_NE(receive("s-2", "/queue/a"), first);
+  EXPECT_EQ(receive("s-1", "/queue/a"), first);
+  EXPECT_NE(receive("s-1", "/topic/b"), first);
+  for (int i = 0; i < 40; ++i) {
+    receive("s-" + std::to_string(i % 20), "/queue/q" + std::to_string(i));
+  }
+  EXPECT_EQ(ErrorOf([&] { receive("s-1", "/temp-queue/x"); }),
+            "CreateDestinationFromStompName for \"/temp-queue/x\" failed");
+  const IDestinationPtr last = receive("s-1", "/queue/q21");
+  EXPECT_EQ(receive("s-1", "/queue/q21"), last);
+}
+
 TEST_F(RabbitMQMappingTest, UnmappableReplyToLeavesReplyToUnsetAndKeepsTheMessage) {
   const IMessagePtr message = Receive({{"destination", "/queue/q"}, {"reply-to", "/temp-queue/x"}}, "b");
   ASSERT_NE(message, nullptr);

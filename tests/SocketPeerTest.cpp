@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -165,15 +167,27 @@ TEST(SocketTest, ReadBytesThatStopArrivingFailWithReadTimedOut) {
   EXPECT_EQ(MessageOf<EReadTimeout>([&] { client.ReadBytes(5, 50); }), "Read timed out.");
 }
 
+// Small bodies pass the input buffer, large ones go straight into the body; either way the octets after
+// the body stay for the next read.
 TEST(SocketTest, ReadBytesCollectsABodyArrivingInPieces) {
-  const std::string body(200000, 'b');
-  FakeStompPeer peer;
-  peer.Send(body.substr(0, 70000)).Stall(20ms).Send(body.substr(70000));
-  peer.Start();
-  TTCPClient client;
-  ConnectTo(client, peer);
-  EXPECT_EQ(client.ReadBytes(body.size(), 2000), body);
-  EXPECT_TRUE(client.InputBufferIsEmpty());
+  for (const std::size_t size : {std::size_t{200000}, std::size_t{3 * 1024 * 1024 + 7}}) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+      body[i] = static_cast<char>('a' + i % 23);
+    FakeStompPeer peer;
+    peer.Send(body.substr(0, 70000))
+        .Stall(20ms)
+        .Send(body.substr(70000, 100000))
+        .Stall(20ms)
+        .Send(body.substr(170000) + "\nNEXT\n");
+    peer.Start();
+    TTCPClient client;
+    ConnectTo(client, peer);
+    EXPECT_EQ(client.ReadBytes(body.size(), 2000), body) << size;
+    EXPECT_EQ(client.ReadLn(2000), "");
+    EXPECT_EQ(client.ReadLn(2000), "NEXT");
+    EXPECT_TRUE(client.InputBufferIsEmpty());
+  }
 }
 
 TEST(SocketTest, WaitForDataReportsBufferedInputAndTimeOuts) {
@@ -201,14 +215,19 @@ TEST(SocketTest, PeekLnLeavesTheLineInTheInput) {
   EXPECT_EQ(client.ReadLn(0), "MESSAGE");
 }
 
+// Whole, and gathered from three parts (an empty one among them) that the socket takes in pieces.
 TEST(SocketTest, WriteSendsAllOctets) {
   const std::string data = std::string(300000, 'w') + std::string("\0end", 4);
+  const std::string head = "SEND\n\n";
+  const std::string body = std::string(500000, 'b') + "!";
   FakeStompPeer peer;
-  peer.Expect(data);
+  peer.Expect(data).Expect(head + body + '\0').Expect(head + body);
   peer.Start();
   TTCPClient client;
   ConnectTo(client, peer);
   client.Write(data);
+  client.Write(head, body, std::string_view("\0", 1));
+  client.Write(head, "", body);
   EXPECT_TRUE(peer.Done());
 }
 

@@ -1,7 +1,7 @@
-// How often the transport copies large texts on its hot paths (a received text body moves, the
-// properties of a sent message are copied once) and that the content-type check of every received text
-// message allocates nothing. This program replaces the global operator new to count allocations of at least a
-// given size.
+// How often the transport copies large texts on its hot paths (a received text body and header texts
+// move, the properties of a sent message are copied once) and that the content-type check of every received
+// text message allocates nothing. This program replaces the global operator new to count allocations of at
+// least a given size.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -62,13 +62,14 @@ class AllocationCounter {
 
 constexpr std::size_t LargeText = 64 * 1024;
 
-TEST(TransportCopyTest, ReceivedTextBodyMovesIntoTheMessage) {
+TEST(TransportCopyTest, ReceivedTextBodyAndHeaderTextsMoveIntoTheMessage) {
   const auto transport = TZQMQTransportRabbitMQ::Create();
   const IStompFramePtr frame = TZQStompFrame::CreateForCommand("MESSAGE");
   frame->AddHeader("destination", "/queue/a");
-  frame->AddHeader("message-id", "m-1");
+  frame->AddHeader("message-id", std::string(LargeText, 'm'));
   frame->AddHeader("subscription", "sub-1");
   frame->AddHeader("content-type", "text/plain; charset=utf-8");
+  frame->AddHeader("x-large", std::string(LargeText, 'v'));
   frame->SetBody(std::string(LargeText, 'x'));
 
   std::size_t copies = 0;
@@ -80,7 +81,9 @@ TEST(TransportCopyTest, ReceivedTextBodyMovesIntoTheMessage) {
   EXPECT_EQ(copies, 0u);
   const auto text = std::dynamic_pointer_cast<ITextMessage>(transport->GetLastMessage());
   ASSERT_NE(text, nullptr);
-  EXPECT_EQ(text->GetText(), std::string(LargeText, 'x'));
+  EXPECT_EQ(text->GetTextRef(), std::string(LargeText, 'x'));
+  EXPECT_EQ(text->GetMessageID(), std::string(LargeText, 'm'));
+  EXPECT_EQ(text->GetStringProperty("x-large"), std::string(LargeText, 'v'));
   EXPECT_TRUE(frame->GetBody().empty());
 }
 
@@ -129,7 +132,7 @@ TEST(TransportCopyTest, TextSetOnAMessageIsMovedIn) {
     copies = counter.Count();
   }
   EXPECT_EQ(copies, 0u);
-  EXPECT_EQ(message.GetText().size(), LargeText);
+  EXPECT_EQ(message.GetTextRef().size(), LargeText);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "ZQExceptions.h"
 #include "ZQMQTransportRabbitMQ.h"
 #include "ZQMapMessage.h"
+#include "ZQObjectMessage.h"
 #include "ZQTextMessage.h"
 #include "ZQURI.h"
 
@@ -71,10 +72,11 @@ TEST_P(TransportSendPeerTest, WritesExactlyThisFrame) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, TransportSendPeerTest,
     ::testing::Values(
-        SendCase{"TextWithoutContentLength",
-                 [](TZQMQTransportRabbitMQ& T) { T.Send(*Text("hello"), "/queue/a", -1); },
-                 "SEND\ndestination:/queue/a\ncontent-type:text/plain\n\nhello\0"s},
-        SendCase{"TextWithNulGetsContentLength",
+        SendCase{"LargeTextWrittenWhole",
+                 [](TZQMQTransportRabbitMQ& T) { T.Send(*Text(std::string(300000, 'L')), "/queue/a", -1); },
+                 "SEND\ndestination:/queue/a\ncontent-length:300000\ncontent-type:text/plain\n\n" +
+                     std::string(300000, 'L') + '\0'},
+        SendCase{"TextWithContentLengthCountingNuls",
                  [](TZQMQTransportRabbitMQ& T) { T.Send(*Text("ab\0cd"s), "/queue/a", -1); },
                  "SEND\ndestination:/queue/a\ncontent-length:5\ncontent-type:text/plain\n\nab\0cd\0"s},
         SendCase{
@@ -82,15 +84,23 @@ INSTANTIATE_TEST_SUITE_P(
             [](TZQMQTransportRabbitMQ& T) { T.Send(TZQBytesMessage({}, "\0\1\0"s, ""), "/queue/a", -1); },
             "SEND\ndestination:/queue/a\ncontent-length:3\ncontent-type:application/octet-stream\n\n\0\1\0\0"s},
         SendCase{
-            "MapWithNulGetsContentLength",
+            "MapWithContentLength",
             [](TZQMQTransportRabbitMQ& T) {
               T.SetMapTransformationID("m1");
               T.Send(TZQMapMessage({}, "k\0v"s, ""), "/queue/a", -1);
             },
             "SEND\ndestination:/queue/a\ncontent-length:3\ncontent-type:text/plain\ntransformation:m1\n\nk\0v\0"s},
-        SendCase{"TimeToLiveInMilliseconds",
-                 [](TZQMQTransportRabbitMQ& T) { T.Send(*Text("x"), "/queue/a", -1, 400ms); },
-                 "SEND\ndestination:/queue/a\nexpiration:400\ncontent-type:text/plain\n\nx\0"s},
+        SendCase{
+            "ObjectWithContentLength",
+            [](TZQMQTransportRabbitMQ& T) {
+              T.SetObjectTransformationID("o1");
+              T.Send(TZQObjectMessage({}, "obj", ""), "/queue/a", -1);
+            },
+            "SEND\ndestination:/queue/a\ncontent-length:3\ncontent-type:text/plain\ntransformation:o1\n\nobj\0"s},
+        SendCase{
+            "TimeToLiveInMilliseconds",
+            [](TZQMQTransportRabbitMQ& T) { T.Send(*Text("x"), "/queue/a", -1, 400ms); },
+            "SEND\ndestination:/queue/a\ncontent-length:1\nexpiration:400\ncontent-type:text/plain\n\nx\0"s},
         SendCase{
             "PersistentInTransactionWaitsForNoReceipt",
             [](TZQMQTransportRabbitMQ& T) {
@@ -99,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
               message->SetTransactionID("tx-1");
               T.Send(*message, "/queue/a", -1);
             },
-            "SEND\ndestination:/queue/a\npersistent:true\ntransaction:tx-1\ncontent-type:text/plain\n\nx\0"s},
+            "SEND\ndestination:/queue/a\ncontent-length:1\npersistent:true\ntransaction:tx-1\ncontent-type:text/plain\n\nx\0"s},
         SendCase{"DurableUnsubscribe",
                  [](TZQMQTransportRabbitMQ& T) { T.UnsubscribeDurable("/topic/news", "sub-d"); },
                  "UNSUBSCRIBE\nid:sub-d\npersistent:true\nauto-delete:false\n\n\0"s},
@@ -115,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                    EXPECT_THROW(T.Send(*Text("x"), "/queue/a?b=c", -1), EMQException);
                    T.Send(*Text("y"), "/queue/a", -1);
                  },
-                 "SEND\ndestination:/queue/a\ncontent-type:text/plain\n\ny\0"s}),
+                 "SEND\ndestination:/queue/a\ncontent-length:1\ncontent-type:text/plain\n\ny\0"s}),
     [](const ::testing::TestParamInfo<SendCase>& info) { return std::string(info.param.Title); });
 
 TEST(TransportPeerTest, PersistentSendReturnsOnlyAfterItsReceipt) {
@@ -123,7 +133,8 @@ TEST(TransportPeerTest, PersistentSendReturnsOnlyAfterItsReceipt) {
   peer.ReadFrame()
       .Send(testing::ConnectedFrame())
       .ExpectFrameStartingWith(
-          "SEND\ndestination:/queue/a\npersistent:true\ncontent-type:text/plain\nreceipt:send.receipt.id.")
+          "SEND\ndestination:/queue/a\ncontent-length:1\npersistent:true\n"
+          "content-type:text/plain\nreceipt:send.receipt.id.")
       .Stall(100ms)
       .SendReceiptForLastFrame();
   peer.Start();
@@ -156,7 +167,7 @@ TEST(TransportPeerTest, ReservedPropertyStopsTheSendBeforeAnythingIsWritten) {
   FakeStompPeer peer;
   peer.ReadFrame()
       .Send(testing::ConnectedFrame())
-      .ExpectFrame("SEND\ndestination:/queue/a\ncontent-type:text/plain\n\ny\0"s);
+      .ExpectFrame("SEND\ndestination:/queue/a\ncontent-length:1\ncontent-type:text/plain\n\ny\0"s);
   peer.Start();
   const auto transport = Open(peer);
   auto bad = Text("x");
@@ -224,7 +235,7 @@ TEST(TransportPeerTest, MessagesReadDuringAReceiptWaitAreReturnedFirstInOrder) {
   FakeStompPeer peer;
   peer.ReadFrame()
       .Send(testing::ConnectedFrame())
-      .ExpectFrameStartingWith("SEND\ndestination:/queue/b\npersistent:true\n")
+      .ExpectFrameStartingWith("SEND\ndestination:/queue/b\ncontent-length:1\npersistent:true\n")
       .Send(TextMessageFrame("kept-1", "m-1"))
       .Send(TextMessageFrame("kept-2", "m-2"))
       .SendReceiptForLastFrame()

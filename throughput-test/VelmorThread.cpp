@@ -171,7 +171,7 @@ void TTestRun::ReceiveAll(std::stop_token Stop, const std::string& Queue,
     }
     ++FReceivedMessages;
     --Missing;
-    const int64_t Length = CharacterCount(As<velmor::ITextMessage>(Message)->GetText());
+    const int64_t Length = CharacterCount(As<velmor::ITextMessage>(Message)->GetTextRef());
     if (Length != FSettings.PayloadLength) {
       LogError(velmor::Format("Message %d bad message size: %d", {Index, Length}));
     }

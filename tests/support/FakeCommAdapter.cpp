@@ -73,6 +73,13 @@ void TFakeCommAdapter::Write(const std::string& Data, int32_t SendTimeout) {
     OnWrite(Data);
 }
 
+void TFakeCommAdapter::WriteParts(std::string_view Head, std::string_view Body, std::string_view Tail,
+                                  int32_t SendTimeout) {
+  std::string data(Head);
+  data.append(Body).append(Tail);
+  Write(data, SendTimeout);
+}
+
 void TFakeCommAdapter::SendHeartbeat() {
   if (FOutgoing <= 0)
     throw EZQStompError("Server does not expect heartbeats.");

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ZQCommInterfaces.h"
@@ -77,6 +78,9 @@ class TFakeCommAdapter final : public IStompCommAdapter {
   void Poll() override { ReadOneMessage(1, false); }
   // Refused while the fake connection is not open.
   void Write(const std::string& Data, int32_t SendTimeout) override;
+  // Kept as one write of the joined parts.
+  void WriteParts(std::string_view Head, std::string_view Body, std::string_view Tail,
+                  int32_t SendTimeout) override;
   std::string GetClassName() const override { return "TFakeCommAdapter"; }
   void SendHeartbeat() override;
   void CheckHeartbeat() override;
