@@ -23,16 +23,6 @@ bool StartsWithIgnoringCase(std::string_view Text, std::string_view Prefix) {
 
 constexpr double MillisPerDay = 86400000.0;
 
-// A frame's size as received (unescaped): command and header lines with their ends, the blank line,
-// the body and its NUL.
-std::size_t ReceivedOctets(const IStompFrame& Frame) {
-  std::size_t octets = Frame.GetCommand().size() + 1 + 1 + Frame.GetBody().size() + 1;
-  for (const TStompHeaderItem& item : Frame.GetHeaders()) {
-    octets += item.Name.size() + 1 + item.Value.size() + 1;
-  }
-  return octets;
-}
-
 // The value of an upper-case hexadecimal digit, -1 for any other octet.
 int UpperHexDigit(char C) {
   if (C >= '0' && C <= '9')

@@ -198,7 +198,7 @@ void TZQStompClient::PlainConnect() {
     FReceiptReceived = false;
     FReceivedReceiptID.clear();
     FPendingMessages.clear();
-    FPendingBodyOctets = 0;
+    FPendingOctets = 0;
   }
   adapter.SetOnConnected([this](IStompCommAdapter& CommAdapter) { StompConnect(CommAdapter); });
   adapter.SetOnFrame([this](const IStompFramePtr& Frame) { DispatchFrame(Frame); });
@@ -305,9 +305,9 @@ void TZQStompClient::NegotiateHeartbeat(const std::string& Text) {
   adapter.SetIncomingHeartbeat(cy == 0 || sx == 0 ? 0 : std::max(cy, sx));
 }
 
-void TZQStompClient::SetPendingMessageLimits(std::size_t MaxFrames, std::size_t MaxBodyOctets) {
+void TZQStompClient::SetPendingMessageLimits(std::size_t MaxFrames, std::size_t MaxOctets) {
   FMaxPendingMessages = MaxFrames;
-  FMaxPendingBodyOctets = MaxBodyOctets;
+  FMaxPendingOctets = MaxOctets;
 }
 
 void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
@@ -325,7 +325,7 @@ void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
   }
   if (command == "MESSAGE") {
     if (FWaitingForReceipt) {
-      FPendingBodyOctets += Frame->GetBody().size();
+      FPendingOctets += ReceivedOctets(*Frame);
       FPendingMessages.push_back(Frame);
     } else {
       OnMessageFrame(Frame);
@@ -372,7 +372,7 @@ bool TZQStompClient::DispatchPendingMessageFrame() {
     return false;
   const IStompFramePtr frame = std::move(FPendingMessages.front());
   FPendingMessages.pop_front();
-  FPendingBodyOctets -= std::min(FPendingBodyOctets, frame->GetBody().size());
+  FPendingOctets -= std::min(FPendingOctets, ReceivedOctets(*frame));
   OnMessageFrame(frame);
   return true;
 }
@@ -381,7 +381,7 @@ void TZQStompClient::DropPendingMessageFrames(const std::string& Subscription) {
   std::erase_if(FPendingMessages, [this, &Subscription](const IStompFramePtr& Frame) {
     if (Frame->HeaderOrEmpty("subscription") != Subscription)
       return false;
-    FPendingBodyOctets -= std::min(FPendingBodyOctets, Frame->GetBody().size());
+    FPendingOctets -= std::min(FPendingOctets, ReceivedOctets(*Frame));
     return true;
   });
 }
@@ -497,7 +497,7 @@ void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::st
   for (;;) {
     // Held MESSAGE frames are bounded: past the limit the wait stops reading, keeps what it holds for
     // the next receives and leaves the connection open (the RECEIPT, when it comes, is a stray then).
-    if (FPendingMessages.size() >= FMaxPendingMessages || FPendingBodyOctets >= FMaxPendingBodyOctets) {
+    if (FPendingMessages.size() >= FMaxPendingMessages || FPendingOctets >= FMaxPendingOctets) {
       throw EZQStompError(
           Format("Too many MESSAGE frames arrived while waiting for RECEIPT %s", {ExpectedID}));
     }

@@ -227,10 +227,10 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Runs the failover loop for URI.
   virtual void ConnectWithFailover(const IURIPtr& URI);
 
-  // Bounds on the MESSAGE frames a receipt wait holds: frame count and total body octets.
+  // Bounds on the MESSAGE frames a receipt wait holds: frame count and total octets as received.
   static constexpr std::size_t DefaultMaxPendingMessages = 10000;
-  static constexpr std::size_t DefaultMaxPendingBodyOctets = 64 * 1024 * 1024;
-  void SetPendingMessageLimits(std::size_t MaxFrames, std::size_t MaxBodyOctets);
+  static constexpr std::size_t DefaultMaxPendingOctets = 64 * 1024 * 1024;
+  void SetPendingMessageLimits(std::size_t MaxFrames, std::size_t MaxOctets);
 
   // Steps of CONNECT and CONNECTED.
   void AddConnectOptions(IStompFrame& Frame) const;
@@ -280,11 +280,11 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Bodies from this size on are written beside the header block.
   static constexpr std::size_t MinSeparateBody = 16 * 1024;
   std::string FOutput;
-  // MESSAGE frames read by a receipt wait, oldest first, and the octets of their bodies.
+  // MESSAGE frames read by a receipt wait, oldest first, and their octets as received.
   std::deque<IStompFramePtr> FPendingMessages;
-  std::size_t FPendingBodyOctets = 0;
+  std::size_t FPendingOctets = 0;
   std::size_t FMaxPendingMessages = DefaultMaxPendingMessages;
-  std::size_t FMaxPendingBodyOctets = DefaultMaxPendingBodyOctets;
+  std::size_t FMaxPendingOctets = DefaultMaxPendingOctets;
   // Frames handed to DispatchFrame so far; tells a receipt wait whether any frame came.
   uint64_t FFramesDispatched = 0;
   uint64_t FConnectionNumber = 0;

@@ -35,4 +35,12 @@ TStompHeaderItem TZQStompFrame::GetHeaderItem(int Index) const {
   return FHeaders[static_cast<size_t>(Index)];
 }
 
+std::size_t ReceivedOctets(const IStompFrame& Frame) {
+  std::size_t octets = Frame.GetCommand().size() + 1 + 1 + Frame.GetBody().size() + 1;
+  for (const TStompHeaderItem& item : Frame.GetHeaders()) {
+    octets += item.Name.size() + 1 + item.Value.size() + 1;
+  }
+  return octets;
+}
+
 }  // namespace velmor

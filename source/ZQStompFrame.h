@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -92,5 +93,9 @@ class TZQStompFrame final : public IStompFrame {
   std::string FBody;
   TStompHeaders FHeaders;
 };
+
+// A received frame's size as it came (unescaped): command and header lines with their ends, the blank
+// line, the body and its NUL. What the bounds on frames kept for later count.
+std::size_t ReceivedOctets(const IStompFrame& Frame);
 
 }  // namespace velmor

@@ -383,7 +383,7 @@ class TSmallHoldClient : public testing::TRecordingClient {
 struct HoldLimitCase {
   const char* Name;
   std::size_t MaxFrames;
-  std::size_t MaxBodyOctets;
+  std::size_t MaxOctets;
 };
 
 class ReceiptWaitHoldLimitTest : public ::testing::TestWithParam<HoldLimitCase> {};
@@ -399,7 +399,7 @@ TEST_P(ReceiptWaitHoldLimitTest, EndsTheWaitKeepsTheHeldFramesInOrderAndTheConne
   peer.Start();
   const auto client =
       testing::NewClient<TSmallHoldClient>(CreateDefaultAdapter(), peer.Url("send.receipt=true"), "u", "p");
-  client->SetPendingMessageLimits(GetParam().MaxFrames, GetParam().MaxBodyOctets);
+  client->SetPendingMessageLimits(GetParam().MaxFrames, GetParam().MaxOctets);
   client->Connect();
   try {
     client->Send("/queue/a", "x", {}, false, false, -1);
@@ -426,8 +426,9 @@ TEST_P(ReceiptWaitHoldLimitTest, EndsTheWaitKeepsTheHeldFramesInOrderAndTheConne
 }
 
 INSTANTIATE_TEST_SUITE_P(StompClientPeerTest, ReceiptWaitHoldLimitTest,
+                         // Each MESSAGE frame takes 82 octets as received.
                          ::testing::Values(HoldLimitCase{"ByFrameCount", 2, 1024},
-                                           HoldLimitCase{"ByBodyOctets", 100, 8}),
+                                           HoldLimitCase{"ByOctets", 100, 150}),
                          [](const ::testing::TestParamInfo<HoldLimitCase>& Info) {
                            return std::string(Info.param.Name);
                          });
