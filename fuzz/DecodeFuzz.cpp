@@ -17,8 +17,8 @@
 
 namespace {
 
-// Whether the encoder must refuse the frame for the reader's limits: a header line (escaped) or the
-// header block longer than the reader takes.
+// Whether the encoder must refuse the frame for the reader's limits: a header line (escaped) longer than
+// the reader takes, or a header block longer than a sent one may be.
 bool BeyondReadLimits(const velmor::IStompFrame& frame, velmor::TStompVersion version) {
   size_t block = frame.GetCommand().size() + 2;
   for (const auto& item : frame.GetHeaders()) {
@@ -28,7 +28,7 @@ bool BeyondReadLimits(const velmor::IStompFrame& frame, velmor::TStompVersion ve
       return true;
     block += line + 1;
   }
-  return block > velmor::MaxHeaderBlockLength;
+  return block > velmor::MaxSentHeaderBlockLength;
 }
 
 // Every line of an encoded header block, and the block itself, within the reader's limits.

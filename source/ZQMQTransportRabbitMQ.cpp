@@ -85,7 +85,10 @@ std::shared_ptr<TZQMQTransportRabbitMQ> TZQMQTransportRabbitMQ::Create() {
 
 // --- Destination names ---
 
-std::string TZQMQTransportRabbitMQ::GetDestinationName(const IDestinationPtr& Destination) const {
+namespace {
+
+// The broker's name of Destination.
+std::string BrokerNameOf(const IDestinationPtr& Destination) {
   if (!Destination) {
     throw EMQException("Destination is unassigned");
   }
@@ -120,6 +123,30 @@ std::string TZQMQTransportRabbitMQ::GetDestinationName(const IDestinationPtr& De
     default:
       throw EMQException("GetDestinationName");
   }
+}
+
+// The length of the "destination" line in which the broker delivers what was sent to Name: it writes
+// the octets it escapes as "%XX", and the version's escaping may double ":" and "\".
+std::size_t DeliveredLineLength(std::string_view Name) {
+  std::size_t length = std::string_view("destination:").size();
+  for (const char c : Name.substr(0, Name.find('?'))) {
+    length += EscapedByRabbitMQ(static_cast<unsigned char>(c)) ? 3 : (c == ':' || c == '\\') ? 2 : 1;
+  }
+  return length;
+}
+
+}  // namespace
+
+std::string TZQMQTransportRabbitMQ::GetDestinationName(const IDestinationPtr& Destination) const {
+  std::string name = BrokerNameOf(Destination);
+  // A name that the receive side could not read back in a delivery is refused before anything is sent.
+  if (DeliveredLineLength(name) > MaxHeaderLineLength) {
+    throw EIllegalArgumentException(
+        Format("Header \"destination\" cannot be encoded: the broker would deliver it in a line longer "
+               "than %d octets",
+               {int64_t{MaxHeaderLineLength}}));
+  }
+  return name;
 }
 
 IDestinationPtr TZQMQTransportRabbitMQ::CreateDestinationFromStompName(const std::string& Name) const {

@@ -141,10 +141,10 @@ void AppendHeaderLine(std::string& Out, std::string_view Name, std::string_view 
     RaiseLineTooLong(Name);
   }
   // The blank line that ends the block counts too.
-  if (Out.size() + 1 > MaxHeaderBlockLength) {
+  if (Out.size() + 1 > MaxSentHeaderBlockLength) {
     Out.clear();
     RaiseNotWritable(
-        Name, Format("the header block would be longer than %d octets", {int64_t{MaxHeaderBlockLength}}));
+        Name, Format("the header block would be longer than %d octets", {int64_t{MaxSentHeaderBlockLength}}));
   }
 }
 

@@ -11,7 +11,8 @@ namespace velmor {
 // The complete octets of a frame for the given protocol version, ready to be written in one call.
 // Refuses (EIllegalArgumentException naming the header) a header that cannot be written safely in
 // that version, or whose line or the header block it ends would be longer than the receive side reads
-// (MaxHeaderLineLength, MaxHeaderBlockLength); a body longer than MaxBodyLength is refused as well.
+// (MaxHeaderLineLength; MaxSentHeaderBlockLength, which leaves room for what a broker adds to a
+// delivery); a body longer than MaxBodyLength is refused as well.
 // Nothing is produced then. EscapeV10Headers writes STOMP 1.0 headers with 1.1's escaping
 // and refuses 1.0 values that begin with a space, for brokers that treat 1.0 headers that way.
 std::string Encode(const IStompFrame& Frame, TStompVersion Version, bool EscapeV10Headers = false);

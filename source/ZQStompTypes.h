@@ -38,11 +38,16 @@ inline constexpr char HEADER_SEP = ':';
 inline constexpr std::size_t MaxHeaderLineLength = 16384;
 inline constexpr std::size_t MaxHeaderBlockLength = 1024 * 1024;
 inline constexpr std::size_t MaxBodyLength = 256 * 1024 * 1024;
+// A broker delivers what was sent with headers of its own added (the subscription, and message and ack
+// ids that name it, at most a few lines as long as MaxHeaderLineLength): a header block written stays
+// this much below MaxHeaderBlockLength, so that its delivery can be read back.
+inline constexpr std::size_t BrokerHeaderReserve = 64 * 1024;
+inline constexpr std::size_t MaxSentHeaderBlockLength = MaxHeaderBlockLength - BrokerHeaderReserve;
 
 // Header names that a message property must not use, in the order the reserved-property check walks them.
 inline constexpr std::array<std::string_view, 20> ReservedHeaderNames = {
-    "login",    "passcode",       "transaction",    "session",  "message",    "destination", "id",
-    "ack",      "client-id",      "selector",       "type",     "content-length", "correlation-id",
-    "expires",  "persistent",     "priority",       "redelivered", "reply-to", "message-id", "timestamp"};
+    "login",      "passcode",  "transaction", "session",  "message",        "destination",    "id",
+    "ack",        "client-id", "selector",    "type",     "content-length", "correlation-id", "expires",
+    "persistent", "priority",  "redelivered", "reply-to", "message-id",     "timestamp"};
 
 }  // namespace velmor

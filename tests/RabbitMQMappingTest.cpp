@@ -130,6 +130,14 @@ TEST_F(RabbitMQMappingTest, RefusesTemporaryTopicsAndMissingDestinations) {
   EXPECT_EQ(ErrorOf([&] { Transport->GetDestinationName(TZQTemporaryTopic::Create("tmp-1")); }),
             "GetDestinationName");
   EXPECT_EQ(ErrorOf([&] { Transport->GetDestinationName(nullptr); }), "Destination is unassigned");
+  // Short enough to send, but the broker would deliver it percent-encoded in a line too long to read.
+  std::string accents;
+  for (int i = 0; i < 5462; ++i)
+    accents += "\xC3\xA9";
+  EXPECT_EQ(
+      ErrorOf<EIllegalArgumentException>([&] { Transport->GetDestinationName(TZQQueue::Create(accents)); }),
+      "Header \"destination\" cannot be encoded: the broker would deliver it in a line longer than 16384 "
+      "octets");
 }
 
 TEST_F(RabbitMQMappingTest, DestinationWhoseKindDoesNotMatchItsClassGivesAClearError) {

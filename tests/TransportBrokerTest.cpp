@@ -274,6 +274,28 @@ TEST_F(TransportBrokerTest, AQueueNamedWithNonAsciiOctetsIsAnsweredThroughTheRec
   EXPECT_EQ(QueueNameOf(answered->GetDestination()), name);
 }
 
+// The broker adds headers of its own to a delivery: the largest header block the library sends must
+// still come back within what it reads.
+TEST_F(TransportBrokerTest, TheLargestHeaderBlockSentIsDeliveredReadably) {
+  const std::string name = testing::UniqueName("transport-big-headers");
+  const auto transport = Open("subscribe.receipt=true");
+  SubscribeQueue(*transport, name, "sub-big-headers");
+  const auto message = Text("x");
+  for (int i = 10; i < 71; ++i)
+    message->SetStringProperty("p" + std::to_string(i), std::string(16000, 'v'));
+  // "SEND", destination, content-length, content-type, x-expires, 61 of 16005 octets, "pz:" and the
+  // blank line.
+  const std::size_t rest =
+      MaxSentHeaderBlockLength - 5 - (20 + name.size()) - 17 - 24 - 16 - 61 * 16005 - 4 - 1;
+  message->SetStringProperty("pz", std::string(rest + 1, 'v'));
+  EXPECT_THROW(transport->Send(*message, "/queue/" + name, -1), EIllegalArgumentException);
+  message->SetStringProperty("pz", std::string(rest, 'v'));
+  transport->Send(*message, "/queue/" + name, -1);
+  const IMessagePtr received = transport->Receive(ReceiveTimeout);
+  ASSERT_NE(received, nullptr);
+  EXPECT_EQ(received->GetStringProperty("pz").size(), rest);
+}
+
 TEST_F(TransportBrokerTest, AmqQueueReplyToIsAnsweredUnderTheSameName) {
   const std::string requests = testing::UniqueName("transport-amq-req");
   const std::string replies = testing::UniqueName("transport-amq-rep");
