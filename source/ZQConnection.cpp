@@ -1,9 +1,12 @@
 #include "ZQConnection.h"
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <exception>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "ZQObjectMessage.h"
 #include "ZQQueue.h"
 #include "ZQStompClient.h"
+#include "ZQStompTypes.h"
 #include "ZQText.h"
 #include "ZQTextMessage.h"
 #include "ZQTopic.h"
@@ -25,6 +29,10 @@ namespace velmor {
 namespace {
 
 constexpr double MillisPerDay = 86400000.0;
+
+// The longest durable subscription name whose deliveries can be read back: the broker's "message-id"
+// and "ack" lines add some 70 octets to it.
+constexpr std::size_t MaxDurableNameLength = MaxHeaderLineLength - 128;
 
 // The transaction id of a send outside a transaction.
 const std::string NoTransaction;
@@ -596,6 +604,14 @@ ITopicSubscriberPtr TZQSession::CreateDurableSubscriber(const ITopicPtr& Topic, 
                                                                          "auto-delete"};
   TSubscribeOptionsBuilder::RefuseOptionNames(
       SplitOptionList(TSubscribeOptionsBuilder::ExtractOptions(destinationName)), DurableHeaderNames);
+  // The name is the subscription id, which the broker writes into the message and ack ids of every
+  // delivery together with its session id and a delivery number.
+  if (Name.size() > MaxDurableNameLength) {
+    throw EIllegalArgumentException(
+        Format("Header \"id\" cannot be encoded: the broker would deliver its messages with ids longer "
+               "than %d octets; a durable subscription name may have at most %d octets",
+               {int64_t{MaxHeaderLineLength}, int64_t{MaxDurableNameLength}}));
+  }
   destinationName = AppendDestinationParam(destinationName, "persistent", "true");
   destinationName = AppendDestinationParam(destinationName, "auto-delete", "false");
   const auto subscriber =

@@ -55,6 +55,12 @@ TEST(ConnectionPeerTest, ADurableSubscriberRefusesTopicOptionsThatWouldEndItWith
               "Destination option \"" + option.substr(0, option.find('=')) +
                   "\" is not allowed: SUBSCRIBE sets that header itself");
   }
+  // A name whose deliveries could not be read back.
+  EXPECT_EQ(MessageOf<EIllegalArgumentException>([&] {
+              session->CreateDurableSubscriber(session->CreateTopic("news"), std::string(16257, 'n'));
+            }),
+            "Header \"id\" cannot be encoded: the broker would deliver its messages with ids longer than "
+            "16384 octets; a durable subscription name may have at most 16256 octets");
   connection->Close();
   EXPECT_TRUE(peer.Done());
 }
