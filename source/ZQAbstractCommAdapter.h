@@ -89,6 +89,8 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   void SetUseConnectTimeout(bool Value) override { FUseConnectTimeout = Value; }
   bool Supports(const std::string& Scheme) const override;
   bool IsConnected() const override { return FConnected; }
+  // None: only a socket adapter holds frames of its own.
+  std::vector<IStompFramePtr> TakeMessageFramesLeft() override { return {}; }
   std::string GetParam(const std::string& Name) const override;
   void SendHeartbeat() override;
   void CheckHeartbeat() override;

@@ -38,6 +38,8 @@ void TZQAbstractConnection::CheckState() const {
 void TZQAbstractConnection::Start() {
   CheckNotClosed();
   if (!FTransport->IsConnected()) {
+    if (FSessionsOn != 0)
+      KeepUnreadMessages();
     FTransportFailed = false;
     FTransportFailure.clear();
     try {

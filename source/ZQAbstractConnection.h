@@ -42,6 +42,9 @@ class TZQAbstractConnection : public IStartable {
   virtual void CloseSessions() = 0;
   // After Start connected the transport again, once the connection it had was lost.
   virtual void ResumeSessions() = 0;
+  // Before Start connects the transport again: keeps what the lost connection delivered that nobody
+  // read yet. Raises nothing.
+  virtual void KeepUnreadMessages() = 0;
 
   // "Connection is closed." once closed, then the stored failure of the last connect attempt.
   void CheckState() const;

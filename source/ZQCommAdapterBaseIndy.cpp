@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "ZQExceptions.h"
 #include "ZQStompDecoder.h"
@@ -36,6 +38,7 @@ void TZQCommAdapterBaseIndy::Connect() {
   // A connection that the broker closed still counts as connected until now.
   FConnected = false;
   FClient.Disconnect();
+  FMessageFramesLeft.clear();
   // No host name holds "@": this one holds the rest of a user name or password that held "@", and
   // looking it up would send that to the name service.
   if (FClient.GetHost().find('@') != std::string::npos) {
@@ -201,7 +204,7 @@ void TZQCommAdapterBaseIndy::WriteParts(std::string_view Head, std::string_view 
     // A broker that closes the connection says why in an ERROR frame first.
     std::shared_ptr<TZQStompFrame> error;
     if (Error.GetErrorCode() == EPIPE || Error.GetErrorCode() == ECONNRESET)
-      error = ErrorFrameLeft();
+      error = ReadFramesLeft();
     CloseConnection();
     if (error)
       DoFrame(error);
@@ -213,16 +216,26 @@ void TZQCommAdapterBaseIndy::WriteParts(std::string_view Head, std::string_view 
   }
 }
 
-std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ErrorFrameLeft() {
+std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ReadFramesLeft() {
+  std::shared_ptr<TZQStompFrame> error;
   try {
     // The peer is gone, so no read waits: each ends with a frame, with nothing, or with the close.
     while (std::shared_ptr<TZQStompFrame> frame = ReadFrame(0)) {
-      if (frame->GetCommand() == "ERROR")
-        return frame;
+      if (frame->GetCommand() == "MESSAGE") {
+        FMessageFramesLeft.push_back(std::move(frame));
+      } else if (frame->GetCommand() == "ERROR" && !error) {
+        error = std::move(frame);
+      }
     }
   } catch (...) {
   }
-  return nullptr;
+  return error;
+}
+
+std::vector<IStompFramePtr> TZQCommAdapterBaseIndy::TakeMessageFramesLeft() {
+  if (FConnected && !FClient.PeerOpen())
+    ReadFramesLeft();
+  return std::exchange(FMessageFramesLeft, {});
 }
 
 std::string TZQCommAdapterBaseIndy::ReadLine(int32_t Timeout) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "ZQAbstractCommAdapterMQ.h"
 #include "ZQCommInterfaces.h"
@@ -39,6 +40,7 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
                   int32_t SendTimeout) override;
   // Connected, and the broker has not closed or reset the connection (a check that does not wait).
   bool IsConnected() const override;
+  std::vector<IStompFramePtr> TakeMessageFramesLeft() override;
   std::string GetClassName() const override { return "TZQCommAdapterBaseIndy"; }
 
   // Takes an already connected stream socket as the broker connection and counts as connected, without
@@ -60,9 +62,9 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
  private:
   // Drops the TCP connection after an error: the stream can no longer be trusted.
   void CloseConnection();
-  // The first ERROR frame among the frames the closed connection still holds, read without waiting;
-  // nullptr when there is none.
-  std::shared_ptr<TZQStompFrame> ErrorFrameLeft();
+  // Reads, without waiting, the frames the closed connection still holds: the MESSAGE frames go to
+  // FMessageFramesLeft, the first ERROR frame is returned (nullptr when there is none).
+  std::shared_ptr<TZQStompFrame> ReadFramesLeft();
   // ReceiveFrame: decodes the header block where it lies in the input buffer, then reads the body
   // straight into the frame and checks the frame end there; the same limits, waits and errors as
   // reading line by line.
@@ -77,6 +79,7 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   TTCPClient FClient;
   // The last frame read, when nobody else kept it: the next read fills it again.
   std::shared_ptr<TZQStompFrame> FSpareFrame;
+  std::vector<IStompFramePtr> FMessageFramesLeft;
 };
 
 }  // namespace velmor

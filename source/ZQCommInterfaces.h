@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ZQStompFrame.h"
 #include "ZQStompTypes.h"
@@ -99,6 +100,11 @@ class IStompCommAdapter {
   // with a large body needs no copy of it behind its header block).
   virtual void WriteParts(std::string_view Head, std::string_view Body, std::string_view Tail,
                           int32_t SendTimeout) = 0;
+
+  // The MESSAGE frames that a connection the broker closed still held and nobody read: those read while
+  // looking for the broker's ERROR after a failed write, then those still buffered, read without
+  // waiting. Taken once; raises nothing.
+  virtual std::vector<IStompFramePtr> TakeMessageFramesLeft() = 0;
 
   // The adapter class name, for example "TZQCommAdapterIndy".
   virtual std::string GetClassName() const = 0;

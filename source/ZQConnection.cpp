@@ -120,6 +120,20 @@ void TZQConnection::ResumeSessions() {
     std::rethrow_exception(failure);
 }
 
+void TZQConnection::KeepUnreadMessages() {
+  for (const IStompFramePtr& frame : FTransport->TakeUnreadMessageFrames()) {
+    // A frame that makes no message is dropped; a message whose arrival hook fails (it may write to
+    // the lost connection) is kept all the same.
+    try {
+      FTransport->OnMessageFrame(frame);
+    } catch (...) {
+    }
+    const IMessagePtr message = FTransport->GetLastMessage();
+    if (const TZQMessage* own = message ? AsLibraryMessage(*message) : nullptr)
+      FMessageStore.Keep(own->GetSubscription(), message);
+  }
+}
+
 void TZQConnection::Stop() {
   if (!FStarted)
     return;

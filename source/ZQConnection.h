@@ -98,6 +98,10 @@ class TZQConnection final : public TZQAbstractConnection,
   void StartSessions() override;
   void CloseSessions() override;
   void ResumeSessions() override;
+  // Under automatic acknowledgement the broker counts what it delivered as consumed: the messages the
+  // lost connection delivered and nobody read are kept for their consumers. The other sessions' go
+  // when they resume, since the broker delivers them again.
+  void KeepUnreadMessages() override;
 
  private:
   std::string FClientID;

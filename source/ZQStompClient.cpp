@@ -377,6 +377,16 @@ bool TZQStompClient::DispatchPendingMessageFrame() {
   return true;
 }
 
+std::vector<IStompFramePtr> TZQStompClient::TakeUnreadMessageFrames() {
+  std::vector<IStompFramePtr> frames(std::make_move_iterator(FPendingMessages.begin()),
+                                     std::make_move_iterator(FPendingMessages.end()));
+  FPendingMessages.clear();
+  FPendingOctets = 0;
+  for (IStompFramePtr& frame : Adapter().TakeMessageFramesLeft())
+    frames.push_back(std::move(frame));
+  return frames;
+}
+
 void TZQStompClient::DropPendingMessageFrames(const std::string& Subscription) {
   std::erase_if(FPendingMessages, [this, &Subscription](const IStompFramePtr& Frame) {
     if (Frame->HeaderOrEmpty("subscription") != Subscription)

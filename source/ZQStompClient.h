@@ -193,6 +193,9 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // --- MESSAGE frames held by a receipt wait ---
 
   bool HasPendingMessageFrames() const { return !FPendingMessages.empty(); }
+  // The MESSAGE frames of a connection the broker closed that nobody has read: those a receipt wait
+  // held, then those the adapter still has. Taken once.
+  std::vector<IStompFramePtr> TakeUnreadMessageFrames();
   std::size_t PendingMessageFrameCount() const { return FPendingMessages.size(); }
   // Hands the oldest held MESSAGE frame to OnMessageFrame; false when none is held. Receive calls do
   // this before they read from the socket.

@@ -177,6 +177,28 @@ TEST(TransactionPeerTest, AfterTheBrokersCloseAStartSubscribesAgainAndDropsTheLo
   EXPECT_EQ(Command(frames[10]), "UNSUBSCRIBE");
 }
 
+// Under automatic acknowledgement the broker counts what it delivered as consumed: a Start that connects
+// again keeps for the consumer what the lost connection delivered and nobody read.
+TEST(TransactionPeerTest, AReconnectKeepsTheAutomaticallyAcknowledgedMessagesNobodyReadYet) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();
+  for (const char* id : {"m-1", "m-2", "m-3"})
+    peer.SendWith(MessageFor(peer, 1, id));
+  peer.Send(testing::ErrorFrame("connection_forced", "broker forced connection closure")).CloseConnection();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url());
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
+  for (int i = 0; i < 100 && connection->IsConnected(); ++i)
+    std::this_thread::sleep_for(20ms);
+  connection->Start();
+  for (const char* id : {"m-1", "m-2", "m-3"})
+    EXPECT_EQ(TextOf(consumer->ReceiveNoWait()), id);
+  EXPECT_TRUE(peer.Done());
+}
+
 // Under client acknowledgement the broker hands out again what the lost connection had delivered, so
 // a copy kept for another consumer from there is not handed out as well.
 TEST(TransactionPeerTest, AfterAReconnectOnlyTheBrokersRedeliveryOfAKeptMessageIsHandedOut) {

@@ -81,6 +81,7 @@ class TFakeCommAdapter final : public IStompCommAdapter {
   // Kept as one write of the joined parts.
   void WriteParts(std::string_view Head, std::string_view Body, std::string_view Tail,
                   int32_t SendTimeout) override;
+  std::vector<IStompFramePtr> TakeMessageFramesLeft() override { return {}; }
   std::string GetClassName() const override { return "TFakeCommAdapter"; }
   void SendHeartbeat() override;
   void CheckHeartbeat() override;
