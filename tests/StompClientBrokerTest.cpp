@@ -303,11 +303,11 @@ TEST_P(StompClientHeaderFidelityTest, ValuesArriveUnchangedOrAreRefused) {
   client->Subscribe(Queue, AckModeAuto, "s1", "", false);
   const TStompHeaders sent = {
       {"p1", "C:\\dir"}, {"p2", "a:b"}, {"p3", "a\nb"}, {"p4", "\tx"}, {"p5", "end "}};
-  for (const auto& [value, reason] : GetParam().refused) {
+  for (const auto& refused : GetParam().refused) {
     EXPECT_EQ(MessageOf<EIllegalArgumentException>([&] {
-                client->Send(Queue, "x", {{"p", value}}, false, true, -1);
+                client->Send(Queue, "x", {{"p", refused.first}}, false, true, -1);
               }),
-              "Header \"p\" cannot be encoded: " + reason);
+              "Header \"p\" cannot be encoded: " + refused.second);
   }
   client->Send(Queue, "kept", sent, false, true, -1);
   const IStompFramePtr frame = client->Receive();
