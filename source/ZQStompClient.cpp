@@ -612,11 +612,12 @@ bool TZQStompClient::SendHeadersKeepOrder(const TStompHeaders& Headers, bool Wit
 
 void TZQStompClient::Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
                           bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout) {
-  // The COMMIT confirms the SENDs of a transaction; their own receipts would come only then.
-  const bool transacted = std::any_of(Headers.begin(), Headers.end(), [](const TStompHeaderItem& Item) {
-    return Item.Name == "transaction" && !IsBlankText(Item.Value);
-  });
-  const bool withReceipt = (ForceReceipt || FSendReceipt) && !transacted;
+  // The COMMIT confirms the SENDs of a transaction; their own receipts would come only then. The
+  // headers are looked through only when a receipt is asked for.
+  const bool withReceipt = (ForceReceipt || FSendReceipt) &&
+                           std::none_of(Headers.begin(), Headers.end(), [](const TStompHeaderItem& Item) {
+                             return Item.Name == "transaction" && !IsBlankText(Item.Value);
+                           });
   if (!SendHeadersKeepOrder(Headers, !OmitContentLength, withReceipt)) {
     // A repeated header name: the frame puts the newest value first, as a built frame always has.
     SendWithFrame(Destination, Body, Headers, OmitContentLength, withReceipt, SendTimeout);
