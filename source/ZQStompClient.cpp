@@ -463,7 +463,7 @@ void TZQStompClient::WriteWithBody(TStompFrameWriter& Frame, std::string_view Bo
     WriteOutput(SendTimeout);
     return;
   }
-  Frame.EndHeaders();
+  Frame.EndHeaders(Body);
   Adapter().WriteParts(FOutput, Body, std::string_view(&END_SEP, 1), SendTimeout);
 }
 

@@ -50,6 +50,13 @@ TAction Send(const TStompHeaders& Headers) {
 TAction Subscribe(const std::string& Destination) {
   return [=](World& W) { W.Client->Subscribe(Destination, AckModeClientIndividual, "s", "", false); };
 }
+// A body one octet over the limit, written straight beside the header block, or through a frame object
+// when a header name repeats.
+TAction SendLongBody(const TStompHeaders& Headers) {
+  return [=](World& W) {
+    W.Client->Send("/queue/q", std::string(MaxBodyLength + 1, 'b'), Headers, false, false, -1);
+  };
+}
 TAction Build(const std::string& HostOrURL) {
   return [=](World&) { TZQConnectionBuilder::Create(HostOrURL); };
 }
@@ -87,6 +94,7 @@ TEST_P(RefusedBeforeWritingTest, RaisesItsTextAndWritesNothing) {
 
 const std::string TooLong = "cannot be encoded: its line is longer than 16384 octets";
 const std::string OwnHeader = "is not allowed: SUBSCRIBE sets that header itself";
+const std::string LongBody = "Frame body of 268435457 octets is longer than 268435456 octets";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RefusedBeforeWritingTest,
@@ -98,6 +106,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "Header \"destination\" " + TooLong},
         RefusalCase{"BlockOverTheSentLimit", true, Send(LongHeaders(9000)),
                     "Header \"last\" cannot be encoded: the header block would be longer than 983040 octets"},
+        RefusalCase{"BodyOverTheLimit", true, SendLongBody({}), LongBody},
+        RefusalCase{"BodyOverTheLimitWithRepeatedHeaders", true, SendLongBody({{"a", "1"}, {"a", "2"}}),
+                    LongBody},
+        RefusalCase{"BodyOverTheLimitInAFrame", true,
+                    [](World& W) {
+                      W.Client->SendFrame(
+                          MakeFrame("SEND", {{"destination", "/queue/q"}}, std::string(MaxBodyLength + 1, 'b')),
+                          -1);
+                    },
+                    LongBody},
         RefusalCase{"OptionDestination", true, Subscribe("/queue/decoy?destination=/queue/secret"),
                     "Destination option \"destination\" " + OwnHeader},
         RefusalCase{"OptionAck", true, Subscribe("/queue/q?x-max-length=5&ack=auto"),
