@@ -292,11 +292,22 @@ int64_t TZQAbstractCommAdapter::BodyReadAllowance(int32_t Length) {
   return Length <= 0 ? 0 : (int64_t{Length} * BodyReadTimePerMiB + mebibyte - 1) / mebibyte;
 }
 
-void TZQAbstractCommAdapter::CheckContentLength(int32_t Length) {
+std::optional<int64_t> TZQAbstractCommAdapter::AnnouncedLength(const std::string* Header) {
+  if (Header == nullptr)
+    return std::nullopt;
+  int64_t length = 0;
+  return TryStrToIntClamped(*Header, length) ? length : 0;
+}
+
+void TZQAbstractCommAdapter::CheckContentLength(int64_t Length) {
   if (Length < 0)
-    throw EZQStompError(Format("Invalid content-length %d.", {int64_t{Length}}));
-  if (static_cast<size_t>(Length) > MaxBodyLength)
-    throw EZQStompError(Format("Frame body longer than %d octets.", {int64_t{MaxBodyLength}}));
+    throw EZQStompError(Format("Invalid content-length %d.", {Length}));
+  if (static_cast<uint64_t>(Length) > MaxBodyLength)
+    RaiseBodyTooLong();
+}
+
+void TZQAbstractCommAdapter::RaiseBodyTooLong() {
+  throw EZQStompError(Format("Frame body longer than %d octets.", {int64_t{MaxBodyLength}}));
 }
 
 void TZQAbstractCommAdapter::CheckLineSepByte(uint8_t Octet) {

@@ -1,9 +1,11 @@
 #include "ZQCommAdapterBaseIndy.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -127,12 +129,16 @@ std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ReadFrame(int32_t Timeout
                                          HeaderEscapingVersion(GetVersion(), FEscapeV10Headers), *frame);
   FClient.Skip(blockEnd);
 
-  const int32_t length =
-      lengthIndex == std::string::npos ? 0 : StrToIntDef(frame->GetHeaders()[lengthIndex].Value, 0);
-  CheckContentLength(length);
-  deadline.Extend(BodyReadAllowance(length));
-  if (length > 0)
-    FClient.ReadBytesInto(frame->Body(), static_cast<size_t>(length), deadline);
+  const std::optional<int64_t> length =
+      AnnouncedLength(lengthIndex == std::string::npos ? nullptr : &frame->GetHeaders()[lengthIndex].Value);
+  if (length) {
+    CheckContentLength(*length);
+    deadline.Extend(BodyReadAllowance(static_cast<int32_t>(*length)));
+    if (*length > 0)
+      FClient.ReadBytesInto(frame->Body(), static_cast<size_t>(*length), deadline);
+  } else {
+    ReadUntilEndSep(frame->Body(), deadline);
+  }
   const std::string_view end = FClient.Buffered();
   if (end.size() >= 2) {
     CheckEndSepByte(static_cast<uint8_t>(end[0]));
@@ -254,8 +260,25 @@ bool TZQCommAdapterBaseIndy::ReadLineTimedOut() const {
   return FClient.ReadLnTimedOut();
 }
 
-std::string TZQCommAdapterBaseIndy::ReadUntilEndSep() {
-  return FClient.ReadLn(BodyReadTimeout, MaxHeaderBlockLength, END_SEP);
+void TZQCommAdapterBaseIndy::ReadUntilEndSep(std::string& Body, TWaitDeadline& Deadline) {
+  for (;;) {
+    const std::string_view input = FClient.Buffered();
+    const size_t end = input.find(END_SEP);
+    const size_t take = end == std::string_view::npos ? input.size() : end;
+    if (Body.size() + take > MaxBodyLength)
+      RaiseBodyTooLong();
+    Deadline.Extend(BodyReadAllowance(static_cast<int32_t>(Body.size() + take)) -
+                    BodyReadAllowance(static_cast<int32_t>(Body.size())));
+    // The body grows by doubling, but never beyond the limit.
+    if (Body.size() + take > Body.capacity())
+      Body.reserve(std::min(MaxBodyLength, std::max(2 * Body.capacity(), Body.size() + take)));
+    Body.append(input.substr(0, take));
+    FClient.Skip(take);
+    if (end != std::string_view::npos)
+      return;
+    if (!FClient.ReceiveMore(Deadline.RemainingMs()))
+      throw EReadTimeout();
+  }
 }
 
 std::string TZQCommAdapterBaseIndy::ReadBytes(int32_t Count, TWaitDeadline& Deadline) {

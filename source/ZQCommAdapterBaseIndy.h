@@ -52,7 +52,7 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   // does not end within BodyReadTimeout.
   std::string ReadLine(int32_t Timeout) override;
   bool ReadLineTimedOut() const override;
-  std::string ReadUntilEndSep() override;
+  void ReadUntilEndSep(std::string& Body, TWaitDeadline& Deadline) override;
   std::string ReadBytes(int32_t Count, TWaitDeadline& Deadline) override;
   void CheckEndSep(TWaitDeadline& Deadline) override;
   void CheckLineSep(TWaitDeadline& Deadline) override;
