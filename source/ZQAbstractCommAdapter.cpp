@@ -272,7 +272,7 @@ IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLin
       throw EReadTimeout();
   } while (!line.empty());
   text += LINE_SEP;
-  return FDecoder->Decode(text, HeaderEscapingVersion(GetVersion(), FEscapeV10Headers));
+  return FDecoder->Decode(text, HeaderUnescapingVersion(GetVersion(), FEscapeV10Headers));
 }
 
 void TZQAbstractCommAdapter::DoFrame(const IStompFramePtr& Frame) {

@@ -126,7 +126,7 @@ std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ReadFrame(int32_t Timeout
     frame = std::make_shared<TZQStompFrame>();
   const size_t lengthIndex =
       TZQStompDecoder::DecodeHeaderBlock(firstLine, FClient.Buffered().substr(0, linesEnd), true,
-                                         HeaderEscapingVersion(GetVersion(), FEscapeV10Headers), *frame);
+                                         HeaderUnescapingVersion(GetVersion(), FEscapeV10Headers), *frame);
   FClient.Skip(blockEnd);
 
   const std::optional<int64_t> length =

@@ -344,7 +344,8 @@ void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
     } else if (version == "1.1") {
       Adapter().SetVersion(2);
     }
-    // RabbitMQ reads and writes 1.0 headers with 1.1's escaping; without it values would be altered.
+    // RabbitMQ reads and writes 1.0 headers with 1.1's escaping, and writes a CR as "\r" to every
+    // version; without this values would be altered or unreadable.
     Adapter().SetEscapeV10Headers(HasPrefix(FServer, "RabbitMQ/"));
     NegotiateHeartbeat(Frame->GetHeader("heart-beat"));
   } else if (command == "ERROR") {
