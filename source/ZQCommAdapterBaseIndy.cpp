@@ -104,6 +104,11 @@ void TZQCommAdapterBaseIndy::ReadOneMessage(int32_t Timeout, bool RaiseOnNoData)
     }
     return;
   }
+  if (frame->GetCommand() == "ERROR") {
+    // The broker may go on sending after an ERROR, and it counts what it sent as delivered.
+    ReadFramesLeft();
+    CloseConnection();
+  }
   DoFrame(frame);
   // A frame nobody kept serves the next read: its strings keep their room. Only small frames are kept.
   if (frame.use_count() == 1 && frame->GetHeaders().size() <= MaxSpareHeaders) {
@@ -223,10 +228,19 @@ void TZQCommAdapterBaseIndy::WriteParts(std::string_view Head, std::string_view 
 }
 
 std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ReadFramesLeft() {
+  try {
+    while (FClient.InputBufferSize() < MaxOctetsLeft && FClient.ReceiveMore(0)) {
+    }
+  } catch (...) {
+  }
+  FClient.StopReceiving();
   std::shared_ptr<TZQStompFrame> error;
   try {
-    // The peer is gone, so no read waits: each ends with a frame, with nothing, or with the close.
-    while (std::shared_ptr<TZQStompFrame> frame = ReadFrame(0)) {
+    // No read waits now: each takes a line or a frame from the input, or raises at its end.
+    while (!FClient.InputBufferIsEmpty()) {
+      std::shared_ptr<TZQStompFrame> frame = ReadFrame(0);
+      if (!frame)
+        continue;
       if (frame->GetCommand() == "MESSAGE") {
         FMessageFramesLeft.push_back(std::move(frame));
       } else if (frame->GetCommand() == "ERROR" && !error) {

@@ -218,6 +218,27 @@ TEST(ConnectionPeerTest, AReplyThatComesBeforeItsConsumerIsKeptForIt) {
   EXPECT_TRUE(peer.Done());
 }
 
+// The broker may go on delivering after an ERROR, and counts what it sent as delivered: a MESSAGE
+// that came behind the ERROR is kept for its consumer, which the next Start subscribes again.
+TEST(ConnectionPeerTest, AMessageThatCameBehindAnErrorIsHandedOutAfterTheNextStart) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();  // CONNECT, SUBSCRIBE
+  peer.SendWith([&peer] {
+    return testing::ErrorFrame("No subscription found") +
+           testing::MessageFrame("/queue/q", "m-1", FrameHeader(peer.LastFrame(), "id"), "behind",
+                                 {{"content-type", "text/plain"}});
+  });
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { consumer->Receive(5000); }), "No subscription found");
+  connection->Start();
+  EXPECT_EQ(TextOf(consumer->ReceiveNoWait()), "behind");
+  EXPECT_TRUE(peer.Done());
+}
+
 TEST(ConnectionPeerTest, AConnectTimeOutEndsAStartAgainstASilentBroker) {
   FakeStompPeer peer;
   peer.ReadFrame().Stall(5000ms);
