@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakeStompPeer.h"
@@ -61,6 +62,15 @@ TEST(ConnectionPeerTest, ADurableSubscriberRefusesTopicOptionsThatWouldEndItWith
             }),
             "Header \"id\" cannot be encoded: the broker would deliver its messages with ids longer than "
             "16384 octets; a durable subscription name may have at most 16256 octets");
+  // Names whose deliveries' ids the broker would write with octets that cannot be read back.
+  for (const auto& [name, held] : std::vector<std::pair<std::string, std::string>>{
+           {"orders:eu", "\":\""}, {"a\\b", "\"\\\""}, {"a\nb", "a line break"}}) {
+    EXPECT_EQ(MessageOf<EIllegalArgumentException>(
+                  [&] { session->CreateDurableSubscriber(session->CreateTopic("news"), name); }),
+              "A durable subscription name must not hold " + held +
+                  ": the broker writes the name unescaped into the ids of its deliveries, which could not "
+                  "be read");
+  }
   connection->Close();
   EXPECT_TRUE(peer.Done());
 }
