@@ -74,49 +74,7 @@ std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter) 
   return items;
 }
 
-namespace {
-
-// Where the first "?" outside a quoted item lies in an option list, walking the items as
-// SplitOptionList does; npos when there is none.
-size_t FindUnquotedQuestionMark(std::string_view Text, char Delimiter) {
-  const size_t n = Text.size();
-  size_t p = 0;
-  while (p < n && IsBlankOrControl(Text[p]))
-    ++p;
-  while (p < n) {
-    if (Text[p] == '"') {
-      for (++p; p < n; ++p) {
-        if (Text[p] != '"')
-          continue;
-        if (p + 1 < n && Text[p + 1] == '"') {
-          ++p;
-          continue;
-        }
-        ++p;
-        break;
-      }
-    } else {
-      for (; p < n && !IsBlankOrControl(Text[p]) && Text[p] != Delimiter; ++p) {
-        if (Text[p] == '?')
-          return p;
-      }
-    }
-    while (p < n && IsBlankOrControl(Text[p]))
-      ++p;
-    if (p < n && Text[p] == Delimiter) {
-      do {
-        ++p;
-      } while (p < n && IsBlankOrControl(Text[p]));
-    }
-  }
-  return std::string_view::npos;
-}
-
-}  // namespace
-
 std::vector<std::string> QueryOptionList(std::string_view Query) {
-  if (const size_t question = FindUnquotedQuestionMark(Query, '&'); question != std::string_view::npos)
-    Query.remove_prefix(question + 1);
   return Query.empty() ? std::vector<std::string>() : SplitOptionList(Query);
 }
 

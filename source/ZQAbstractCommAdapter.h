@@ -34,9 +34,9 @@ void SetTickSource(TTickSource Source);
 // at the very end adds an empty item.
 std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter = '&');
 
-// The options of a broker URL's query text: what follows its first "?" outside a quoted item (the whole
-// text when there is none), split at "&" by SplitOptionList. The STOMP client and the adapter both
-// read a URL's options so.
+// The options of a broker URL's query text (what follows the URL's first "?"), split at "&" by
+// SplitOptionList: a later "?" belongs to an option's value. The STOMP client and the adapter both read
+// a URL's options so.
 std::vector<std::string> QueryOptionList(std::string_view Query);
 
 // The option's name: the text before its first "=", empty when it has none.
