@@ -182,7 +182,8 @@ void TZQMQTransportRabbitMQ::CheckReservedProperty(const std::string& Name) cons
       throw EZQReservedProperty(Format("%s is a reserved property name", {Name}));
     }
   }
-  if (Name == "expiration") {
+  // "expiration" is a time-to-live of the send alone, and "receipt" would ask the broker for a RECEIPT.
+  if (Name == "expiration" || Name == "receipt") {
     throw EZQReservedProperty(Format("%s is a reserved property name", {Name}));
   }
 }

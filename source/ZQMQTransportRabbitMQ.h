@@ -74,7 +74,8 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
                       std::chrono::milliseconds TimeToLive) const override;
   void MessageToFrameHeaders(const TZQMessage& Message, const TSendStamp& Stamp, IStompFrame& Frame,
                              TStompVersion Version) const override;
-  // The 20 reserved header names, and "expiration", which only a time-to-live of a send may produce.
+  // The 20 reserved header names, "expiration", which only a time-to-live of a send may produce, and
+  // "receipt", which would make the broker answer the send with a RECEIPT.
   void CheckReservedProperty(const std::string& Name) const override;
   // StandardHeaderNames, and the received headers the mapping uses itself: "expiration" (read into the
   // expiration) and "receipt" (the broker's echo of the SEND's receipt request).

@@ -346,10 +346,12 @@ TEST_F(RabbitMQMappingTest, ReservedPropertyNamesAreRefused) {
     EXPECT_EQ(ErrorOf<EZQReservedProperty>([&] { SendHeaders(message); }),
               std::string(reserved) + " is a reserved property name");
   }
-  TZQTextMessage message(NoTransport);
-  message.SetStringProperty("expiration", "5");
-  EXPECT_EQ(ErrorOf<EZQReservedProperty>([&] { SendHeaders(message, 100ms); }),
-            "expiration is a reserved property name");
+  for (const std::string name : {"expiration", "receipt"}) {
+    TZQTextMessage message(NoTransport);
+    message.SetStringProperty(name, "5");
+    EXPECT_EQ(ErrorOf<EZQReservedProperty>([&] { SendHeaders(message, 100ms); }),
+              name + " is a reserved property name");
+  }
 }
 
 TEST_F(RabbitMQMappingTest, PropertyNamesDifferingInCaseFromReservedOnesPass) {
