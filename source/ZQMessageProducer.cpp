@@ -1,7 +1,5 @@
 #include "ZQMessageProducer.h"
 
-#include <limits>
-
 #include "ZQConnection.h"
 #include "ZQDestination.h"
 #include "ZQExceptions.h"
@@ -47,11 +45,8 @@ void TZQMessageProducer::Close() {
 }
 
 int32_t TZQMessageProducer::StoredTimeToLive() const {
-  const uint32_t timeToLive = GetTimeToLive();
-  if (timeToLive > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-    throw ERangeError("Range check error");
-  }
-  return static_cast<int32_t>(timeToLive);
+  // SetTimeToLive keeps the value within the signed range.
+  return static_cast<int32_t>(GetTimeToLive());
 }
 
 void TZQMessageProducer::Send(const IMessagePtr& Message) {

@@ -134,6 +134,18 @@ INSTANTIATE_TEST_SUITE_P(
             [](auto&, auto& S) { S->CreateProducer(Queue(S))->Send(std::make_shared<TOwnObjectMessage>()); },
             "Cannot send an object message that has no raw content: it must implement "
             "IMessageContent, which the message transformer fills from its object"},
+        RefusalCase{"TimeToLiveBeyondASignedInteger",
+                    [](auto&, auto& S) {
+                      const auto producer = S->CreateProducer(nullptr);
+                      producer->SetTimeToLive(1000);
+                      try {
+                        producer->SetTimeToLive(3000000000u);
+                      } catch (...) {
+                        EXPECT_EQ(producer->GetTimeToLive(), 1000u);
+                        throw;
+                      }
+                    },
+                    "Range check error"},
         RefusalCase{"FluentNegativeTimeToLive",
                     [](auto&, auto& S) { TZQMQProducer::Create(S)->SetTimeToLive(-1); }, "Range check error"},
         RefusalCase{"ClosedSession",
