@@ -59,7 +59,10 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   static std::shared_ptr<TZQMQTransportRabbitMQ> Create();
 
   // Builds the library message of a MESSAGE frame, keeps it as the last message and hands it to the
-  // message callback.
+  // message callback. A "text/" content type gives a text message when it reads as UTF-8 text
+  // (ReadsAsText), a map or object message for the connection's transformation ids; every other frame,
+  // an unknown transformation or another character set among them, gives a bytes message holding the
+  // body's octets unchanged.
   void OnMessageFrame(const IStompFramePtr& Frame) override;
   // UNSUBSCRIBE "id" = SubscriptionName, "persistent" "true", "auto-delete" "false" (the destination
   // name is not used); a receipt when the URL option "unsubscribe.receipt" asks for one.
