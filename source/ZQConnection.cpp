@@ -168,6 +168,17 @@ void TZQConnection::Close() {
 }
 
 ISessionPtr TZQConnection::CreateSession(bool Transacted, uint8_t AcknowledgeMode) {
+  if (FClosed) {
+    throw EIllegalStateException("Connection is closed.");
+  }
+  if (AcknowledgeMode > AcknowledgeModeClientIndividual) {
+    throw EIllegalArgumentException("Acknowledge mode must be a value between 0 and 3");
+  }
+  // A session in the transacted mode that is not transacted would send at once what the application
+  // means to commit: refused rather than guessed.
+  if (AcknowledgeMode == AcknowledgeModeTransacted && !Transacted) {
+    throw EIllegalArgumentException("Acknowledge mode 1 (transacted) needs a transacted session");
+  }
   return TZQSession::Create(shared_from_this(), Transacted, AcknowledgeMode);
 }
 

@@ -387,6 +387,9 @@ class IConnection {
   virtual void Start() = 0;
   virtual void Stop() = 0;
   virtual void Close() = 0;
+  // EIllegalStateException "Connection is closed." once closed; EIllegalArgumentException for an
+  // acknowledge mode beyond AcknowledgeModeClientIndividual, and for AcknowledgeModeTransacted without
+  // Transacted.
   virtual ISessionPtr CreateSession(bool Transacted, uint8_t AcknowledgeMode) = 0;
   // Transacted exactly for AcknowledgeModeTransacted.
   virtual ISessionPtr CreateSession(uint8_t AcknowledgeMode) = 0;
