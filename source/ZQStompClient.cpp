@@ -576,7 +576,8 @@ void TZQStompClient::CheckTransactionID(const std::string& TransactionID, const 
 }
 
 void TZQStompClient::Subscribe(const std::string& Destination, uint8_t AckMode,
-                               const std::string& SubscriptionID, const std::string& Selector, bool NoLocal) {
+                               const std::string& SubscriptionID, const std::string& Selector, bool NoLocal,
+                               bool ForceReceipt) {
   const IStompFramePtr frame = TZQStompFrame::CreateForCommand("SUBSCRIBE");
   frame->AddHeader("destination", TSubscribeOptionsBuilder::ExtractDestination(Destination));
   frame->AddHeader("ack", AckModeName(AckMode));
@@ -587,7 +588,7 @@ void TZQStompClient::Subscribe(const std::string& Destination, uint8_t AckMode,
   }
   TSubscribeOptionsBuilder::AddOptionHeaders(TSubscribeOptionsBuilder::ExtractOptions(Destination), *frame);
   TSubscribeOptionsBuilder::AddTransformation(*frame, FConnectionParams.GetOptionList());
-  SendWithReceipt(frame);
+  SendWithReceipt(frame, ForceReceipt);
 }
 
 bool TZQStompClient::SendHeadersKeepOrder(const TStompHeaders& Headers, bool WithContentLength,

@@ -165,9 +165,10 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // --- Commands ---
 
   // SUBSCRIBE; Destination may carry options after "?", which become headers. AckMode: AckModeAuto,
-  // AckModeClient, AckModeClientIndividual (any other value means "client").
+  // AckModeClient, AckModeClientIndividual (any other value means "client"). Waits for a receipt when
+  // the URL asks for one or ForceReceipt is set.
   void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
-                 const std::string& Selector, bool NoLocal);
+                 const std::string& Selector, bool NoLocal, bool ForceReceipt = false);
   // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
   // receipt when ForceReceipt or the URL option "send.receipt" asks for one, except inside a
   // transaction (a "transaction" header in Headers): the broker answers those only at COMMIT. The body

@@ -235,5 +235,53 @@ TEST(ConnectionPeerTest, AConnectTimeOutEndsAStartAgainstASilentBroker) {
   connection.reset();
 }
 
+// The broker refuses one subscription with an ERROR and closes. The Start after it subscribes each
+// consumer with a receipt, learns so which one the broker refuses, leaves that one closed with the
+// broker's text and connects once more for the others. Closing a consumer or a session while the
+// connection is lost raises nothing.
+TEST(ConnectionPeerTest, AStartAfterARefusedSubscriptionResumesTheOtherConsumersAndLeavesThatOneClosed) {
+  const std::string refusal = testing::ErrorFrame("not_found", "NOT_FOUND - no queue 'gone'");
+  FakeStompPeer peer;
+  // CONNECT and the SUBSCRIBEs of "before", "gone", "after" and the other session's "spare".
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
+  peer.Send(refusal).CloseConnection();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
+  peer.ReadFrame().SendReceiptForLastFrame().ReadFrame().Send(refusal).CloseConnection();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
+  peer.ReadFrame().SendReceiptForLastFrame().ReadFrame().SendReceiptForLastFrame();
+  peer.SendWith([&peer] {
+    return testing::MessageFrame("/queue/after", "m-1", FrameHeader(peer.LastFrame(), "id"), "resumed",
+                                 {{"content-type", "text/plain"}});
+  });
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const ISessionPtr spare = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto before = session->CreateConsumer(session->CreateQueue("before"));
+  const auto gone = session->CreateConsumer(session->CreateQueue("/amq/queue/gone"));
+  const auto after = session->CreateConsumer(session->CreateQueue("after"));
+  spare->CreateConsumer(spare->CreateQueue("spare"));
+  const std::string text = "not_found NOT_FOUND - no queue 'gone'";
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { before->Receive(5000); }), text);
+  EXPECT_EQ(MessageOf<EMQException>([&] { spare->Close(); }), "<nothing raised>");
+  EXPECT_EQ(connection->GetSessionCount(), 1u);
+
+  connection->Start();
+  EXPECT_EQ(TextOf(after->Receive(5000)), "resumed");
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { gone->Receive(10); }), text);
+  EXPECT_EQ(MessageOf<EMQException>([&] { gone->Close(); }), "<nothing raised>");
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  ASSERT_EQ(frames.size(), 11u);
+  const std::vector<std::string> resumed = {"/queue/before", "/amq/queue/gone", "", "/queue/before",
+                                            "/queue/after"};
+  for (std::size_t i = 0; i < resumed.size(); ++i) {
+    if (resumed[i].empty())
+      continue;
+    EXPECT_EQ(FrameHeader(frames[6 + i], "destination"), resumed[i]);
+    EXPECT_NE(FrameHeader(frames[6 + i], "receipt"), "");
+  }
+}
+
 }  // namespace
 }  // namespace velmor
