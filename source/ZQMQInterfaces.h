@@ -382,9 +382,10 @@ class IConnection {
 
   virtual std::string GetClientID() const = 0;
   virtual void SetClientID(const std::string& ClientID) = 0;
-  // Connects when not connected, also after the connection was lost: then every open consumer
-  // subscribes again, and a transaction open on the lost connection is lost. A consumer whose
-  // subscription the broker refuses then is closed, its receives raising the broker's text.
+  // Connects when not connected, also after the connection was lost (a failover URL tries its whole
+  // list again): then every open consumer subscribes again, and a transaction open on the lost
+  // connection is lost. A consumer whose subscription the broker refuses then is closed, its receives
+  // raising the broker's text.
   virtual void Start() = 0;
   virtual void Stop() = 0;
   virtual void Close() = 0;

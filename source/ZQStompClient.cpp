@@ -157,6 +157,7 @@ TZQStompClient::~TZQStompClient() = default;
 void TZQStompClient::SetURI(const IURIPtr& URI) {
   TZQStompConnection::SetURI(URI);
   FConnectionParams.Load(URI);
+  FFailoverURI.reset();
 }
 
 void TZQStompClient::SetFailoverSupport(std::unique_ptr<IZQFailoverSupport> Support) {
@@ -168,9 +169,10 @@ TStompVersion TZQStompClient::GetVersion() const {
 }
 
 void TZQStompClient::Connect() {
-  const IURIPtr uri = GetURI();
+  const IURIPtr uri = FFailoverURI ? FFailoverURI : GetURI();
   if (uri && HasPrefix(uri->GetProtocol(), "failover:(stomp")) {
     ConnectWithFailover(uri);
+    FFailoverURI = uri;
     return;
   }
   PlainConnect();

@@ -119,7 +119,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // The URL for the adapter and the credentials (base), then the option list.
   void SetURI(const IURIPtr& URI) override;
   // Connects: a URL whose scheme begins with "failover:(stomp" goes to the failover loop, any other
-  // one to PlainConnect.
+  // one to PlainConnect. A client that the loop connected holds the URL of the broker it reached, yet
+  // connecting again runs the loop over the whole failover URL once more.
   void Connect() override;
   // Sends DISCONNECT when connected and the TCP connection is still open, then always closes the TCP
   // connection and clears the connected state and the session; a failure on the way is reported after
@@ -258,6 +259,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   std::string FReceivedReceiptID;
   TZQReceiptConfiguration FReceiptConfiguration;
   TZQConnectionParams FConnectionParams;
+  // The failover URL the loop last connected through; cleared by SetURI.
+  IURIPtr FFailoverURI;
 
  private:
   void SendTransactionFrame(const std::string& Command, const std::string& TransactionID);
