@@ -423,7 +423,9 @@ class IConnectionInfo {
   virtual uint8_t GetProtocolVersion() const = 0;
 };
 
-// Heart-beats, sent and checked only when the application asks, on its thread.
+// Heart-beats on the application's request, on its thread. While a call waits for the broker the
+// library keeps them itself; these serve an application that spends longer than the interval outside
+// the library.
 class IHeartbeatControl {
  public:
   virtual ~IHeartbeatControl() = default;

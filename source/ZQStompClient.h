@@ -187,7 +187,7 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // DISCONNECT (with a receipt when the URL asks); the connected state ends when it went through.
   void SendDisconnectFrame();
 
-  // Heart-beats, only when the caller asks.
+  // Heart-beats on the caller's request (the adapter keeps them itself while a read waits).
   void SendHeartbeat();
   void CheckHeartbeat();
   bool WaitHeartbeat(int32_t Timeout);
