@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -14,29 +13,17 @@ namespace velmor {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::BrokerCtl;
 using testing::BrokerUrl;
 using testing::NewConnection;
+using testing::QueueRow;
 using testing::UniqueName;
 
 class DestinationBrokerTest : public testing::StartedConnectionTest {
  protected:
-  // The row of list_queues for Columns of the queue Name, without the name; "<no queue>" when the broker
-  // lists none of that name.
-  static std::string QueueRow(const std::string& Name, const std::string& Columns) {
-    std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns));
-    std::string row;
-    while (std::getline(rows, row)) {
-      if (row.rfind(Name + "\t", 0) == 0)
-        return row.substr(Name.size() + 1);
-    }
-    return "<no queue>";
-  }
-
   // QueueRow once it shows Expected, or as it is after a generous deadline.
   static std::string AwaitQueueRow(const std::string& Name, const std::string& Columns,
                                    const std::string& Expected) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
     std::string row = QueueRow(Name, Columns);
     while (row != Expected && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(200ms);
