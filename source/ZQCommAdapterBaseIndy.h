@@ -23,8 +23,13 @@ namespace velmor {
 // what the broker sent before that: an ERROR frame there goes to the frame handler, whose error (the
 // broker's own text) replaces the socket's. An ERROR frame read ends the connection: what the broker
 // sent behind it and can be read without waiting is read first, its MESSAGE frames kept for
-// TakeMessageFramesLeft, and the connection is closed before the ERROR goes to the frame handler. Not
-// thread-safe: one caller at a time.
+// TakeMessageFramesLeft, and the connection is closed before the ERROR goes to the frame handler.
+//
+// While heart-beats are negotiated, every wait for the broker's next frame keeps them, on the caller's
+// thread: it writes the client's heart-beat whenever nothing was written for the outgoing interval,
+// and when nothing at all came from the broker for twice its interval (the grace CheckHeartbeat
+// allows), it closes the connection and raises EZQStompServerHeartbeatMissing "Heartbeat too late".
+// Between calls nothing is sent or checked. Not thread-safe: one caller at a time.
 class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
  public:
   TZQCommAdapterBaseIndy();
@@ -65,6 +70,11 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
  private:
   // Drops the TCP connection after an error: the stream can no longer be trusted.
   void CloseConnection();
+  // Connected, still receiving, with heart-beats negotiated in either direction.
+  bool KeepsHeartbeats() const;
+  // Waits until input is buffered, at most Timeout ms (UnlimitedWait: without limit); false when the
+  // time ran out. Keeps the heart-beats meanwhile (see the class).
+  bool AwaitInput(int32_t Timeout);
   // Ends the reading of a connection that is lost or about to be closed: takes what has arrived, without
   // waiting (at most MaxOctetsLeft), and reads the frames in it: the MESSAGE frames go to
   // FMessageFramesLeft, the first ERROR frame is returned (nullptr when there is none). Nothing more is
@@ -87,6 +97,8 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   // The last frame read, when nobody else kept it: the next read fills it again.
   std::shared_ptr<TZQStompFrame> FSpareFrame;
   std::vector<IStompFramePtr> FMessageFramesLeft;
+  // The last ReadLine ended because no line began in time.
+  bool FLineWaitTimedOut = false;
 };
 
 }  // namespace velmor

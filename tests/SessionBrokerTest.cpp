@@ -22,6 +22,7 @@ using testing::BrokerCtl;
 using testing::BrokerUrl;
 using testing::MessageOf;
 using testing::NewConnection;
+using testing::QueueRow;
 using testing::TextOf;
 using testing::UniqueName;
 
@@ -36,17 +37,6 @@ class SessionBrokerTest : public testing::StartedConnectionTest {
     auto message = Session->CreateTextMessage(Body);
     message->SetStringProperty("x-expires", "60000");
     return message;
-  }
-
-  // The broker's rows of list_queues for Columns, the queue name first, keyed by name.
-  static std::string QueueRow(const std::string& Name, const std::string& Columns) {
-    std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns));
-    std::string row;
-    while (std::getline(rows, row)) {
-      if (row.rfind(Name + "\t", 0) == 0)
-        return row.substr(Name.size() + 1);
-    }
-    return "<no queue>";
   }
 
   // The queue the broker bound to the topic TopicName (routing key); empty when there is none.

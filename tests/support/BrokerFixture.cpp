@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
+#include <string>
 
 namespace velmor::testing {
 
@@ -79,6 +81,16 @@ std::string BrokerCtl(const std::string& Args) {
     output.append(buffer, count);
   }
   return pclose(pipe) == 0 ? output : "<failed>";
+}
+
+std::string QueueRow(const std::string& Name, const std::string& Columns) {
+  std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns));
+  std::string row;
+  while (std::getline(rows, row)) {
+    if (row.rfind(Name + "\t", 0) == 0)
+      return row.substr(Name.size() + 1);
+  }
+  return "<no queue>";
 }
 
 bool BrokerReachable() {
