@@ -492,14 +492,20 @@ std::string TZQStompClient::ReceiptIDFor(const std::string& Command) {
 }
 
 void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::string& TimeoutOption) {
+  WaitForReceipts({ExpectedID}, TimeoutOption);
+}
+
+void TZQStompClient::WaitForReceipts(std::vector<std::string> ExpectedIDs, const std::string& TimeoutOption) {
   Trace("Waiting for RECEIPT");
+  Check(!ExpectedIDs.empty(), UnitName, __LINE__);
   const int32_t timeout = StrToIntDef(GetParam(TimeoutOption), DefaultReceiptTimeout);
   IStompCommAdapter& adapter = Adapter();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+  const auto wait = std::chrono::milliseconds(std::max(timeout, 0));
+  auto deadline = std::chrono::steady_clock::now() + wait;
   TFlagGuard waiting(FWaitingForReceipt);
   // The broker may answer with other frames first (a MESSAGE routed to this very connection before
   // the RECEIPT of the SEND that produced it, a late RECEIPT of an earlier wait): read on until the
-  // expected RECEIPT or the time-out. Until some frame has come, the read raises when none comes in
+  // expected RECEIPTs or the time-out. Until some frame has come, the read raises when none comes in
   // time: the adapter then closes the connection and reports that no data came.
   const uint64_t framesBefore = FFramesDispatched;
   bool otherReceipt = false;
@@ -507,17 +513,28 @@ void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::st
   for (;;) {
     // Held MESSAGE frames are bounded: past the limit the wait stops reading, keeps what it holds for
     // the next receives and leaves the connection open (the RECEIPT, when it comes, is a stray then).
+    // Whether the broker did what the call asked is not known then.
     if (FPendingMessages.size() >= FMaxPendingMessages || FPendingOctets >= FMaxPendingOctets) {
-      throw EZQStompError(
-          Format("Too many MESSAGE frames arrived while waiting for RECEIPT %s", {ExpectedID}));
+      throw EZQStompError(Format(
+          "Too many MESSAGE frames arrived while waiting for RECEIPT %s; the outcome of the call is unknown",
+          {ExpectedIDs.front()}));
     }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     adapter.ReadOneMessage(static_cast<int32_t>(std::max<int64_t>(left.count(), 1)),
                            FFramesDispatched == framesBefore);
     if (FReceiptReceived) {
-      if (ExpectedID.empty() || FReceivedReceiptID == ExpectedID) {
-        return;
+      // An empty expected id takes any RECEIPT.
+      auto awaited = std::find(ExpectedIDs.begin(), ExpectedIDs.end(), FReceivedReceiptID);
+      if (awaited == ExpectedIDs.end())
+        awaited = std::find(ExpectedIDs.begin(), ExpectedIDs.end(), std::string());
+      if (awaited != ExpectedIDs.end()) {
+        ExpectedIDs.erase(awaited);
+        if (ExpectedIDs.empty())
+          return;
+        FReceiptReceived = false;
+        deadline = std::chrono::steady_clock::now() + wait;
+        continue;
       }
       otherReceipt = true;
       lastOtherID = FReceivedReceiptID;
@@ -528,10 +545,10 @@ void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::st
   }
   if (otherReceipt) {
     throw EZQStompError(
-        Format("Wrong RECEIPT received - expected %s, received %s", {ExpectedID, lastOtherID}));
+        Format("Wrong RECEIPT received - expected %s, received %s", {ExpectedIDs.front(), lastOtherID}));
   }
   throw EZQStompError(Format("No RECEIPT received. Timeout: %d msec Expected: %s",
-                             {static_cast<int64_t>(timeout), ExpectedID}));
+                             {static_cast<int64_t>(timeout), ExpectedIDs.front()}));
 }
 
 // --- Commands ---

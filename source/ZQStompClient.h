@@ -157,11 +157,15 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Reads frames until the RECEIPT with ExpectedID arrives, within the time-out that the URL option
   // TimeoutOption gives (default 5000 ms). MESSAGE frames read meanwhile are held, in order, for the
   // next receive calls (see DispatchPendingMessageFrame), up to the held-frame limits; reaching them
-  // ends the wait with EZQStompError and the connection open. When no frame at all comes in time the
-  // adapter closes the connection ("ReadOneMessage: received no data."); when frames came, but not the
-  // RECEIPT, the error is "No RECEIPT received..." or, when only other receipts came, "Wrong RECEIPT
-  // received...", and the connection stays open.
+  // ends the wait with EZQStompError, saying that the outcome of the call is unknown, and the
+  // connection open. When no frame at all comes in time the adapter closes the connection
+  // ("ReadOneMessage: received no data."); when frames came, but not the RECEIPT, the error is "No
+  // RECEIPT received..." or, when only other receipts came, "Wrong RECEIPT received...", and the
+  // connection stays open.
   void WaitForReceipt(const std::string& ExpectedID, const std::string& TimeoutOption);
+  // The same for every id of ExpectedIDs, in whatever order their RECEIPTs come; the time-out counts
+  // from the start and again from each awaited RECEIPT. The errors name the first id still awaited.
+  void WaitForReceipts(std::vector<std::string> ExpectedIDs, const std::string& TimeoutOption);
   // --- Commands ---
 
   // SUBSCRIBE; Destination may carry options after "?", which become headers. AckMode: AckModeAuto,
@@ -230,9 +234,12 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Runs the failover loop for URI.
   virtual void ConnectWithFailover(const IURIPtr& URI);
 
-  // Bounds on the MESSAGE frames a receipt wait holds: frame count and total octets as received.
+  // Bounds on the MESSAGE frames a receipt wait holds: frame count and total octets as received. A wait
+  // reads on while it holds less than both; the octet bound is 64 MiB besides the largest frame the
+  // client reads, so that one message up to the body limit never ends a wait.
   static constexpr std::size_t DefaultMaxPendingMessages = 10000;
-  static constexpr std::size_t DefaultMaxPendingOctets = 64 * 1024 * 1024;
+  static constexpr std::size_t DefaultMaxPendingOctets =
+      64 * 1024 * 1024 + MaxHeaderBlockLength + MaxBodyLength;
   void SetPendingMessageLimits(std::size_t MaxFrames, std::size_t MaxOctets);
 
   // Steps of CONNECT and CONNECTED.
