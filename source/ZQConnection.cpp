@@ -415,8 +415,9 @@ void TZQSession::FinishTransaction(bool Commit) {
   // The transaction is over also when its frame or the broker fails: the broker ends it, or never saw
   // it, and drops it when the connection goes.
   FTransactionContext.SetOpen(false);
+  std::vector<std::string> receipts;
   if (Commit) {
-    transport->CommitTransaction(id);
+    receipts = transport->CommitTransaction(id);
   } else {
     transport->AbortTransaction(id);
   }
@@ -424,8 +425,17 @@ void TZQSession::FinishTransaction(bool Commit) {
     if (const auto own = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer))
       own->TransactionEnded(Commit);
   }
-  // The broker replays a transaction at COMMIT and may refuse a frame of it then.
-  transport->ConfirmProcessed();
+  // The broker replays a transaction at COMMIT and may refuse a frame of it then: its ERROR says so.
+  // Any other failure after COMMIT leaves the outcome unknown.
+  try {
+    transport->ConfirmProcessed(receipts);
+  } catch (const EZQStompServerErrorMessage&) {
+    throw;
+  } catch (const std::exception& Error) {
+    if (!Commit)
+      throw;
+    throw EZQStompError(std::string(Error.what()) + "; the transaction may or may not have been applied");
+  }
 }
 
 void TZQSession::EndTransaction(bool Commit) {

@@ -218,7 +218,8 @@ class TZQSession final : public TZQAbstractSession,
   // COMMIT (or ABORT) of the open transaction once the broker has processed it, then BEGIN of the next
   // one.
   void EndTransaction(bool Commit);
-  // COMMIT or ABORT of the open transaction, returning once the broker has processed it.
+  // COMMIT or ABORT of the open transaction, returning once the broker has processed it and, for a
+  // COMMIT, stored the transaction's persistent messages.
   void FinishTransaction(bool Commit);
   // Begins a transaction when this transacted session has none open.
   void EnsureTransaction();

@@ -90,6 +90,41 @@ INSTANTIATE_TEST_SUITE_P(
                                  "No RECEIPT received. Timeout: 1000 msec Expected: send.receipt."}),
     [](const ::testing::TestParamInfo<CommitCase>& Info) { return std::string(Info.param.Name); });
 
+// The broker answers the probe once it has applied the transaction, but confirms a persistent message
+// only once it has stored it: Commit waits for the RECEIPT of each persistent SEND of the transaction
+// as well, in whatever order they come, and when one does not come, it cannot say what was applied.
+TEST(TransactionPeerTest, CommitReturnsOnlyOnceTheBrokerConfirmedEachPersistentSendOfTheTransaction) {
+  FakeStompPeer peer;
+  // CONNECT, BEGIN, three SENDs, COMMIT, probe; the probe's RECEIPT first, the others later, in
+  // reverse order. The next transaction's persistent SEND is never confirmed.
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
+  peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().Stall(300ms);
+  peer.SendWith([&peer] { return testing::ReceiptFrame(FrameHeader(peer.Frames().at(4), "receipt")); });
+  peer.SendWith([&peer] { return testing::ReceiptFrame(FrameHeader(peer.Frames().at(2), "receipt")); });
+  peer.ReadFrame().ReadFrame().ReadFrame().ReadFrame().SendReceiptForLastFrame();
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url("send.receipt.timeout=1000"));
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto producer = session->CreateProducer(session->CreateQueue("q"));
+  producer->SetDeliveryMode(1);
+  producer->Send(session->CreateTextMessage("p-1"));
+  producer->Send(session->CreateTextMessage("n"), 0, 4, 0);
+  producer->Send(session->CreateTextMessage("p-2"));
+  const auto start = std::chrono::steady_clock::now();
+  session->Commit();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  producer->Send(session->CreateTextMessage("p-3"));
+  const std::string raised = MessageOf<EZQStompError>([&] { session->Commit(); });
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  EXPECT_EQ(FrameHeader(frames[3], "receipt"), "");
+  EXPECT_EQ(Command(frames[5]), "COMMIT");
+  EXPECT_EQ(Command(frames[7]), "BEGIN");
+  EXPECT_EQ(raised, "No RECEIPT received. Timeout: 1000 msec Expected: " + FrameHeader(frames[8], "receipt") +
+                        "; the transaction may or may not have been applied");
+}
+
 TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSessionWhenItIsMade) {
   FakeStompPeer peer;
   // CONNECT, BEGIN of each session, SUBSCRIBE of each consumer; the message for the second consumer
