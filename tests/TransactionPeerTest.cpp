@@ -125,42 +125,65 @@ TEST(TransactionPeerTest, CommitReturnsOnlyOnceTheBrokerConfirmedEachPersistentS
                         "; the transaction may or may not have been applied");
 }
 
-TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSessionWhenItIsMade) {
+// What a transacted session's consumers hand out is settled by the session's transaction: ACK, or NACK
+// for a rejected message, in the transaction before its COMMIT; NACK after its ABORT, so that the
+// broker hands it out again at once; a consumer that closes puts its messages into the transaction
+// before it unsubscribes. A message kept for another session's consumer is in no transaction until
+// that consumer hands it out.
+TEST(TransactionPeerTest, WhatATransactedSessionHandsOutIsAcknowledgedByItsCommitAndReturnedByItsRollback) {
   FakeStompPeer peer;
+  const auto answered = [&peer] { peer.ReadFrame().SendReceiptForLastFrame(); };
   // CONNECT, BEGIN of each session, SUBSCRIBE of each consumer; the message for the second consumer
-  // comes first, so the first consumer's receive keeps it. Then each session commits, the first one
-  // after its consumer is gone.
+  // comes first, so the first consumer's receive keeps it.
   peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
-  peer.SendWith(MessageFor(peer, 4, "m-2")).SendWith(MessageFor(peer, 3, "m-1"));
-  peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame().ReadFrame();
-  peer.ReadFrame().ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame().ReadFrame();
+  peer.SendWith(MessageFor(peer, 4, "m-2")).SendWith(MessageFor(peer, 3, "m-1")).SendWith(MessageFor(peer, 3, "m-3"));
+  peer.ReadFrame().ReadFrame().ReadFrame();  // ACK, NACK, COMMIT
+  answered();
+  peer.ReadFrame().ReadFrame().ReadFrame();  // BEGIN; ABORT, NACK
+  answered();
+  peer.ReadFrame().SendWith(MessageFor(peer, 4, "m-4"));  // BEGIN
+  peer.ReadFrame().ReadFrame().ReadFrame();  // ACK, UNSUBSCRIBE, COMMIT
+  answered();
+  peer.ReadFrame();  // BEGIN
   peer.Start();
   const auto connection = testing::NewConnection(peer.Url());
   connection->Start();
-  const ISessionPtr first = connection->CreateSession(true, AcknowledgeModeClient);
-  const ISessionPtr second = connection->CreateSession(true, AcknowledgeModeClient);
-  auto firstConsumer = first->CreateConsumer(first->CreateQueue("q1"));
+  const ISessionPtr first = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const ISessionPtr second = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto firstConsumer = first->CreateConsumer(first->CreateQueue("q1"));
   const auto secondConsumer = second->CreateConsumer(second->CreateQueue("q2"));
-  const IMessagePtr own = firstConsumer->Receive(5000);
-  ASSERT_EQ(TextOf(own), "m-1");
-  second->Commit();
-  const IMessagePtr kept = secondConsumer->Receive(5000);
-  ASSERT_EQ(TextOf(kept), "m-2");
-  kept->Acknowledge();
-  firstConsumer->Close();
-  firstConsumer.reset();
+  const IMessagePtr m1 = firstConsumer->Receive(5000);
+  ASSERT_EQ(TextOf(m1), "m-1");
+  const IMessagePtr m3 = firstConsumer->Receive(5000);
+  ASSERT_EQ(TextOf(m3), "m-3");
+  m1->Acknowledge();
+  m3->Nack();
+  const std::string settled = "Cannot reject the message: it has been acknowledged or rejected already";
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { m3->Nack(); }), settled);
   first->Commit();
-  own->Acknowledge();
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { m1->Nack(); }), settled);
+  ASSERT_EQ(TextOf(secondConsumer->Receive(5000)), "m-2");
+  second->Rollback();
+  ASSERT_EQ(TextOf(secondConsumer->Receive(5000)), "m-4");
+  secondConsumer->Close();
+  second->Commit();
   ASSERT_TRUE(peer.Done());
   const std::vector<std::string> frames = peer.Frames();
-  EXPECT_EQ(frames[3], "SUBSCRIBE\ndestination:/queue/q1\nack:client-individual\nid:" +
-                           FrameHeader(frames[3], "id") + "\n\n" + std::string(1, '\0'));
-  EXPECT_EQ(Command(frames[7]), "BEGIN");
-  EXPECT_EQ(frames[8], "ACK\nid:ack-m-2\ntransaction:" + FrameHeader(frames[7], "transaction") + "\n\n" +
-                           std::string(1, '\0'));
-  EXPECT_EQ(Command(frames[12]), "BEGIN");
-  EXPECT_EQ(frames[13], "ACK\nid:ack-m-1\ntransaction:" + FrameHeader(frames[12], "transaction") + "\n\n" +
-                            std::string(1, '\0'));
+  const auto frame = [](const std::string& Text) { return Text + "\n\n" + std::string(1, '\0'); };
+  const std::string firstTx = FrameHeader(frames[1], "transaction");
+  const std::string secondTx = FrameHeader(frames[2], "transaction");
+  const std::string nextTx = FrameHeader(frames[13], "transaction");
+  EXPECT_EQ(frames[3], frame("SUBSCRIBE\ndestination:/queue/q1\nack:client-individual\nid:" +
+                             FrameHeader(frames[3], "id")));
+  EXPECT_EQ(frames[5], frame("ACK\nid:ack-m-1\ntransaction:" + firstTx));
+  EXPECT_EQ(frames[6], frame("NACK\nid:ack-m-3\ntransaction:" + firstTx));
+  EXPECT_EQ(frames[7], frame("COMMIT\ntransaction:" + firstTx));
+  EXPECT_EQ(frames[10], frame("ABORT\ntransaction:" + secondTx));
+  EXPECT_EQ(frames[11], frame("NACK\nid:ack-m-2"));
+  EXPECT_EQ(Command(frames[13]), "BEGIN");
+  EXPECT_EQ(frames[14], frame("ACK\nid:ack-m-4\ntransaction:" + nextTx));
+  EXPECT_EQ(Command(frames[15]), "UNSUBSCRIBE");
+  EXPECT_EQ(frames[16], frame("COMMIT\ntransaction:" + nextTx));
 }
 
 // The broker says why it closes in an ERROR frame: the close is seen without a read, a send that then
@@ -229,8 +252,14 @@ TEST(TransactionPeerTest, AReconnectKeepsTheAutomaticallyAcknowledgedMessagesNob
   for (int i = 0; i < 100 && connection->IsConnected(); ++i)
     std::this_thread::sleep_for(20ms);
   connection->Start();
-  for (const char* id : {"m-1", "m-2", "m-3"})
-    EXPECT_EQ(TextOf(consumer->ReceiveNoWait()), id);
+  for (const char* id : {"m-1", "m-2", "m-3"}) {
+    const IMessagePtr kept = consumer->ReceiveNoWait();
+    EXPECT_EQ(TextOf(kept), id);
+    // Consumed on delivery: nothing to acknowledge, on whatever connection it came.
+    if (kept) {
+      EXPECT_NO_THROW(kept->Acknowledge());
+    }
+  }
   EXPECT_TRUE(peer.Done());
 }
 
