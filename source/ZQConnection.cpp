@@ -479,6 +479,9 @@ void TZQSession::EndTransaction(bool Commit) {
     }
     return;
   }
+  // After a failed end none is open, and the next begins when a frame needs it: nothing to end now.
+  if (!FTransactionContext.IsOpen() && !FTransactionContext.GetTransactionID().empty())
+    return;
   FinishTransaction(Commit);
   BeginTransaction();
 }

@@ -221,7 +221,7 @@ class TZQSession final : public TZQAbstractSession,
   // EIllegalStateException "The session is closed".
   void CheckNotClosed() const;
   // COMMIT (or ABORT) of the open transaction once the broker has processed it, then BEGIN of the next
-  // one.
+  // one. After a failure no transaction is open: the next one begins with the next frame that needs it.
   void EndTransaction(bool Commit);
   // COMMIT of the open transaction with what its consumers handed out, returning once the broker has
   // applied it and stored its persistent messages; or ABORT, and what the consumers handed out goes
