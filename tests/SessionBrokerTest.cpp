@@ -176,8 +176,13 @@ TEST_F(SessionBrokerTest, ATransactedSessionConsumesWhatItReceivedOnlyWhenItComm
   const std::string in = UniqueName("session-tx-in");
   const std::string out = UniqueName("session-tx-out");
   const auto producer = FSession->CreateProducer(FSession->CreateQueue(in));
-  for (int i = 0; i < 10; ++i)
-    producer->Send(Text(FSession, "m" + std::to_string(i)));
+  for (int i = 0; i < 10; ++i) {
+    // The forwarded copies keep this: the queues stay while the test reads their depths on a busy
+    // machine, and go ten minutes after their last use.
+    const auto message = FSession->CreateTextMessage("m" + std::to_string(i));
+    message->SetStringProperty("x-expires", "600000");
+    producer->Send(message);
+  }
   const ISessionPtr transacted = FConnection->CreateSession(true, AcknowledgeModeTransacted);
   const auto consumer = transacted->CreateConsumer(transacted->CreateQueue(in));
   const auto forward = transacted->CreateProducer(transacted->CreateQueue(out));
