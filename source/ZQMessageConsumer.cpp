@@ -58,6 +58,9 @@ ITopicPtr TZQTopicSubscriber::GetTopic() const {
 }
 
 void TZQMessageConsumer::CheckClosed() const {
+  if (FRefusal) {
+    throw EZQStompServerErrorMessage(*FRefusal);
+  }
   if (FClosed) {
     throw EIllegalStateException("The consumer is closed");
   }
@@ -301,14 +304,25 @@ void TZQMessageConsumer::Close() {
     return;
   session->RemoveConsumer(shared_from_this());
   const std::shared_ptr<TZQAbstractTransport> transport = session->GetTransport();
+  // A consumer of a temporary queue never subscribed; any other unsubscribes only on the connection it
+  // subscribed on, while that stands.
+  const bool subscribed =
+      !FSubscribedAs.empty() && FSubscribedOn == transport->GetConnectionNumber() && transport->IsConnected();
   // Once unsubscribed, the broker takes no ACK for the messages handed out: those of the open
   // transaction are acknowledged in it now, and its Commit consumes them.
   const std::string transaction = session->OpenTransactionID();
-  if (!transaction.empty() && transport->IsConnected()) {
+  if (subscribed && !transaction.empty())
     SettleInTransaction(*transport, transaction);
-  }
   FInTransaction.clear();
-  transport->Unsubscribe(GetID());
+  if (subscribed)
+    transport->Unsubscribe(GetID());
+}
+
+void TZQMessageConsumer::Refuse(const std::string& Text) {
+  if (FClosed)
+    return;
+  FRefusal = Text;
+  MarkUnsubscribed();
 }
 
 void TZQMessageConsumer::MarkUnsubscribed() {

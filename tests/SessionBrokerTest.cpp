@@ -19,10 +19,12 @@ namespace velmor {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::AwaitQueueRow;
 using testing::BrokerCtl;
 using testing::BrokerUrl;
 using testing::MessageOf;
 using testing::NewConnection;
+using testing::QueueRow;
 using testing::TextOf;
 using testing::UniqueName;
 
@@ -37,29 +39,6 @@ class SessionBrokerTest : public testing::StartedConnectionTest {
     auto message = Session->CreateTextMessage(Body);
     message->SetStringProperty("x-expires", "60000");
     return message;
-  }
-
-  // The broker's rows of list_queues for Columns, the queue name first, keyed by name.
-  static std::string QueueRow(const std::string& Name, const std::string& Columns) {
-    std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns));
-    std::string row;
-    while (std::getline(rows, row)) {
-      if (row.rfind(Name + "\t", 0) == 0)
-        return row.substr(Name.size() + 1);
-    }
-    return "<no queue>";
-  }
-
-  // QueueRow once it reads Expected, or what it reads when that has not happened within 30 s.
-  static std::string AwaitQueueRow(const std::string& Name, const std::string& Columns,
-                                   const std::string& Expected) {
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    std::string row = QueueRow(Name, Columns);
-    while (row != Expected && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(200ms);
-      row = QueueRow(Name, Columns);
-    }
-    return row;
   }
 
   // The queue the broker bound to the topic TopicName (routing key); empty when there is none.
