@@ -2,9 +2,7 @@
 // consumer's destination, and persistent sends that the broker confirms although no queue takes them.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "BrokerFixture.h"
 #include "MessagingFixture.h"
@@ -12,26 +10,13 @@
 namespace velmor {
 namespace {
 
-using namespace std::chrono_literals;
+using testing::AwaitQueueRow;
 using testing::BrokerUrl;
 using testing::NewConnection;
 using testing::QueueRow;
 using testing::UniqueName;
 
-class DestinationBrokerTest : public testing::StartedConnectionTest {
- protected:
-  // QueueRow once it shows Expected, or as it is after a generous deadline.
-  static std::string AwaitQueueRow(const std::string& Name, const std::string& Columns,
-                                   const std::string& Expected) {
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
-    std::string row = QueueRow(Name, Columns);
-    while (row != Expected && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(200ms);
-      row = QueueRow(Name, Columns);
-    }
-    return row;
-  }
-};
+class DestinationBrokerTest : public testing::StartedConnectionTest {};
 
 TEST_F(DestinationBrokerTest, PrefetchCountBoundsWhatEachClientIndividualConsumerHoldsUnacknowledged) {
   const std::string name = UniqueName("prefetch");

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace velmor::testing {
 
@@ -91,6 +93,16 @@ std::string QueueRow(const std::string& Name, const std::string& Columns) {
       return row.substr(Name.size() + 1);
   }
   return "<no queue>";
+}
+
+std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  std::string row = QueueRow(Name, Columns);
+  while (row != Expected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    row = QueueRow(Name, Columns);
+  }
+  return row;
 }
 
 bool BrokerReachable() {

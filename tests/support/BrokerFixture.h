@@ -43,6 +43,9 @@ std::string BrokerCtl(const std::string& Args);
 // tabs; "<no queue>" when the broker lists no queue of that name.
 std::string QueueRow(const std::string& Name, const std::string& Columns);
 
+// QueueRow once it shows Expected, or as it is after a generous deadline (two minutes).
+std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected);
+
 // True when a TCP connection to the broker's STOMP port can be opened.
 bool BrokerReachable();
 
