@@ -156,7 +156,8 @@ bool TZQAbstractTransport::ReadsAsText(std::string_view ContentType) {
     }
     const std::string_view parameter = ContentType.substr(start + 1, end - start - 1);
     const std::size_t equals = parameter.find('=');
-    if (equals != std::string_view::npos && SameTextAscii(TrimBlanks(parameter.substr(0, equals)), "charset")) {
+    if (equals != std::string_view::npos &&
+        SameTextAscii(TrimBlanks(parameter.substr(0, equals)), "charset")) {
       std::string_view value = TrimBlanks(parameter.substr(equals + 1));
       if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
         value = value.substr(1, value.size() - 2);

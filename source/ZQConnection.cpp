@@ -44,11 +44,16 @@ void CheckDurableNameReadable(const std::string& Name) {
   const auto found = Name.find_first_of(":\\\n");
   if (found == std::string::npos)
     return;
-  const char c = Name[found];
+  std::string_view held = "a line break";
+  if (Name[found] == ':') {
+    held = "\":\"";
+  } else if (Name[found] == '\\') {
+    held = "\"\\\"";
+  }
   throw EIllegalArgumentException(
       Format("A durable subscription name must not hold %s: the broker writes the name unescaped into the "
              "ids of its deliveries, which could not be read",
-             {c == '\n' ? "a line break" : c == ':' ? "\":\"" : "\"\\\""}));
+             {held}));
 }
 
 constexpr const char* MapWithoutContent =

@@ -111,9 +111,8 @@ INSTANTIATE_TEST_SUITE_P(
                     LongBody},
         RefusalCase{"BodyOverTheLimitInAFrame", true,
                     [](World& W) {
-                      W.Client->SendFrame(
-                          MakeFrame("SEND", {{"destination", "/queue/q"}}, std::string(MaxBodyLength + 1, 'b')),
-                          -1);
+                      const std::string body(MaxBodyLength + 1, 'b');
+                      W.Client->SendFrame(MakeFrame("SEND", {{"destination", "/queue/q"}}, body), -1);
                     },
                     LongBody},
         RefusalCase{"OptionDestination", true, Subscribe("/queue/decoy?destination=/queue/secret"),
