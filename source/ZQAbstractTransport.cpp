@@ -165,7 +165,8 @@ bool TZQAbstractTransport::ReadsAsText(std::string_view ContentType) {
     }
     start = end;
   }
-  return false;
+  // Without a charset a text type is UTF-8, the encoding STOMP implies for every "text/" type.
+  return true;
 }
 
 void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
@@ -236,7 +237,9 @@ void TZQAbstractTransport::CopyStandardHeaders(TZQMessage& Message, IStompFrame&
   Message.SetDestination(Destination);
   Message.SetExpiration(GetExpiration(Frame));
   Message.SetDeliveryMode(Frame.HeaderOrEmpty("persistent") == "true" ? 1 : 0);
-  Message.SetPriority(StrToIntDef(Frame.HeaderOrEmpty("priority"), 0));
+  // Another client may send a priority beyond the message's range, and the broker passes it on: it is
+  // taken to the nearest bound rather than failing a delivery the broker counts as made.
+  Message.SetPriority(std::clamp(StrToIntDef(Frame.HeaderOrEmpty("priority"), 0), 0, 255));
   const std::string& replyTo = Frame.HeaderOrEmpty("reply-to");
   if (!replyTo.empty()) {
     // A reply-to of a form the mapping does not know leaves the reply-to unset; the message itself is

@@ -401,7 +401,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "text"},
         KindCase{"TextOtherCharset", {{"content-type", "text/plain;charset=ISO-8859-1"}}, "bytes"},
         KindCase{"TextQuotedOtherCharset", {{"content-type", "text/plain;charset=\"utf-16\""}}, "bytes"},
-        KindCase{"TextParametersWithoutCharset", {{"content-type", "text/plain; format=flowed"}}, "bytes"},
+        KindCase{"TextParametersWithoutCharset", {{"content-type", "text/plain; format=flowed"}}, "text"},
         KindCase{"UnknownTransformation",
                  {{"content-type", "text/plain"}, {"transformation", "zzz"}},
                  "bytes"},
@@ -539,11 +539,9 @@ TEST_F(RabbitMQMappingTest, UnknownDestinationFailsTheReceive) {
   EXPECT_EQ(Transport->GetLastMessage(), nullptr);
 }
 
-TEST_F(RabbitMQMappingTest, PriorityOutOfRangeFailsTheReceive) {
-  EXPECT_EQ(ErrorOf<EIllegalArgumentException>([&] {
-              Receive({{"destination", "/queue/q"}, {"priority", "256"}});
-            }),
-            "Priority must be a value between 0 and 255");
+TEST_F(RabbitMQMappingTest, PriorityOutOfRangeIsTakenToTheNearestBound) {
+  EXPECT_EQ(Receive({{"destination", "/queue/q"}, {"priority", "256"}})->GetPriority(), 255);
+  EXPECT_EQ(Receive({{"destination", "/queue/q"}, {"priority", "-1"}})->GetPriority(), 0);
 }
 
 TEST_F(RabbitMQMappingTest, EveryBuiltMessageReachesTheCallback) {
