@@ -198,20 +198,22 @@ void TZQAbstractCommAdapter::CheckHandlers(bool NeedConnected) const {
 }
 
 std::string TZQAbstractCommAdapter::ReadFirstLine(int32_t Timeout) {
-  std::string line = ReadLine(Timeout);
-  if (!line.empty() || ReadLineTimedOut() || FIncomingHeartbeat <= 0)
-    return line;
-  // An empty line is a heart-beat from the broker; keep waiting for a frame, one second at a time.
-  MarkHeartbeat();
-  int64_t budget = Timeout;
-  do {
-    line = ReadLine(1000);
-    if (!line.empty() || ReadLineTimedOut())
+  const bool unlimited = Timeout >= UnlimitedWait;
+  const TClock::time_point deadline = TClock::now() + std::chrono::milliseconds(unlimited ? 0 : Timeout);
+  for (;;) {
+    std::string line = ReadLine(Timeout);
+    if (!line.empty() || ReadLineTimedOut() || FIncomingHeartbeat <= 0)
       return line;
+    // An empty line is a heart-beat from the broker: the wait for a frame goes on for the rest of the
+    // caller's time. Once that is up, one more line is taken when it is there already; a peer that
+    // sends nothing but empty lines does not hold the caller longer.
     MarkHeartbeat();
-    budget -= 1000;
-  } while (budget >= 0);
-  return std::string();
+    if (unlimited)
+      continue;
+    if (Timeout == 0)
+      return std::string();
+    Timeout = RemainingMs(deadline);
+  }
 }
 
 IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLine, TWaitDeadline& Deadline) {

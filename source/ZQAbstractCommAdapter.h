@@ -137,8 +137,8 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   // Refuses to read or connect before the handlers are installed.
   void CheckHandlers(bool NeedConnected) const;
 
-  // The first line of a frame; empty lines are heart-beats while incoming heart-beats are on. Empty when
-  // no frame began within Timeout.
+  // The first line of a frame; empty lines are heart-beats while incoming heart-beats are on, and the
+  // wait goes on after them. Empty when no frame began within Timeout.
   std::string ReadFirstLine(int32_t Timeout);
   // Reads the header lines after FirstLine by Deadline (a time-out raises EReadTimeout) and decodes the
   // block.

@@ -290,6 +290,23 @@ TEST(ConnectionPeerTest, AReceiveThatWaitsLongerThanTheHeartBeatIntervalWritesTh
   EXPECT_TRUE(peer.Done());
 }
 
+// A heart-beat from the broker does not end the wait for a receipt: it goes on within the receipt's
+// time-out and the heart-beat grace (4 s), and the receipt that comes 1.5 s later is taken.
+TEST(ConnectionPeerTest, AReceiptThatComesAfterABrokersHeartBeatWithinTheGraceEndsTheWait) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame("1.2", {{"heart-beat", "2000,0"}})).ReadFrame();
+  peer.Send("\n").Stall(1500ms).SendReceiptForLastFrame();
+  peer.Start();
+  const auto connection =
+      testing::NewConnection(peer.Url("connect.heart-beat=0,2000&subscribe.receipt=true"));
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  EXPECT_EQ(MessageOf<EMQException>([&] { session->CreateConsumer(session->CreateQueue("q")); }),
+            "<nothing raised>");
+  EXPECT_TRUE(connection->IsConnected());
+  EXPECT_TRUE(peer.Done());
+}
+
 // A broker that promised a heart-beat every second and falls silent: the receive, which has no time
 // limit of its own, raises once twice that interval has passed, and the connection is gone.
 TEST(ConnectionPeerTest, AReceiveFromABrokerThatFellSilentRaisesOnceTheHeartBeatGraceHasPassed) {
