@@ -310,9 +310,11 @@ bool TZQCommAdapterBaseIndy::AwaitInput(int32_t Timeout) {
 std::string TZQCommAdapterBaseIndy::ReadLine(int32_t Timeout) {
   FLineWaitTimedOut = false;
   if (Timeout < UnlimitedWait) {
-    if (!KeepsHeartbeats() || !FClient.InputBufferIsEmpty())
+    if (!KeepsHeartbeats())
       return FClient.ReadLn(Timeout);
-    // The wait for the line's first octet keeps the heart-beats; the line then has the time left.
+    // The wait for the line's first octet keeps the heart-beats, also when part of the next frame is
+    // buffered already (a steady stream of frames may leave no read without it); the line then has the
+    // time left.
     const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout);
     if (!AwaitInput(Timeout)) {
       FLineWaitTimedOut = true;

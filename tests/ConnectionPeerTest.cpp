@@ -290,6 +290,40 @@ TEST(ConnectionPeerTest, AReceiveThatWaitsLongerThanTheHeartBeatIntervalWritesTh
   EXPECT_TRUE(peer.Done());
 }
 
+// The broker writes each chunk of a steady stream as the rest of one MESSAGE and the start of the next,
+// so every receive finds part of its frame read already: the receives still write the heart-beats that
+// fall due meanwhile, and the broker reads one before the test stops receiving.
+TEST(ConnectionPeerTest, ReceivesFromASteadyStreamWriteTheHeartBeatsThatFallDueMeanwhile) {
+  constexpr int count = 12;
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame("1.2", {{"heart-beat", "0,200"}})).ReadFrame();
+  const auto frame = [&peer](int Index) {
+    return testing::MessageFrame("/queue/q", "m-" + std::to_string(Index),
+                                 FrameHeader(peer.Frames().at(1), "id"), "body",
+                                 {{"content-type", "text/plain"}});
+  };
+  for (int i = 0; i <= count; ++i) {
+    peer.SendWith([frame, i] {
+      std::string chunk;
+      if (i > 0)
+        chunk = frame(i - 1).substr(frame(i - 1).size() / 2);
+      if (i < count)
+        chunk += frame(i).substr(0, frame(i).size() / 2);
+      return chunk;
+    });
+    peer.Stall(120ms);
+  }
+  peer.ExpectHeartbeat();
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url("connect.heart-beat=200,0"));
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
+  for (int i = 0; i < count; ++i)
+    ASSERT_EQ(TextOf(consumer->Receive(10000)), "body");
+  EXPECT_TRUE(peer.Done());
+}
+
 // A heart-beat from the broker does not end the wait for a receipt: it goes on within the receipt's
 // time-out and the heart-beat grace (4 s), and the receipt that comes 1.5 s later is taken.
 TEST(ConnectionPeerTest, AReceiptThatComesAfterABrokersHeartBeatWithinTheGraceEndsTheWait) {
