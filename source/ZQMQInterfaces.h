@@ -385,7 +385,7 @@ class IConnection {
   // Connects when not connected, also after the connection was lost (a failover URL tries its whole
   // list again): then every open consumer subscribes again, and a transaction open on the lost
   // connection is lost. A consumer whose subscription the broker refuses then is closed, its receives
-  // raising the broker's text.
+  // raising the broker's text once they have handed out what was kept for it.
   virtual void Start() = 0;
   virtual void Stop() = 0;
   virtual void Close() = 0;

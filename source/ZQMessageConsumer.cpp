@@ -87,6 +87,13 @@ IMessagePtr TZQMessageConsumer::ReceiveNoWait() {
 }
 
 IMessagePtr TZQMessageConsumer::DoReceive(TReceiveMode Mode, int32_t Timeout) {
+  if (!FKeptAtRefusal.empty()) {
+    const std::shared_ptr<TZQSession> session = RequireSession();
+    const IMessagePtr message = std::move(FKeptAtRefusal.front());
+    FKeptAtRefusal.pop_front();
+    HandOut(*session, *session->GetTransport(), message);
+    return TransformMessage(session, message);
+  }
   CheckClosed();
   const std::shared_ptr<TZQSession> session = RequireSession();
   const std::shared_ptr<TZQConnection> connection = session->GetConnection();
@@ -295,6 +302,7 @@ IMessagePtr TZQMessageConsumer::TransformMessage(const std::shared_ptr<TZQSessio
 }
 
 void TZQMessageConsumer::Close() {
+  FKeptAtRefusal.clear();
   if (FClosed)
     return;
   // Closed first: whatever the UNSUBSCRIBE meets, a second Close must not send it again.
@@ -322,6 +330,13 @@ void TZQMessageConsumer::Refuse(const std::string& Text) {
   if (FClosed)
     return;
   FRefusal = Text;
+  // Closing the subscription drops what the connection kept for it, which the broker counted as
+  // consumed when it delivered it: the consumer takes it over.
+  if (const std::shared_ptr<TZQSession> session = FSession.lock()) {
+    TZQMessageStore& store = session->GetConnection()->GetMessageStore();
+    while (IMessagePtr message = store.Take(GetID()))
+      FKeptAtRefusal.push_back(std::move(message));
+  }
   MarkUnsubscribed();
 }
 

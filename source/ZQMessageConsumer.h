@@ -84,8 +84,9 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   bool GetStarted() const { return FStarted; }
   // Closed without a frame: the broker ended the subscription already.
   void MarkUnsubscribed();
-  // Closed without a frame because the broker refused the subscription with Text: the receives raise
-  // EZQStompServerErrorMessage with that text.
+  // Closed without a frame because the broker refused the subscription with Text: the receives hand out
+  // what the connection kept for it (delivered under automatic acknowledgement, so the broker counts it
+  // as consumed), then raise EZQStompServerErrorMessage with that text.
   void Refuse(const std::string& Text);
 
   // The destination name the consumer subscribed with; empty while it has no subscription of its own
@@ -159,8 +160,9 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   std::string FMessageSelector;
   IMessageTransformerPtr FMessageTransformer;
   bool FClosed = false;
-  // Why the broker refused the subscription, when it did.
+  // Why the broker refused the subscription, when it did, and what was kept for it then.
   std::optional<std::string> FRefusal;
+  std::deque<IMessagePtr> FKeptAtRefusal;
   bool FStarted = false;
   std::string FSubscriptionName;
   bool FSkipSubscriptionCheck = false;

@@ -362,14 +362,20 @@ TEST(ConnectionPeerTest, AReceiveFromABrokerThatFellSilentRaisesOnceTheHeartBeat
 
 // The broker refuses one subscription with an ERROR and closes. The Start after it subscribes each
 // consumer with a receipt, learns so which one the broker refuses, leaves that one closed with the
-// broker's text and connects once more for the others. Closing a consumer or a session while the
-// connection is lost raises nothing.
+// broker's text and connects once more for the others. What the broker had delivered to the refused
+// consumer under automatic acknowledgement is still handed out before that text. Closing a consumer or
+// a session while the connection is lost raises nothing.
 TEST(ConnectionPeerTest, AStartAfterARefusedSubscriptionResumesTheOtherConsumersAndLeavesThatOneClosed) {
   const std::string refusal = testing::ErrorFrame("not_found", "NOT_FOUND - no queue 'gone'");
   FakeStompPeer peer;
   // CONNECT and the SUBSCRIBEs of "before", "gone", "after" and the other session's "spare".
   peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
-  peer.Send(refusal).CloseConnection();
+  peer.SendWith([&peer, refusal] {
+    return testing::MessageFrame("/amq/queue/gone", "m-0", FrameHeader(peer.Frames().at(2), "id"),
+                                 "delivered", {{"content-type", "text/plain"}}) +
+           refusal;
+  });
+  peer.CloseConnection();
   peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
   peer.ReadFrame().SendReceiptForLastFrame().ReadFrame().Send(refusal).CloseConnection();
   peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
@@ -393,6 +399,7 @@ TEST(ConnectionPeerTest, AStartAfterARefusedSubscriptionResumesTheOtherConsumers
 
   connection->Start();
   EXPECT_EQ(TextOf(after->Receive(5000)), "resumed");
+  EXPECT_EQ(TextOf(gone->ReceiveNoWait()), "delivered");
   EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { gone->Receive(10); }), text);
   EXPECT_EQ(MessageOf<EMQException>([&] { gone->Close(); }), "<nothing raised>");
   ASSERT_TRUE(peer.Done());
