@@ -556,6 +556,11 @@ bool TZQSession::Resume() {
     } catch (...) {
       if (!failure)
         failure = std::current_exception();
+      // A failed write ends the connection. On one that stands the SUBSCRIBE went out and the broker
+      // has not refused it: it counts as subscribed there, since the broker refuses a second SUBSCRIBE
+      // of the same id and ends the connection.
+      if (GetTransport()->IsConnected())
+        own->SetSubscribedAs(own->GetSubscribedAs(), current);
     }
   }
   if (failure)

@@ -205,7 +205,8 @@ class TZQSession final : public TZQAbstractSession,
   // (automatic acknowledgement).
   bool SettlesOnDelivery() const { return StompAckMode() == AckModeAuto; }
   // The connection was made again after it had been lost: the consumers not yet subscribed on it
-  // subscribe again with their ids, destinations and options, each waiting for its receipt; an open
+  // subscribe again with their ids, destinations and options, each waiting for its receipt (one whose
+  // receipt did not come on a connection that stands counts as subscribed on it all the same); an open
   // transaction that held a SEND or a received message is lost (the next Commit says so), an empty one
   // is begun again. False when the broker refused a subscription, which ends the connection: that
   // consumer is closed with the broker's text, and the rest wait for the next connection.

@@ -315,9 +315,11 @@ TEST(TransactionPeerTest, AfterAReconnectOnlyTheBrokersRedeliveryOfAKeptMessageI
   EXPECT_TRUE(peer.Done());
 }
 
-// A Start that reconnects resubscribes every consumer not yet subscribed on the new connection, also
-// when an earlier Start failed part way, and a transaction that held nothing is begun again, not lost.
-TEST(TransactionPeerTest, AResumeThatFailedPartWayIsFinishedByTheNextStart) {
+// A Start that reconnects resubscribes every consumer not yet subscribed on the new connection, and a
+// transaction that held nothing is begun again, not lost. A SUBSCRIBE whose receipt did not come on a
+// connection that stays went out and was not refused: the next Start does not subscribe that id there
+// again, which the broker would refuse as a duplicate, closing the connection and the consumer.
+TEST(TransactionPeerTest, TheStartAfterAResumeWhoseReceiptDidNotComeSubscribesNoIdTwice) {
   FakeStompPeer peer;
   const auto answer = [&peer] { peer.ReadFrame().SendReceiptForLastFrame(); };
   peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();  // CONNECT, BEGIN
@@ -326,7 +328,6 @@ TEST(TransactionPeerTest, AResumeThatFailedPartWayIsFinishedByTheNextStart) {
   peer.CloseConnection().AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();
   answer();
   peer.ReadFrame().Send(testing::ReceiptFrame("not-this-one"));
-  answer();
   peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame();  // COMMIT, probe, BEGIN
   peer.Start();
   const auto connection =
@@ -342,12 +343,11 @@ TEST(TransactionPeerTest, AResumeThatFailedPartWayIsFinishedByTheNextStart) {
   session->Commit();
   ASSERT_TRUE(peer.Done());
   const std::vector<std::string> frames = peer.Frames();
-  ASSERT_EQ(frames.size(), 12u);
+  ASSERT_EQ(frames.size(), 11u);
   EXPECT_EQ(Command(frames[5]), "BEGIN");
   EXPECT_EQ(FrameHeader(frames[6], "id"), FrameHeader(frames[2], "id"));
   EXPECT_EQ(FrameHeader(frames[7], "id"), FrameHeader(frames[3], "id"));
-  EXPECT_EQ(FrameHeader(frames[8], "id"), FrameHeader(frames[3], "id"));
-  EXPECT_EQ(frames[9],
+  EXPECT_EQ(frames[8],
             "COMMIT\ntransaction:" + FrameHeader(frames[5], "transaction") + "\n\n" + std::string(1, '\0'));
 }
 
