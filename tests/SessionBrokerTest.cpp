@@ -6,11 +6,11 @@
 #include <chrono>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "BrokerFixture.h"
 #include "MessageOf.h"
 #include "MessagingFixture.h"
+#include "WaitUntil.h"
 #include "ZQExceptions.h"
 
 namespace velmor {
@@ -48,16 +48,34 @@ class SessionBrokerTest : public testing::StartedConnectionTest {
     return "<no queue>";
   }
 
-  // The queue the broker bound to the topic TopicName (routing key); empty when there is none.
-  static std::string QueueBoundTo(const std::string& TopicName) {
-    std::istringstream rows(BrokerCtl("list_bindings --no-table-headers -q destination_name routing_key"));
+  // QueueRow once it reads Expected; what it reads at the end of a generous wait when it never did. For
+  // what the broker does after it answered the client (routing a send, dropping an expired message).
+  static std::string QueueRowOnceItIs(const std::string& Name, const std::string& Columns,
+                                      const std::string& Expected) {
     std::string row;
-    while (std::getline(rows, row)) {
-      const auto tab = row.find('\t');
-      if (tab != std::string::npos && row.substr(tab + 1) == TopicName)
-        return row.substr(0, tab);
-    }
-    return "";
+    testing::WaitUntil([&] { return (row = QueueRow(Name, Columns)) == Expected; }, testing::GenerousWait,
+                       200ms);
+    return row;
+  }
+
+  // The queue the broker bound to the topic TopicName (routing key), once it lists one; empty when it
+  // listed none within a generous wait.
+  static std::string QueueBoundTo(const std::string& TopicName) {
+    std::string queue;
+    testing::WaitUntil(
+        [&] {
+          std::istringstream rows(
+              BrokerCtl("list_bindings --no-table-headers -q destination_name routing_key"));
+          std::string row;
+          while (std::getline(rows, row)) {
+            const auto tab = row.find('\t');
+            if (tab != std::string::npos && row.substr(tab + 1) == TopicName)
+              queue = row.substr(0, tab);
+          }
+          return !queue.empty();
+        },
+        testing::GenerousWait, 200ms);
+    return queue;
   }
 };
 
@@ -125,7 +143,7 @@ TEST_F(SessionBrokerTest, CommitRaisesWhatTheBrokerRefusedAndTransactedSendsWait
   for (const char* target : {"a", "a", "a", "a", "a", "/exchange/no-such-exchange", "a", "a", "a", "a", "a"})
     producer->Send(transacted->CreateQueue(target[0] == 'a' ? name : target), Text(transacted, "m"));
   EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { transacted->Commit(); }), NoExchange);
-  EXPECT_EQ(QueueRow(name, "messages"), "5");
+  EXPECT_EQ(QueueRowOnceItIs(name, "messages", "5"), "5");
 }
 
 // The broker's ERROR ends the connection: seen without a read, raised by a send that then fails.
@@ -138,9 +156,7 @@ TEST_F(SessionBrokerTest, AStartAfterALostConnectionResubscribesAndTheLostTransa
   producer->Send(Text(transacted, "lost"));
   const auto plain = FSession->CreateProducer(nullptr);
   plain->Send(FSession->CreateQueue("/exchange/no-such-exchange"), Text(FSession, "refused"));
-  for (int i = 0; i < 100 && FConnection->IsConnected(); ++i)
-    std::this_thread::sleep_for(50ms);
-  EXPECT_FALSE(FConnection->IsConnected());
+  EXPECT_TRUE(testing::WaitUntil([&] { return !FConnection->IsConnected(); }));
   EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] {
               for (int i = 0; i < 10; ++i)
                 plain->Send(in, Text(FSession, "unsent"));
@@ -167,7 +183,9 @@ TEST_F(SessionBrokerTest, ClientAcknowledgementTakesOnlyTheConsumersOwnMessagesI
   const auto producer = FSession->CreateProducer(nullptr);
   producer->Send(FSession->CreateQueue(second), Text(FSession, "s1"));
   producer->Send(FSession->CreateQueue(second), Text(FSession, "s2"));
-  std::this_thread::sleep_for(300ms);
+  // Both are on their way to this connection before f1 is sent, so the first consumer's receive meets
+  // them first and keeps them.
+  ASSERT_EQ(QueueRowOnceItIs(second, "messages_unacknowledged", "2"), "2");
   producer->Send(FSession->CreateQueue(first), Text(FSession, "f1"));
   ASSERT_EQ(TextOf(firstConsumer->Receive(5000)), "f1");
   secondSession->Commit();
@@ -187,7 +205,7 @@ TEST_F(SessionBrokerTest, UnsubscribeRemovesADurableSubscriptionThatIsNotOpenHer
   FSession->CreateDurableSubscriber(topic, subscription)->Close();
   FSession->CreateProducer(topic)->Send(FSession->CreateTextMessage("waiting"));
   const std::string queue = QueueBoundTo(topicName);
-  ASSERT_EQ(QueueRow(queue, "messages"), "1");
+  ASSERT_EQ(QueueRowOnceItIs(queue, "messages", "1"), "1");
   const auto other = NewConnection(BrokerUrl());
   other->Start();
   other->CreateSession(false, AcknowledgeModeAuto)->Unsubscribe(topicName, subscription);
@@ -250,14 +268,14 @@ TEST_F(SessionBrokerTest, TimeToLiveExpiresInTheQueueAndReceivedMessagesCanBeFor
   const std::string name = UniqueName("session-ttl");
   const auto queue = FSession->CreateQueue(name);
   const auto producer = FSession->CreateProducer(queue);
-  producer->Send(queue, Text(FSession, "short"), 0, 0, 400);
-  std::this_thread::sleep_for(100ms);
+  // Kept while its time-to-live lasts, which no loaded machine outlasts here.
+  producer->Send(queue, Text(FSession, "kept"), 0, 0, 60000);
   const auto consumer = FSession->CreateConsumer(queue);
-  EXPECT_EQ(TextOf(consumer->Receive(1000)), "short");
+  EXPECT_EQ(TextOf(consumer->Receive(5000)), "kept");
   consumer->Close();
-  producer->Send(queue, Text(FSession, "expired"), 0, 0, 400);
-  std::this_thread::sleep_for(1000ms);
-  EXPECT_EQ(QueueRow(name, "messages"), "0");
+  // Dropped once it has lived: the persistent send returns when the broker holds the message.
+  producer->Send(queue, Text(FSession, "expired"), 1, 0, 400);
+  EXPECT_EQ(QueueRowOnceItIs(name, "messages", "0"), "0");
 
   // A received message goes on as it came, on STOMP 1.2 too.
   const auto client = FConnection->CreateSession(false, AcknowledgeModeClient);
