@@ -268,7 +268,7 @@ TEST(ConnectionPeerTest, AConnectTimeOutEndsAStartAgainstASilentBroker) {
   EXPECT_THAT(text, StartsWith("The connection has failed due to a transport problem: "));
   EXPECT_THAT(text, EndsWith(" (ConnectTimeOut: 2000 msec)"));
   EXPECT_GE(elapsed, 1800ms);
-  EXPECT_LE(elapsed, 3500ms);
+  EXPECT_LT(elapsed, 4500ms) << "not the 5000 ms the connection waits without a connect time-out";
   EXPECT_EQ(MessageOf<EMQException>([&] { connection->SetClientID("c"); }), text);
   connection.reset();
 }
