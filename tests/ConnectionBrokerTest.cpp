@@ -28,7 +28,7 @@ TEST_F(ConnectionBrokerTest, ReportsServerVersionAndHeartbeats) {
   EXPECT_FALSE(connection->GetSessionID().empty());
   IHeartbeatControl& heartbeats = *connection;
   heartbeats.SendHeartbeat();
-  EXPECT_TRUE(heartbeats.WaitHeartbeat(3000));
+  EXPECT_TRUE(heartbeats.WaitHeartbeat(10000));
   EXPECT_NO_THROW(heartbeats.CheckHeartbeat());
   EXPECT_EQ(MessageOf<EIllegalStateException>([&] { connection->SetClientID("late"); }),
             "Setting ClientID on a used Connection is not allowed");

@@ -130,7 +130,7 @@ TEST_F(StompClientBrokerTest, HeartbeatsAreNegotiatedWithTheBroker) {
   EXPECT_EQ(client->GetCommAdapter()->GetOutgoingHeartbeat(), 1000);
   EXPECT_EQ(client->GetCommAdapter()->GetIncomingHeartbeat(), 1000);
   client->SendHeartbeat();
-  EXPECT_TRUE(client->WaitHeartbeat(3000));
+  EXPECT_TRUE(client->WaitHeartbeat(10000));
   EXPECT_NO_THROW(client->CheckHeartbeat());
   client->Disconnect();
 }
