@@ -37,38 +37,44 @@ void TZQAbstractConnection::CheckState() const {
 
 void TZQAbstractConnection::Start() {
   CheckNotClosed();
-  if (!FTransport->IsConnected()) {
-    if (FSessionsOn != 0)
-      KeepUnreadMessages();
-    FTransportFailed = false;
-    FTransportFailure.clear();
-    try {
-      if (FApplyConnectTimeout) {
-        const IStompCommAdapterPtr& adapter = FTransport->GetCommAdapter();
-        if (!adapter) {
-          throw EIllegalStateException("No communication adapter");
-        }
-        adapter->SetConnectTimeout(FConnectTimeout);
-        adapter->SetUseConnectTimeout(true);
-      }
-      FTransport->Connect();
-    } catch (const std::exception& Error) {
-      FTransportFailed = true;
-      FTransportFailure =
-          std::string("The connection has failed due to a transport problem: ") + Error.what();
-      if (FApplyConnectTimeout) {
-        FTransportFailure += Format(" (ConnectTimeOut: %d msec)", {int64_t{FConnectTimeout}});
-      }
-    }
+  // Each round that ends with a refused subscription closes that consumer, so the rounds end.
+  for (;;) {
+    if (!FTransport->IsConnected())
+      ConnectTransport();
+    CheckState();
+    FUsed = true;
+    const uint64_t connection = FTransport->GetConnectionNumber();
+    if (FSessionsOn != 0 && connection != FSessionsOn && !ResumeSessions())
+      continue;
+    FSessionsOn = connection;
+    break;
   }
-  CheckState();
-  FUsed = true;
-  const uint64_t connection = FTransport->GetConnectionNumber();
-  if (FSessionsOn != 0 && connection != FSessionsOn)
-    ResumeSessions();
-  FSessionsOn = connection;
   StartSessions();
   FStarted = true;
+}
+
+void TZQAbstractConnection::ConnectTransport() {
+  if (FSessionsOn != 0)
+    KeepUnreadMessages();
+  FTransportFailed = false;
+  FTransportFailure.clear();
+  try {
+    if (FApplyConnectTimeout) {
+      const IStompCommAdapterPtr& adapter = FTransport->GetCommAdapter();
+      if (!adapter) {
+        throw EIllegalStateException("No communication adapter");
+      }
+      adapter->SetConnectTimeout(FConnectTimeout);
+      adapter->SetUseConnectTimeout(true);
+    }
+    FTransport->Connect();
+  } catch (const std::exception& Error) {
+    FTransportFailed = true;
+    FTransportFailure = std::string("The connection has failed due to a transport problem: ") + Error.what();
+    if (FApplyConnectTimeout) {
+      FTransportFailure += Format(" (ConnectTimeOut: %d msec)", {int64_t{FConnectTimeout}});
+    }
+  }
 }
 
 }  // namespace velmor

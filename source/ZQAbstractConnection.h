@@ -19,9 +19,10 @@ class TZQAbstractConnection : public IStartable {
   ~TZQAbstractConnection() override = default;
 
   // Connects the transport when it is not connected (again, when the broker closed it), then starts the
-  // sessions not yet started; after a reconnect the sessions resume first. A failed connect raises
-  // EMQException "The connection has failed due to a transport problem: " and the failure's text (and
-  // " (ConnectTimeOut: %d msec)" when a connect time-out was applied).
+  // sessions not yet started; after a reconnect the sessions resume first. A consumer whose subscription
+  // the broker refuses while they resume is closed, and the transport connects once more for the
+  // others. A failed connect raises EMQException "The connection has failed due to a transport problem: "
+  // and the failure's text (and " (ConnectTimeOut: %d msec)" when a connect time-out was applied).
   void Start() override;
 
   // A value different from the current one (0 at first) is applied to the next connect.
@@ -40,12 +41,15 @@ class TZQAbstractConnection : public IStartable {
 
   virtual void StartSessions() = 0;
   virtual void CloseSessions() = 0;
-  // After Start connected the transport again, once the connection it had was lost.
-  virtual void ResumeSessions() = 0;
+  // After Start connected the transport again, once the connection it had was lost. False when the
+  // broker refused a consumer's subscription, which ended this connection too (that consumer is closed).
+  virtual bool ResumeSessions() = 0;
   // Before Start connects the transport again: keeps what the lost connection delivered that nobody
   // read yet. Raises nothing.
   virtual void KeepUnreadMessages() = 0;
 
+  // One connect attempt of Start; a failure is stored for CheckState, not raised.
+  void ConnectTransport();
   // "Connection is closed." once closed, then the stored failure of the last connect attempt.
   void CheckState() const;
   // EMQException "Connection is closed." once closed.

@@ -1,6 +1,8 @@
 #include "ZQCommAdapterBaseIndy.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -74,8 +76,7 @@ void TZQCommAdapterBaseIndy::Adopt(int Handle) {
 void TZQCommAdapterBaseIndy::Receive() {
   CheckHandlers(false);
   try {
-    while (FClient.InputBufferIsEmpty())
-      FClient.WaitForData(INT32_MAX);
+    AwaitInput(UnlimitedWait);
   } catch (...) {
     CloseConnection();
     throw;
@@ -238,12 +239,71 @@ std::vector<IStompFramePtr> TZQCommAdapterBaseIndy::TakeMessageFramesLeft() {
   return std::exchange(FMessageFramesLeft, {});
 }
 
+bool TZQCommAdapterBaseIndy::KeepsHeartbeats() const {
+  return FConnected && (FOutgoingHeartbeat > 0 || FIncomingHeartbeat > 0);
+}
+
+namespace {
+
+// Milliseconds from now until Until, rounded up (a wait must not end before Until), at most INT_MAX.
+int32_t MsUntil(TClock::time_point Until) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(Until - TClock::now()).count();
+  return static_cast<int32_t>(std::clamp<int64_t>(left, 0, INT32_MAX));
+}
+
+}  // namespace
+
+bool TZQCommAdapterBaseIndy::AwaitInput(int32_t Timeout) {
+  const bool unlimited = Timeout >= UnlimitedWait;
+  if (!KeepsHeartbeats()) {
+    if (!unlimited)
+      return FClient.WaitForData(Timeout);
+    while (FClient.InputBufferIsEmpty())
+      FClient.WaitForData(-1);
+    return true;
+  }
+  using std::chrono::milliseconds;
+  const auto deadline = unlimited ? TClock::time_point::max() : TClock::now() + milliseconds(Timeout);
+  const milliseconds outgoing(FOutgoingHeartbeat);
+  // The grace of CheckHeartbeat: twice the broker's interval.
+  const milliseconds grace(int64_t{2} * FIncomingHeartbeat);
+  for (;;) {
+    if (FOutgoingHeartbeat > 0 && TClock::now() - FClient.LastSent() >= outgoing)
+      SendHeartbeat();
+    // Wake up for whatever falls due first: the caller's time, the next heart-beat, the broker's grace.
+    TClock::time_point until = deadline;
+    if (FOutgoingHeartbeat > 0)
+      until = std::min(until, FClient.LastSent() + outgoing);
+    if (FIncomingHeartbeat > 0)
+      until = std::min(until, FClient.LastReceived() + grace + milliseconds(1));
+    // A wait of 0 still takes what has arrived: octets that came while nobody read count.
+    if (FClient.WaitForData(MsUntil(until)))
+      return true;
+    if (FIncomingHeartbeat > 0 && TClock::now() - FClient.LastReceived() > grace) {
+      CloseConnection();
+      throw EZQStompServerHeartbeatMissing("Heartbeat too late");
+    }
+    if (TClock::now() >= deadline)
+      return false;
+  }
+}
+
 std::string TZQCommAdapterBaseIndy::ReadLine(int32_t Timeout) {
-  if (Timeout < UnlimitedWait)
-    return FClient.ReadLn(Timeout);
+  FLineWaitTimedOut = false;
+  if (Timeout < UnlimitedWait) {
+    if (!KeepsHeartbeats() || !FClient.InputBufferIsEmpty())
+      return FClient.ReadLn(Timeout);
+    // The wait for the line's first octet keeps the heart-beats; the line then has the time left.
+    const auto deadline = TClock::now() + std::chrono::milliseconds(Timeout);
+    if (!AwaitInput(Timeout)) {
+      FLineWaitTimedOut = true;
+      return std::string();
+    }
+    return FClient.ReadLn(MsUntil(deadline));
+  }
   // Without limit for the line's first octet; a line that has begun must end within BodyReadTimeout,
   // else the stream stalled in the middle of a frame.
-  FClient.WaitForData(-1);
+  AwaitInput(UnlimitedWait);
   std::string line = FClient.ReadLn(BodyReadTimeout);
   if (line.empty() && FClient.ReadLnTimedOut())
     throw EReadTimeout();
@@ -251,7 +311,7 @@ std::string TZQCommAdapterBaseIndy::ReadLine(int32_t Timeout) {
 }
 
 bool TZQCommAdapterBaseIndy::ReadLineTimedOut() const {
-  return FClient.ReadLnTimedOut();
+  return FLineWaitTimedOut || FClient.ReadLnTimedOut();
 }
 
 std::string TZQCommAdapterBaseIndy::ReadUntilEndSep() {

@@ -21,7 +21,13 @@ namespace velmor {
 // unknown place) and any failed write closes the connection, so IsConnected is false before the error
 // reaches the caller. A write that fails because the broker closed or reset the connection first reads
 // what the broker sent before that: an ERROR frame there goes to the frame handler, whose error (the
-// broker's own text) replaces the socket's. Not thread-safe: one caller at a time.
+// broker's own text) replaces the socket's.
+//
+// While heart-beats are negotiated, every wait for the broker's next frame keeps them, on the caller's
+// thread: it writes the client's heart-beat whenever nothing was written for the outgoing interval,
+// and when nothing at all came from the broker for twice its interval (the grace CheckHeartbeat
+// allows), it closes the connection and raises EZQStompServerHeartbeatMissing "Heartbeat too late".
+// Between calls nothing is sent or checked. Not thread-safe: one caller at a time.
 class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
  public:
   TZQCommAdapterBaseIndy();
@@ -62,6 +68,11 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
  private:
   // Drops the TCP connection after an error: the stream can no longer be trusted.
   void CloseConnection();
+  // Connected with heart-beats negotiated in either direction.
+  bool KeepsHeartbeats() const;
+  // Waits until input is buffered, at most Timeout ms (UnlimitedWait: without limit); false when the
+  // time ran out. Keeps the heart-beats meanwhile (see the class).
+  bool AwaitInput(int32_t Timeout);
   // Reads, without waiting, the frames the closed connection still holds: the MESSAGE frames go to
   // FMessageFramesLeft, the first ERROR frame is returned (nullptr when there is none).
   std::shared_ptr<TZQStompFrame> ReadFramesLeft();
@@ -80,6 +91,8 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   // The last frame read, when nobody else kept it: the next read fills it again.
   std::shared_ptr<TZQStompFrame> FSpareFrame;
   std::vector<IStompFramePtr> FMessageFramesLeft;
+  // The last ReadLine ended because no line began in time.
+  bool FLineWaitTimedOut = false;
 };
 
 }  // namespace velmor

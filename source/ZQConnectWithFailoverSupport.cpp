@@ -129,6 +129,9 @@ void TZQConnectWithFailoverSupport::ConnectWithFailover(const IURIPtr& URI) {
       index = options.Randomize ? nextRandom() : (index + 1) % count;
       ++attempts;
     }
+    // The credentials of the entry reached served its CONNECT; a later loop starts from the base again.
+    FStompClient.SetLogin(baseLogin);
+    FStompClient.SetPasscode(basePasscode);
   } catch (...) {
     // The client goes back to the failover URL and its own credentials: a later Connect fails over again
     // instead of going to the last broker tried with that broker's credentials.

@@ -35,8 +35,9 @@ class TZQConnectWithFailoverSupport final : public IZQFailoverSupport {
   // connects or the attempt limit is reached. Before the first attempt every entry's scheme and option
   // names and port are checked, so an entry that could never connect raises at once and no socket is opened.
   // Each attempt starts from the client's credentials as they were when the loop began, then applies
-  // the entry's own. On success the client keeps the entry's URL; on failure the failover URL and the
-  // original credentials are restored, so a later Connect runs the whole loop again.
+  // the entry's own. On success the client keeps the entry's URL and gets the original credentials
+  // back; on failure the failover URL and the original credentials are restored, so a later Connect
+  // runs the whole loop again.
   void ConnectWithFailover(const IURIPtr& URI) override;
 
   void SetEnvironment(TZQFailoverEnvironment Environment);

@@ -105,12 +105,14 @@ void TZQConnection::StartSessions() {
   }
 }
 
-void TZQConnection::ResumeSessions() {
-  // Every session resumes; the first failure is raised afterwards.
+bool TZQConnection::ResumeSessions() {
+  // Every session resumes; the first failure is raised afterwards. A refused subscription ends the
+  // connection, and with it this round.
   std::exception_ptr failure;
   for (const std::shared_ptr<TZQSession>& session : std::vector(FSessions)) {
     try {
-      session->Resume();
+      if (!session->Resume())
+        return false;
     } catch (...) {
       if (!failure)
         failure = std::current_exception();
@@ -118,6 +120,7 @@ void TZQConnection::ResumeSessions() {
   }
   if (failure)
     std::rethrow_exception(failure);
+  return true;
 }
 
 void TZQConnection::KeepUnreadMessages() {
@@ -168,6 +171,17 @@ void TZQConnection::Close() {
 }
 
 ISessionPtr TZQConnection::CreateSession(bool Transacted, uint8_t AcknowledgeMode) {
+  if (FClosed) {
+    throw EIllegalStateException("Connection is closed.");
+  }
+  if (AcknowledgeMode > AcknowledgeModeClientIndividual) {
+    throw EIllegalArgumentException("Acknowledge mode must be a value between 0 and 3");
+  }
+  // A session in the transacted mode that is not transacted would send at once what the application
+  // means to commit: refused rather than guessed.
+  if (AcknowledgeMode == AcknowledgeModeTransacted && !Transacted) {
+    throw EIllegalArgumentException("Acknowledge mode 1 (transacted) needs a transacted session");
+  }
   return TZQSession::Create(shared_from_this(), Transacted, AcknowledgeMode);
 }
 
@@ -448,9 +462,9 @@ void TZQSession::EndTransaction(bool Commit) {
   BeginTransaction();
 }
 
-void TZQSession::Resume() {
+bool TZQSession::Resume() {
   if (FClosed)
-    return;
+    return true;
   const uint64_t current = GetTransport()->GetConnectionNumber();
   if (FTransacted && FTransactionContext.IsOpen() && FTransactionOn != current) {
     // What the transaction held never reached the broker; one that held nothing is simply begun again.
@@ -475,8 +489,13 @@ void TZQSession::Resume() {
     if (StompAckMode() != AckModeAuto)
       connection->GetMessageStore().DropKept(own->GetID());
     try {
-      Subscribe(own->GetSubscribedAs(), own->GetID());
+      // The broker answers a subscription it refuses with an ERROR in place of the receipt, and closes
+      // the connection: the receipt tells which consumer it was.
+      GetTransport()->Subscribe(own->GetSubscribedAs(), StompAckMode(), own->GetID(), "", false, true);
       own->SetSubscribedAs(own->GetSubscribedAs(), current);
+    } catch (const EZQStompServerErrorMessage& Error) {
+      own->Refuse(Error.what());
+      return false;
     } catch (...) {
       if (!failure)
         failure = std::current_exception();
@@ -484,6 +503,7 @@ void TZQSession::Resume() {
   }
   if (failure)
     std::rethrow_exception(failure);
+  return true;
 }
 
 void TZQSession::Commit() {

@@ -97,7 +97,7 @@ class TZQConnection final : public TZQAbstractConnection,
  protected:
   void StartSessions() override;
   void CloseSessions() override;
-  void ResumeSessions() override;
+  bool ResumeSessions() override;
   // Under automatic acknowledgement the broker counts what it delivered as consumed: the messages the
   // lost connection delivered and nobody read are kept for their consumers. The other sessions' go
   // when they resume, since the broker delivers them again.
@@ -200,9 +200,11 @@ class TZQSession final : public TZQAbstractSession,
   // none is open; empty when the session is not transacted.
   std::string AcknowledgeTransaction();
   // The connection was made again after it had been lost: the consumers not yet subscribed on it
-  // subscribe again with their ids, destinations and options; an open transaction that held a SEND,
-  // ACK or NACK is lost (the next Commit says so), an empty one is begun again.
-  void Resume();
+  // subscribe again with their ids, destinations and options, each waiting for its receipt; an open
+  // transaction that held a SEND, ACK or NACK is lost (the next Commit says so), an empty one is begun
+  // again. False when the broker refused a subscription, which ends the connection: that consumer is
+  // closed with the broker's text, and the rest wait for the next connection.
+  bool Resume();
   // Marks the open durable subscriber of TopicName named SubscriptionName closed, without a frame: its
   // subscription was removed on the broker. True when there was one.
   bool MarkUnsubscribed(const std::string& TopicName, const std::string& SubscriptionName);

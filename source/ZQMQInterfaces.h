@@ -382,11 +382,16 @@ class IConnection {
 
   virtual std::string GetClientID() const = 0;
   virtual void SetClientID(const std::string& ClientID) = 0;
-  // Connects when not connected, also after the connection was lost: then every open consumer
-  // subscribes again, and a transaction open on the lost connection is lost.
+  // Connects when not connected, also after the connection was lost (a failover URL tries its whole
+  // list again): then every open consumer subscribes again, and a transaction open on the lost
+  // connection is lost. A consumer whose subscription the broker refuses then is closed, its receives
+  // raising the broker's text.
   virtual void Start() = 0;
   virtual void Stop() = 0;
   virtual void Close() = 0;
+  // EIllegalStateException "Connection is closed." once closed; EIllegalArgumentException for an
+  // acknowledge mode beyond AcknowledgeModeClientIndividual, and for AcknowledgeModeTransacted without
+  // Transacted.
   virtual ISessionPtr CreateSession(bool Transacted, uint8_t AcknowledgeMode) = 0;
   // Transacted exactly for AcknowledgeModeTransacted.
   virtual ISessionPtr CreateSession(uint8_t AcknowledgeMode) = 0;
@@ -418,7 +423,9 @@ class IConnectionInfo {
   virtual uint8_t GetProtocolVersion() const = 0;
 };
 
-// Heart-beats, sent and checked only when the application asks, on its thread.
+// Heart-beats on the application's request, on its thread. While a call waits for the broker the
+// library keeps them itself; these serve an application that spends longer than the interval outside
+// the library.
 class IHeartbeatControl {
  public:
   virtual ~IHeartbeatControl() = default;

@@ -58,6 +58,9 @@ ITopicPtr TZQTopicSubscriber::GetTopic() const {
 }
 
 void TZQMessageConsumer::CheckClosed() const {
+  if (FRefusal) {
+    throw EZQStompServerErrorMessage(*FRefusal);
+  }
   if (FClosed) {
     throw EIllegalStateException("The consumer is closed");
   }
@@ -228,7 +231,18 @@ void TZQMessageConsumer::Close() {
   if (!session)
     return;
   session->RemoveConsumer(shared_from_this());
-  session->GetTransport()->Unsubscribe(GetID());
+  const std::shared_ptr<TZQAbstractTransport> transport = session->GetTransport();
+  // A consumer of a temporary queue never subscribed; any other unsubscribes only on the connection it
+  // subscribed on, while that stands.
+  if (!FSubscribedAs.empty() && FSubscribedOn == transport->GetConnectionNumber() && transport->IsConnected())
+    transport->Unsubscribe(GetID());
+}
+
+void TZQMessageConsumer::Refuse(const std::string& Text) {
+  if (FClosed)
+    return;
+  FRefusal = Text;
+  MarkUnsubscribed();
 }
 
 void TZQMessageConsumer::MarkUnsubscribed() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,8 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   IMessagePtr Receive() override;
   IMessagePtr Receive(int32_t Timeout) override;
   IMessagePtr ReceiveNoWait() override;
-  // Leaves the session and unsubscribes; a second Close does nothing.
+  // Leaves the session and unsubscribes; a second Close does nothing. A subscription ends with the
+  // connection it was made on, so once that is lost nothing is sent and nothing raised.
   void Close() override;
 
   // IStartable, IStoppable: only the flag; receiving does not depend on it.
@@ -78,6 +80,9 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   bool GetStarted() const { return FStarted; }
   // Closed without a frame: the broker ended the subscription already.
   void MarkUnsubscribed();
+  // Closed without a frame because the broker refused the subscription with Text: the receives raise
+  // EZQStompServerErrorMessage with that text.
+  void Refuse(const std::string& Text);
 
   // The destination name the consumer subscribed with; empty while it has no subscription of its own
   // (a consumer of a temporary queue). Connection: the client's connection number it subscribed on.
@@ -108,7 +113,7 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
  private:
   enum class TReceiveMode { Blocking, Timed, NoWait };
 
-  // EIllegalStateException "The consumer is closed".
+  // EIllegalStateException "The consumer is closed", or the broker's refusal of the subscription.
   void CheckClosed() const;
   std::shared_ptr<TZQSession> RequireSession() const;
   IMessagePtr DoReceive(TReceiveMode Mode, int32_t Timeout);
@@ -133,6 +138,8 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   std::string FMessageSelector;
   IMessageTransformerPtr FMessageTransformer;
   bool FClosed = false;
+  // Why the broker refused the subscription, when it did.
+  std::optional<std::string> FRefusal;
   bool FStarted = false;
   std::string FSubscriptionName;
   bool FSkipSubscriptionCheck = false;

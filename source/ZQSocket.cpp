@@ -227,6 +227,7 @@ void TTCPClient::Connect() {
 
   FHandle = handle;
   FReadTimeout = 0;
+  FLastReceived = FLastSent = TClock::now();
 }
 
 void TTCPClient::Adopt(int Handle) {
@@ -236,6 +237,7 @@ void TTCPClient::Adopt(int Handle) {
   SetBlocking(Handle, true);
   FHandle = Handle;
   FReadTimeout = 0;
+  FLastReceived = FLastSent = TClock::now();
 }
 
 void TTCPClient::Disconnect() {
@@ -382,6 +384,7 @@ TTCPClient::TReceived TTCPClient::Receive(char* Into, size_t Room, int Wait, siz
   FMoreWaiting = received == static_cast<ssize_t>(Room);
   if (received > 0) {
     Got = static_cast<size_t>(received);
+    FLastReceived = TClock::now();
     return TReceived::Octets;
   }
   if (received == 0) {
@@ -569,6 +572,7 @@ void TTCPClient::Write(std::string_view Data) {
       ResumeAfterFailedWrite(written);
     }
   }
+  FLastSent = TClock::now();
 }
 
 void TTCPClient::Write(std::string_view Head, std::string_view Body, std::string_view Tail) {
@@ -587,8 +591,10 @@ void TTCPClient::Write(std::string_view Head, std::string_view Body, std::string
       ++next;
       --left;
     }
-    if (left == 0)
+    if (left == 0) {
+      FLastSent = TClock::now();
       return;
+    }
     msghdr message{};
     message.msg_iov = next;
     message.msg_iovlen = left;

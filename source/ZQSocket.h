@@ -202,6 +202,11 @@ class TTCPClient final {
   // Sets SO_SNDTIMEO; 0 or less means no limit.
   void SetSendTimeout(int32_t Ms);
 
+  // When octets last arrived from the peer, and when a write last completed; both start when the
+  // connection is made (or adopted).
+  TClock::time_point LastReceived() const { return FLastReceived; }
+  TClock::time_point LastSent() const { return FLastSent; }
+
  private:
   // Receives what is available after waiting at most PollTimeout ms (negative: without limit); false
   // when the wait ran out. Sets FPeerClosed at the end of the stream.
@@ -258,6 +263,8 @@ class TTCPClient final {
   int FReceiveTimeout = UnknownReceiveTimeout;
   // The length of the last wait asked of Receive (0: none yet).
   int FLastWait = 0;
+  TClock::time_point FLastReceived;
+  TClock::time_point FLastSent;
 };
 
 }  // namespace velmor

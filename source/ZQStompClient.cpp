@@ -157,6 +157,7 @@ TZQStompClient::~TZQStompClient() = default;
 void TZQStompClient::SetURI(const IURIPtr& URI) {
   TZQStompConnection::SetURI(URI);
   FConnectionParams.Load(URI);
+  FFailoverURI.reset();
 }
 
 void TZQStompClient::SetFailoverSupport(std::unique_ptr<IZQFailoverSupport> Support) {
@@ -168,9 +169,10 @@ TStompVersion TZQStompClient::GetVersion() const {
 }
 
 void TZQStompClient::Connect() {
-  const IURIPtr uri = GetURI();
+  const IURIPtr uri = FFailoverURI ? FFailoverURI : GetURI();
   if (uri && HasPrefix(uri->GetProtocol(), "failover:(stomp")) {
     ConnectWithFailover(uri);
+    FFailoverURI = uri;
     return;
   }
   PlainConnect();
@@ -576,7 +578,8 @@ void TZQStompClient::CheckTransactionID(const std::string& TransactionID, const 
 }
 
 void TZQStompClient::Subscribe(const std::string& Destination, uint8_t AckMode,
-                               const std::string& SubscriptionID, const std::string& Selector, bool NoLocal) {
+                               const std::string& SubscriptionID, const std::string& Selector, bool NoLocal,
+                               bool ForceReceipt) {
   const IStompFramePtr frame = TZQStompFrame::CreateForCommand("SUBSCRIBE");
   frame->AddHeader("destination", TSubscribeOptionsBuilder::ExtractDestination(Destination));
   frame->AddHeader("ack", AckModeName(AckMode));
@@ -587,7 +590,7 @@ void TZQStompClient::Subscribe(const std::string& Destination, uint8_t AckMode,
   }
   TSubscribeOptionsBuilder::AddOptionHeaders(TSubscribeOptionsBuilder::ExtractOptions(Destination), *frame);
   TSubscribeOptionsBuilder::AddTransformation(*frame, FConnectionParams.GetOptionList());
-  SendWithReceipt(frame);
+  SendWithReceipt(frame, ForceReceipt);
 }
 
 bool TZQStompClient::SendHeadersKeepOrder(const TStompHeaders& Headers, bool WithContentLength,

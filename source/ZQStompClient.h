@@ -119,7 +119,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // The URL for the adapter and the credentials (base), then the option list.
   void SetURI(const IURIPtr& URI) override;
   // Connects: a URL whose scheme begins with "failover:(stomp" goes to the failover loop, any other
-  // one to PlainConnect.
+  // one to PlainConnect. A client that the loop connected holds the URL of the broker it reached, yet
+  // connecting again runs the loop over the whole failover URL once more.
   void Connect() override;
   // Sends DISCONNECT when connected and the TCP connection is still open, then always closes the TCP
   // connection and clears the connected state and the session; a failure on the way is reported after
@@ -165,9 +166,10 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // --- Commands ---
 
   // SUBSCRIBE; Destination may carry options after "?", which become headers. AckMode: AckModeAuto,
-  // AckModeClient, AckModeClientIndividual (any other value means "client").
+  // AckModeClient, AckModeClientIndividual (any other value means "client"). Waits for a receipt when
+  // the URL asks for one or ForceReceipt is set.
   void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
-                 const std::string& Selector, bool NoLocal);
+                 const std::string& Selector, bool NoLocal, bool ForceReceipt = false);
   // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
   // receipt when ForceReceipt or the URL option "send.receipt" asks for one, except inside a
   // transaction (a "transaction" header in Headers): the broker answers those only at COMMIT. The body
@@ -185,7 +187,7 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // DISCONNECT (with a receipt when the URL asks); the connected state ends when it went through.
   void SendDisconnectFrame();
 
-  // Heart-beats, only when the caller asks.
+  // Heart-beats on the caller's request (the adapter keeps them itself while a read waits).
   void SendHeartbeat();
   void CheckHeartbeat();
   bool WaitHeartbeat(int32_t Timeout);
@@ -257,6 +259,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   std::string FReceivedReceiptID;
   TZQReceiptConfiguration FReceiptConfiguration;
   TZQConnectionParams FConnectionParams;
+  // The failover URL the loop last connected through; cleared by SetURI.
+  IURIPtr FFailoverURI;
 
  private:
   void SendTransactionFrame(const std::string& Command, const std::string& TransactionID);

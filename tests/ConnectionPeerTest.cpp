@@ -273,5 +273,91 @@ TEST(ConnectionPeerTest, AConnectTimeOutEndsAStartAgainstASilentBroker) {
   connection.reset();
 }
 
+// The broker expects a heart-beat every 500 ms and sends its message only once it has seen three: the
+// receive that waits for it writes them.
+TEST(ConnectionPeerTest, AReceiveThatWaitsLongerThanTheHeartBeatIntervalWritesTheClientsHeartBeats) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame("1.2", {{"heart-beat", "0,500"}})).ReadFrame();
+  peer.ExpectHeartbeat().ExpectHeartbeat().ExpectHeartbeat();
+  peer.SendWith([&peer] {
+    return testing::MessageFrame("/queue/q", "m-1", FrameHeader(peer.Frames().at(1), "id"), "after beats",
+                                 {{"content-type", "text/plain"}});
+  });
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url("connect.heart-beat=500,0"));
+  const auto start = std::chrono::steady_clock::now();
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
+  EXPECT_EQ(TextOf(consumer->Receive(10000)), "after beats");
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  // Each beat falls due 500 ms after the last write, the SUBSCRIBE first.
+  EXPECT_GE(elapsed, 1500ms);
+  EXPECT_LE(elapsed, 8000ms);
+  EXPECT_TRUE(peer.Done());
+}
+
+// A broker that promised a heart-beat every second and falls silent: the receive, which has no time
+// limit of its own, raises once twice that interval has passed, and the connection is gone.
+TEST(ConnectionPeerTest, AReceiveFromABrokerThatFellSilentRaisesOnceTheHeartBeatGraceHasPassed) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame("1.2", {{"heart-beat", "1000,0"}})).ReadFrame();
+  peer.Stall(8000ms).CloseConnection();
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url("connect.heart-beat=0,1000"));
+  const auto start = std::chrono::steady_clock::now();
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
+  EXPECT_EQ(MessageOf<EZQStompServerHeartbeatMissing>([&] { consumer->Receive(); }), "Heartbeat too late");
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(elapsed, 2000ms);
+  EXPECT_LE(elapsed, 6000ms);
+  EXPECT_FALSE(connection->IsConnected());
+}
+
+// The broker refuses one subscription with an ERROR and closes. The Start after it subscribes each
+// consumer with a receipt, learns so which one the broker refuses, leaves that one closed with the
+// broker's text and connects once more for the others. Closing a consumer or a session while the
+// connection is lost raises nothing.
+TEST(ConnectionPeerTest, AStartAfterARefusedSubscriptionResumesTheOtherConsumersAndLeavesThatOneClosed) {
+  const std::string refusal = testing::ErrorFrame("not_found", "NOT_FOUND - no queue 'gone'");
+  FakeStompPeer peer;
+  // CONNECT and the SUBSCRIBEs of "before", "gone", "after" and the other session's "spare".
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
+  peer.Send(refusal).CloseConnection();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
+  peer.ReadFrame().SendReceiptForLastFrame().ReadFrame().Send(refusal).CloseConnection();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
+  peer.ReadFrame().SendReceiptForLastFrame().ReadFrame().SendReceiptForLastFrame();
+  peer.SendWith([&peer] {
+    return testing::MessageFrame("/queue/after", "m-1", FrameHeader(peer.LastFrame(), "id"), "resumed",
+                                 {{"content-type", "text/plain"}});
+  });
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const ISessionPtr spare = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto before = session->CreateConsumer(session->CreateQueue("before"));
+  const auto gone = session->CreateConsumer(session->CreateQueue("/amq/queue/gone"));
+  const auto after = session->CreateConsumer(session->CreateQueue("after"));
+  spare->CreateConsumer(spare->CreateQueue("spare"));
+  const std::string text = "not_found NOT_FOUND - no queue 'gone'";
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { before->Receive(5000); }), text);
+  EXPECT_EQ(MessageOf<EMQException>([&] { spare->Close(); }), "<nothing raised>");
+  EXPECT_EQ(connection->GetSessionCount(), 1u);
+
+  connection->Start();
+  EXPECT_EQ(TextOf(after->Receive(5000)), "resumed");
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { gone->Receive(10); }), text);
+  EXPECT_EQ(MessageOf<EMQException>([&] { gone->Close(); }), "<nothing raised>");
+  ASSERT_TRUE(peer.Done());
+  // The second connection ends at "gone"; the third subscribes "before" and "after", "spare" never again.
+  const std::vector<std::string> frames = peer.Frames();
+  ASSERT_EQ(frames.size(), 11u);
+  EXPECT_EQ(FrameHeader(frames[7], "destination"), "/amq/queue/gone");
+  EXPECT_EQ(FrameHeader(frames[10], "destination"), "/queue/after");
+}
+
 }  // namespace
 }  // namespace velmor

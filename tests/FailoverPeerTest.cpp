@@ -7,6 +7,8 @@
 #include <string>
 
 #include "FakeStompPeer.h"
+#include "MessageOf.h"
+#include "MessagingFixture.h"
 #include "RecordingClient.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQExceptions.h"
@@ -198,6 +200,37 @@ TEST(FailoverPeerTest, EntryPortOutOfRangeFailsBeforeAnySocketOpens) {
   peer.Start();
   EXPECT_FALSE(peer.WaitDone());
   EXPECT_EQ(peer.Connections(), 0);
+}
+
+// Connected to the first broker, which then goes: Start goes through the list again in its order, and
+// the consumer subscribes again on the broker that answers.
+TEST(FailoverPeerTest, AStartAfterTheBrokerWentGoesThroughTheWholeListAgain) {
+  FakeStompPeer first;
+  first.ReadFrame().Send(testing::ConnectedFrame("1.2", {{"server", "peer-a"}}));
+  first.ReadFrame().CloseConnection();
+  first.AcceptNext().ExpectFrameStartingWith("CONNECT\n").Send(testing::ErrorFrame("Access refused"));
+  first.Start();
+  FakeStompPeer second;
+  second.ExpectFrameStartingWith("CONNECT\n").Send(testing::ConnectedFrame("1.2", {{"server", "peer-b"}}));
+  second.ExpectFrameStartingWith("SUBSCRIBE\ndestination:/queue/q\n").SendReceiptForLastFrame();
+  second.SendWith([&second] {
+    return testing::MessageFrame("/queue/q", "m-1", FrameHeader(second.LastFrame(), "id"), "from b",
+                                 {{"content-type", "text/plain"}});
+  });
+  second.Start();
+  const auto connection = testing::NewConnection("failover:(" + first.Url() + "," + second.Url() + ")" +
+                                                 FastRetries + "&maxReconnectAttempts=3");
+  connection->Start();
+  EXPECT_EQ(connection->GetServer(), "peer-a");
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
+  EXPECT_EQ(testing::MessageOf<EVelmorError>([&] { consumer->Receive(5000); }),
+            "Connection Closed Gracefully.");
+  connection->Start();
+  EXPECT_EQ(connection->GetServer(), "peer-b");
+  EXPECT_EQ(testing::TextOf(consumer->Receive(5000)), "from b");
+  EXPECT_TRUE(first.Done());
+  EXPECT_TRUE(second.Done());
 }
 
 }  // namespace

@@ -93,6 +93,17 @@ INSTANTIATE_TEST_SUITE_P(
                       C.Start();
                     },
                     "Connection is closed."},
+        RefusalCase{"SessionOnClosedConnection",
+                    [](auto& C, auto&) {
+                      C.Close();
+                      C.CreateSession(false, AcknowledgeModeAuto);
+                    },
+                    "Connection is closed."},
+        RefusalCase{"AcknowledgeModeOutOfRange", [](auto& C, auto&) { C.CreateSession(false, 7); },
+                    "Acknowledge mode must be a value between 0 and 3"},
+        RefusalCase{"TransactedModeWithoutTransactedFlag",
+                    [](auto& C, auto&) { C.CreateSession(false, AcknowledgeModeTransacted); },
+                    "Acknowledge mode 1 (transacted) needs a transacted session"},
         RefusalCase{"SameTransformationIDs",
                     [](auto& C, auto&) {
                       C.SetMapTransformationID("x");

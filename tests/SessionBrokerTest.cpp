@@ -17,10 +17,12 @@ namespace velmor {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::AwaitQueueRow;
 using testing::BrokerCtl;
 using testing::BrokerUrl;
 using testing::MessageOf;
 using testing::NewConnection;
+using testing::QueueRow;
 using testing::TextOf;
 using testing::UniqueName;
 
@@ -35,27 +37,6 @@ class SessionBrokerTest : public testing::StartedConnectionTest {
     auto message = Session->CreateTextMessage(Body);
     message->SetStringProperty("x-expires", "60000");
     return message;
-  }
-
-  // The broker's rows of list_queues for Columns, the queue name first, keyed by name.
-  static std::string QueueRow(const std::string& Name, const std::string& Columns) {
-    std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns));
-    std::string row;
-    while (std::getline(rows, row)) {
-      if (row.rfind(Name + "\t", 0) == 0)
-        return row.substr(Name.size() + 1);
-    }
-    return "<no queue>";
-  }
-
-  // QueueRow once it reads Expected; what it reads at the end of a generous wait when it never did. For
-  // what the broker does after it answered the client (routing a send, dropping an expired message).
-  static std::string QueueRowOnceItIs(const std::string& Name, const std::string& Columns,
-                                      const std::string& Expected) {
-    std::string row;
-    testing::WaitUntil([&] { return (row = QueueRow(Name, Columns)) == Expected; }, testing::GenerousWait,
-                       200ms);
-    return row;
   }
 
   // The queue the broker bound to the topic TopicName (routing key), once it lists one; empty when it
@@ -143,7 +124,7 @@ TEST_F(SessionBrokerTest, CommitRaisesWhatTheBrokerRefusedAndTransactedSendsWait
   for (const char* target : {"a", "a", "a", "a", "a", "/exchange/no-such-exchange", "a", "a", "a", "a", "a"})
     producer->Send(transacted->CreateQueue(target[0] == 'a' ? name : target), Text(transacted, "m"));
   EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { transacted->Commit(); }), NoExchange);
-  EXPECT_EQ(QueueRowOnceItIs(name, "messages", "5"), "5");
+  EXPECT_EQ(AwaitQueueRow(name, "messages", "5"), "5");
 }
 
 // The broker's ERROR ends the connection: seen without a read, raised by a send that then fails.
@@ -185,7 +166,7 @@ TEST_F(SessionBrokerTest, ClientAcknowledgementTakesOnlyTheConsumersOwnMessagesI
   producer->Send(FSession->CreateQueue(second), Text(FSession, "s2"));
   // Both are on their way to this connection before f1 is sent, so the first consumer's receive meets
   // them first and keeps them.
-  ASSERT_EQ(QueueRowOnceItIs(second, "messages_unacknowledged", "2"), "2");
+  ASSERT_EQ(AwaitQueueRow(second, "messages_unacknowledged", "2"), "2");
   producer->Send(FSession->CreateQueue(first), Text(FSession, "f1"));
   ASSERT_EQ(TextOf(firstConsumer->Receive(5000)), "f1");
   secondSession->Commit();
@@ -205,7 +186,7 @@ TEST_F(SessionBrokerTest, UnsubscribeRemovesADurableSubscriptionThatIsNotOpenHer
   FSession->CreateDurableSubscriber(topic, subscription)->Close();
   FSession->CreateProducer(topic)->Send(FSession->CreateTextMessage("waiting"));
   const std::string queue = QueueBoundTo(topicName);
-  ASSERT_EQ(QueueRowOnceItIs(queue, "messages", "1"), "1");
+  ASSERT_EQ(AwaitQueueRow(queue, "messages", "1"), "1");
   const auto other = NewConnection(BrokerUrl());
   other->Start();
   other->CreateSession(false, AcknowledgeModeAuto)->Unsubscribe(topicName, subscription);
@@ -275,7 +256,7 @@ TEST_F(SessionBrokerTest, TimeToLiveExpiresInTheQueueAndReceivedMessagesCanBeFor
   consumer->Close();
   // Dropped once it has lived: the persistent send returns when the broker holds the message.
   producer->Send(queue, Text(FSession, "expired"), 1, 0, 400);
-  EXPECT_EQ(QueueRowOnceItIs(name, "messages", "0"), "0");
+  EXPECT_EQ(AwaitQueueRow(name, "messages", "0"), "0");
 
   // A received message goes on as it came, on STOMP 1.2 too.
   const auto client = FConnection->CreateSession(false, AcknowledgeModeClient);

@@ -36,6 +36,13 @@ std::string Command(const std::string& Frame) {
   return Frame.substr(0, Frame.find('\n'));
 }
 
+// The frame without its "receipt" header line.
+std::string WithoutReceipt(const std::string& Frame) {
+  const auto start = Frame.find("\nreceipt:");
+  return start == std::string::npos ? Frame
+                                    : Frame.substr(0, start) + Frame.substr(Frame.find('\n', start + 1));
+}
+
 struct CommitCase {
   const char* Name;
   std::string Answer;  // what the broker sends after the client's probe
@@ -134,14 +141,16 @@ TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSes
 // fails raises the broker's text, and a Start connects again.
 TEST(TransactionPeerTest, AfterTheBrokersCloseAStartSubscribesAgainAndDropsTheLostTransaction) {
   FakeStompPeer peer;
-  // CONNECT, BEGIN, SUBSCRIBE, SEND; then the broker goes. Then CONNECT, the same SUBSCRIBE, BEGIN,
-  // SEND, ABORT and the probe, UNSUBSCRIBE.
+  // CONNECT, BEGIN, SUBSCRIBE, SEND; then the broker goes. Then CONNECT, the same SUBSCRIBE (with a
+  // receipt), BEGIN, SEND, ABORT and the probe, UNSUBSCRIBE.
   peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame();
   peer.SendWith(MessageFor(peer, 2, "m-0"));
   peer.Send(testing::ErrorFrame("access_refused", "ACCESS_REFUSED - no")).CloseConnection();
   peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
-  peer.ExpectFrameMatching("the first SUBSCRIBE",
-                           [&peer](const std::string& Frame) { return Frame == peer.Frames().at(2); });
+  peer.ExpectFrameMatching("the first SUBSCRIBE", [&peer](const std::string& Frame) {
+    return WithoutReceipt(Frame) == peer.Frames().at(2);
+  });
+  peer.SendReceiptForLastFrame();
   peer.ReadFrame().ReadFrame().ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame();
   peer.Start();
   const auto connection = testing::NewConnection(peer.Url());
@@ -185,7 +194,7 @@ TEST(TransactionPeerTest, AReconnectKeepsTheAutomaticallyAcknowledgedMessagesNob
   for (const char* id : {"m-1", "m-2", "m-3"})
     peer.SendWith(MessageFor(peer, 1, id));
   peer.Send(testing::ErrorFrame("connection_forced", "broker forced connection closure")).CloseConnection();
-  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().SendReceiptForLastFrame();
   peer.Start();
   const auto connection = testing::NewConnection(peer.Url());
   connection->Start();
@@ -204,7 +213,8 @@ TEST(TransactionPeerTest, AfterAReconnectOnlyTheBrokersRedeliveryOfAKeptMessageI
   FakeStompPeer peer;
   peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame();
   peer.SendWith(MessageFor(peer, 2, "m-2")).SendWith(MessageFor(peer, 1, "m-1")).CloseConnection();
-  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame();
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame());
+  peer.ReadFrame().SendReceiptForLastFrame().ReadFrame().SendReceiptForLastFrame();
   peer.SendWith(MessageFor(peer, 5, "m-2-again"));
   peer.Start();
   const auto connection = testing::NewConnection(peer.Url());

@@ -5,9 +5,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
+#include <string>
+
+#include "WaitUntil.h"
 
 namespace velmor::testing {
 
@@ -79,6 +84,23 @@ std::string BrokerCtl(const std::string& Args) {
     output.append(buffer, count);
   }
   return pclose(pipe) == 0 ? output : "<failed>";
+}
+
+std::string QueueRow(const std::string& Name, const std::string& Columns) {
+  std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns));
+  std::string row;
+  while (std::getline(rows, row)) {
+    if (row.rfind(Name + "\t", 0) == 0)
+      return row.substr(Name.size() + 1);
+  }
+  return "<no queue>";
+}
+
+std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected) {
+  std::string row;
+  WaitUntil([&] { return (row = QueueRow(Name, Columns)) == Expected; }, std::chrono::minutes(2),
+            std::chrono::milliseconds(200));
+  return row;
 }
 
 bool BrokerReachable() {
