@@ -99,9 +99,9 @@ void TZQAbstractTransport::SendMessage(const TZQMessage& Message, const TSendSta
   if (OmitContentLength && body.find('\0') != std::string::npos) {
     OmitContentLength = false;
   }
-  // A persistent message waits for its receipt, except inside a transaction: the broker holds those
-  // receipts back until COMMIT.
-  const bool forceReceipt = Stamp.DeliveryMode == 1 && Stamp.TransactionID.empty();
+  // A persistent message waits for its receipt, which the broker sends once it has stored the message;
+  // inside a transaction the COMMIT waits for it, since the broker stores the message only then.
+  const bool forceReceipt = Stamp.DeliveryMode == 1;
   TZQStompClient::Send(DestinationName, body, headers, OmitContentLength, forceReceipt, SendTimeout);
 }
 

@@ -57,7 +57,8 @@ class TZQAbstractTransport : public TZQStompClient {
   // TimeToLive is the time-to-live of this send: a positive one goes out as RabbitMQ's per-message
   // "expiration" in milliseconds; 0 or less sends none (the message's own expiration is never sent).
   // SendTimeout is the socket send time-out in ms (-1 leaves it unchanged). Every kind of body goes with
-  // "content-length". A persistent message outside a transaction waits for its receipt.
+  // "content-length". A persistent message asks for a receipt: outside a transaction the send waits for
+  // it, inside one the COMMIT does.
   void Send(const TZQMessage& Message, const std::string& DestinationName, int32_t SendTimeout,
             std::chrono::milliseconds TimeToLive = std::chrono::milliseconds{0});
   // The same with the delivery fields of Stamp in place of the message's own.
@@ -141,9 +142,10 @@ class TZQAbstractTransport : public TZQStompClient {
   // The broker name of a destination object.
   virtual std::string GetDestinationName(const IDestinationPtr& Destination) const = 0;
   // Returns once the broker has processed every frame written before (a COMMIT replays its frames only
-  // then); raises with the broker's ERROR when it refused one of them, and when no answer comes within
-  // the send receipt time-out.
-  virtual void ConfirmProcessed() = 0;
+  // then) and has sent the RECEIPTs Receipts (those of a committed transaction's SENDs); raises with the
+  // broker's ERROR when it refused one of the frames, and when no answer comes within the send receipt
+  // time-out.
+  virtual void ConfirmProcessed(const std::vector<std::string>& Receipts) = 0;
   // Removes the durable subscription SubscriptionName of the topic DestinationName that no subscriber of
   // this connection has open, with its queue; raises with the broker's ERROR when it refuses.
   virtual void RemoveDurableSubscription(const std::string& DestinationName,

@@ -347,13 +347,12 @@ void TZQSession::Close() {
   if (FClosed)
     return;
   if (FTransacted && FTransactionContext.IsOpen()) {
-    // What was sent or acknowledged in the open transaction is dropped; a failure changes nothing for
-    // the close.
+    // What was sent in the open transaction is dropped and what its consumers handed out goes back to
+    // the broker; a failure changes nothing for the close, which does not wait for the broker.
     try {
-      GetTransport()->AbortTransaction(FTransactionContext.GetTransactionID());
+      FinishTransaction(false, false);
     } catch (...) {
     }
-    FTransactionContext.SetOpen(false);
   }
   // Every consumer and producer is closed, newest first; the first failure is raised afterwards. The
   // lists are emptied first, so that a child leaving them finds nothing to search.
@@ -422,24 +421,60 @@ std::string TZQSession::AcknowledgeTransaction() {
   return FTransactionContext.GetTransactionID();
 }
 
-void TZQSession::FinishTransaction(bool Commit) {
+std::string TZQSession::OpenTransactionID() const {
+  if (!FTransacted || !FTransactionContext.IsOpen() || FTransactionOn != GetTransport()->GetConnectionNumber())
+    return {};
+  return FTransactionContext.GetTransactionID();
+}
+
+std::vector<std::shared_ptr<TZQMessageConsumer>> TZQSession::OwnConsumers() const {
+  std::vector<std::shared_ptr<TZQMessageConsumer>> own;
+  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
+    if (auto library = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer))
+      own.push_back(std::move(library));
+  }
+  return own;
+}
+
+void TZQSession::FinishTransaction(bool Commit, bool Confirm) {
   // Without an open transaction the id is empty, which the client refuses for COMMIT and ABORT.
   const std::string id = FTransactionContext.IsOpen() ? FTransactionContext.GetTransactionID() : "";
   const std::shared_ptr<TZQAbstractTransport> transport = GetTransport();
-  // The transaction is over also when its frame or the broker fails: the broker ends it, or never saw
+  const std::vector<std::shared_ptr<TZQMessageConsumer>> consumers = OwnConsumers();
+  // The transaction is over also when its frames or the broker fail: the broker ends it, or never saw
   // it, and drops it when the connection goes.
   FTransactionContext.SetOpen(false);
-  if (Commit) {
-    transport->CommitTransaction(id);
-  } else {
+  struct TEnded {
+    const std::vector<std::shared_ptr<TZQMessageConsumer>>& Consumers;
+    ~TEnded() {
+      for (const auto& consumer : Consumers)
+        consumer->TransactionEnded();
+    }
+  } ended{consumers};
+  if (!Commit) {
     transport->AbortTransaction(id);
+    for (const auto& consumer : consumers)
+      consumer->ReturnTransaction(*transport);
+    if (Confirm)
+      transport->ConfirmProcessed({});
+    return;
   }
-  for (const IMessageConsumerPtr& consumer : FConsumers->Snapshot()) {
-    if (const auto own = std::dynamic_pointer_cast<TZQMessageConsumer>(consumer))
-      own->TransactionEnded(Commit);
+  // What the consumers handed out is acknowledged in the transaction, after its SENDs: when the broker
+  // refuses one of those, the messages stay unconsumed.
+  if (!id.empty()) {
+    for (const auto& consumer : consumers)
+      consumer->SettleInTransaction(*transport, id);
   }
-  // The broker replays a transaction at COMMIT and may refuse a frame of it then.
-  transport->ConfirmProcessed();
+  const std::vector<std::string> receipts = transport->CommitTransaction(id);
+  // The broker replays the transaction at COMMIT and may refuse a frame of it then: its ERROR says so.
+  // Any other failure from here on leaves the outcome unknown.
+  try {
+    transport->ConfirmProcessed(receipts);
+  } catch (const EZQStompServerErrorMessage&) {
+    throw;
+  } catch (const std::exception& Error) {
+    throw EZQStompError(std::string(Error.what()) + "; the transaction may or may not have been applied");
+  }
 }
 
 void TZQSession::EndTransaction(bool Commit) {
@@ -458,6 +493,9 @@ void TZQSession::EndTransaction(bool Commit) {
     }
     return;
   }
+  // After a failed end none is open, and the next begins when a frame needs it: nothing to end now.
+  if (!FTransactionContext.IsOpen() && !FTransactionContext.GetTransactionID().empty())
+    return;
   FinishTransaction(Commit);
   BeginTransaction();
 }
@@ -554,6 +592,9 @@ void TZQSession::RemoveProducer(const IMessageProducerPtr& Producer) {
 }
 
 uint8_t TZQSession::StompAckMode() const {
+  // What a transacted session's consumers hand out belongs to its transaction, which acknowledges it.
+  if (FTransacted)
+    return AckModeClientIndividual;
   switch (FAcknowledgeMode) {
     // RabbitMQ applies a "client" ACK to every earlier delivery of the connection, other consumers'
     // included: client acknowledgement acknowledges message by message (see TZQMessageConsumer).

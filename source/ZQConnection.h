@@ -196,14 +196,19 @@ class TZQSession final : public TZQAbstractSession,
   IMessageTransformerPtr GetMessageTransformer() const;
   // On a transacted session: a new transaction id and BEGIN. Nothing on other sessions.
   void BeginTransaction();
-  // The transaction that an ACK or NACK of this session's messages names: the open one, begun when
-  // none is open; empty when the session is not transacted.
+  // The transaction that a message handed out by this session's consumers belongs to: the open one,
+  // begun when none is open; empty when the session is not transacted.
   std::string AcknowledgeTransaction();
+  // The id of the transaction open on the current connection; empty when there is none.
+  std::string OpenTransactionID() const;
+  // True when the broker counts what this session's consumers receive as consumed when it delivers it
+  // (automatic acknowledgement).
+  bool SettlesOnDelivery() const { return StompAckMode() == AckModeAuto; }
   // The connection was made again after it had been lost: the consumers not yet subscribed on it
   // subscribe again with their ids, destinations and options, each waiting for its receipt; an open
-  // transaction that held a SEND, ACK or NACK is lost (the next Commit says so), an empty one is begun
-  // again. False when the broker refused a subscription, which ends the connection: that consumer is
-  // closed with the broker's text, and the rest wait for the next connection.
+  // transaction that held a SEND or a received message is lost (the next Commit says so), an empty one
+  // is begun again. False when the broker refused a subscription, which ends the connection: that
+  // consumer is closed with the broker's text, and the rest wait for the next connection.
   bool Resume();
   // Marks the open durable subscriber of TopicName named SubscriptionName closed, without a frame: its
   // subscription was removed on the broker. True when there was one.
@@ -218,10 +223,15 @@ class TZQSession final : public TZQAbstractSession,
   // EIllegalStateException "The session is closed".
   void CheckNotClosed() const;
   // COMMIT (or ABORT) of the open transaction once the broker has processed it, then BEGIN of the next
-  // one.
+  // one. After a failure no transaction is open: the next one begins with the next frame that needs it.
   void EndTransaction(bool Commit);
-  // COMMIT or ABORT of the open transaction, returning once the broker has processed it.
-  void FinishTransaction(bool Commit);
+  // COMMIT of the open transaction with what its consumers handed out, returning once the broker has
+  // applied it and stored its persistent messages; or ABORT, and what the consumers handed out goes
+  // back to the broker, returning once the broker has processed that when Confirm is set. Either way
+  // the transaction is over afterwards, also when this raises.
+  void FinishTransaction(bool Commit, bool Confirm = true);
+  // The session's consumers of this library, oldest first.
+  std::vector<std::shared_ptr<TZQMessageConsumer>> OwnConsumers() const;
   // Begins a transaction when this transacted session has none open.
   void EnsureTransaction();
   // The name of a new temporary destination; refused in the acknowledge modes that cannot have one.
@@ -253,8 +263,8 @@ class TZQSession final : public TZQAbstractSession,
   TZQTransactionContext FTransactionContext;
   // A transaction was open when the connection was lost: whatever it held never reached the broker.
   bool FTransactionLost = false;
-  // The client's connection number the open transaction was begun on, and whether a SEND, ACK or NACK
-  // went into it.
+  // The client's connection number the open transaction was begun on, and whether a SEND or a received
+  // message went into it.
   uint64_t FTransactionOn = 0;
   bool FTransactionUsed = false;
 };

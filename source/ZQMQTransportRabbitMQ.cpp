@@ -339,8 +339,12 @@ void TZQMQTransportRabbitMQ::RemoveDurableSubscription(const std::string& Destin
   DropPendingMessageFrames(SubscriptionName);
 }
 
-void TZQMQTransportRabbitMQ::ConfirmProcessed() {
-  TZQStompClient::Send(ProbeDestination, {}, {}, true, true, -1);
+void TZQMQTransportRabbitMQ::ConfirmProcessed(const std::vector<std::string>& Receipts) {
+  // The broker answers the probe once it has processed the frames before it, but it confirms a stored
+  // persistent message later: the RECEIPTs may come in any order.
+  std::vector<std::string> awaited{WriteSend(ProbeDestination, {}, {}, true, true, -1)};
+  awaited.insert(awaited.end(), Receipts.begin(), Receipts.end());
+  WaitForReceipts(std::move(awaited), "send.receipt.timeout");
 }
 
 void TZQMQTransportRabbitMQ::Unsubscribe(const std::string& SubscriptionID) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "ZQAbstractTransport.h"
 #include "ZQDateTime.h"
@@ -85,8 +86,9 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   std::string GetDestinationName(const IDestinationPtr& Destination) const override;
   // A SEND with a receipt to ProbeDestination, which nobody binds: it goes through the broker's publishing
   // channel after everything written before it, so its RECEIPT comes only once those frames were
-  // applied, and the broker's ERROR comes first when it refused one of them.
-  void ConfirmProcessed() override;
+  // applied, and the broker's ERROR comes first when it refused one of them. Then the RECEIPTs Receipts,
+  // which the broker sends once it has stored the messages of those SENDs.
+  void ConfirmProcessed(const std::vector<std::string>& Receipts) override;
   // SUBSCRIBE with the subscription's id and durable headers, taking at most one message, then the
   // durable UNSUBSCRIBE; each waits for its receipt. Messages that arrive meanwhile go with the queue.
   void RemoveDurableSubscription(const std::string& DestinationName,

@@ -51,12 +51,17 @@ void TZQMessage::SetPriority(int32_t Priority) {
   FPriority = Priority;
 }
 
-std::shared_ptr<TZQStompClient> TZQMessage::RequireTransport(const char* Operation) const {
+std::shared_ptr<TZQStompClient> TZQMessage::LockTransport(const char* Operation) const {
   std::shared_ptr<TZQStompClient> transport = FTransport.lock();
   if (!transport) {
     throw EIllegalStateException(
         Format("Cannot %s the message: the connection it belongs to no longer exists", {Operation}));
   }
+  return transport;
+}
+
+std::shared_ptr<TZQStompClient> TZQMessage::RequireTransport(const char* Operation) const {
+  std::shared_ptr<TZQStompClient> transport = LockTransport(Operation);
   // The broker knows a delivery only on the connection it made it on; there the same id may name
   // another message now.
   if (FConnectionNumber != 0 && transport->GetConnectionNumber() != FConnectionNumber) {
@@ -87,8 +92,15 @@ void TZQMessage::SendNack(const std::string& Transaction) const {
   transport->Nack(AckIDFor(*transport), FSubscription.Get(), Transaction, FExtraHeaders);
 }
 
+void TZQMessage::RequireOpenConnection(const char* Operation) const {
+  if (!LockTransport(Operation)->GetConnected()) {
+    throw EIllegalStateException(
+        Format("Cannot %s the message: the connection it belongs to is closed", {Operation}));
+  }
+}
+
 void TZQMessage::Acknowledge() {
-  RequireTransport("acknowledge");
+  RequireOpenConnection("acknowledge");
   if (FAcknowledger) {
     FAcknowledger->Acknowledge(*this);
   } else {
@@ -97,7 +109,7 @@ void TZQMessage::Acknowledge() {
 }
 
 void TZQMessage::Nack() {
-  RequireTransport("reject");
+  RequireOpenConnection("reject");
   if (FAcknowledger) {
     FAcknowledger->Nack(*this);
   } else {

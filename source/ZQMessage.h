@@ -50,8 +50,9 @@ class TSubscriptionText final {
 //
 // The STOMP client is held weakly: the connection owns it, and a message may outlive its connection.
 // Such a message can still be read; Acknowledge and Nack then raise EIllegalStateException and write
-// nothing, and so they do for a message received on an earlier connection of the client (the broker
-// hands it out again). A message that a consumer handed out is acknowledged through that consumer.
+// nothing, and so they do once the connection is closed, and for a message received on an earlier
+// connection of the client (the broker hands it out again). A message that a consumer handed out is
+// settled through that consumer.
 class TZQMessage : public virtual ITransactionIdSupport,
                    public virtual IExtraHeadersSupport,
                    public virtual IMessage {
@@ -126,14 +127,17 @@ class TZQMessage : public virtual ITransactionIdSupport,
   // ACK and NACK of this message alone, naming Transaction (none when empty).
   void SendAck(const std::string& Transaction) const;
   void SendNack(const std::string& Transaction) const;
+  // The connection's STOMP client, or EIllegalStateException naming the operation when it is gone or
+  // no longer on the connection the message came in.
+  std::shared_ptr<TZQStompClient> RequireTransport(const char* Operation) const;
 
   // The client's connection this message was received on (see TZQStompClient::GetConnectionNumber); 0
   // for a message not received.
   void SetConnectionNumber(uint64_t Number) { FConnectionNumber = Number; }
   uint64_t GetConnectionNumber() const { return FConnectionNumber; }
   // The consumer that handed the message out and its count of the delivery; Acknowledge and Nack go
-  // through it, also once it is closed: it names the transaction open in its session at that time. The
-  // message holds it (the consumer holds no message).
+  // through it, also once it is closed: it settles the message as its session does. The message holds
+  // it (the consumer holds no message).
   void SetAcknowledger(std::shared_ptr<IZQAcknowledger> Acknowledger, uint64_t Delivery) {
     FAcknowledger = std::move(Acknowledger);
     FDelivery = Delivery;
@@ -168,9 +172,10 @@ class TZQMessage : public virtual ITransactionIdSupport,
   std::string FContent;
 
  private:
-  // The connection's STOMP client, or EIllegalStateException naming the operation when it is gone or
-  // no longer on the connection the message came in.
-  std::shared_ptr<TZQStompClient> RequireTransport(const char* Operation) const;
+  // The connection's STOMP client, or EIllegalStateException naming the operation when it is gone.
+  std::shared_ptr<TZQStompClient> LockTransport(const char* Operation) const;
+  // EIllegalStateException naming the operation when the connection is gone or was closed.
+  void RequireOpenConnection(const char* Operation) const;
   std::string AckIDFor(const TZQStompClient& Transport) const;
 
   std::string FMessageID;

@@ -101,71 +101,143 @@ IMessagePtr TZQMessageConsumer::DoReceive(TReceiveMode Mode, int32_t Timeout) {
   return TransformMessage(session, message);
 }
 
-void TZQMessageConsumer::HandOut(const TZQSession& Session, const TZQAbstractTransport& Transport,
+void TZQMessageConsumer::HandOut(TZQSession& Session, const TZQAbstractTransport& Transport,
                                  const IMessagePtr& Message) {
   TZQMessage* message = AsLibraryMessage(*Message);
   if (message == nullptr)
     return;
   const uint64_t number = ++FDeliveries;
   message->SetAcknowledger(shared_from_this(), number);
-  // A message kept from a lost connection cannot be acknowledged any more.
-  if (Session.GetAcknowledgeMode() == AcknowledgeModeClient &&
-      message->GetConnectionNumber() == Transport.GetConnectionNumber()) {
-    FUnacknowledged.push_back(
-        {number, message->GetConnectionNumber(), message->GetAckID(), message->GetSubscription()});
+  // A message kept from a lost connection cannot be settled any more.
+  if (SettledOnDelivery(Session) || message->GetConnectionNumber() != Transport.GetConnectionNumber())
+    return;
+  TDelivery delivery{number, message->GetConnectionNumber(), message->GetAckID(), message->GetSubscription(),
+                     false, {}};
+  if (Session.GetTransacted()) {
+    message->SetTransactionID(Session.AcknowledgeTransaction());
+    FInTransaction.push_back(std::move(delivery));
+  } else {
+    FUnacknowledged.push_back(std::move(delivery));
+  }
+}
+
+bool TZQMessageConsumer::SettledOnDelivery(const TZQSession& Session) const {
+  return FSubscribedAs.empty() || Session.SettlesOnDelivery();
+}
+
+template <class TDeliveries>
+auto TZQMessageConsumer::FindDelivery(TDeliveries& Deliveries, uint64_t Number) {
+  const auto found =
+      std::lower_bound(Deliveries.begin(), Deliveries.end(), Number,
+                       [](const TDelivery& Delivery, uint64_t Value) { return Delivery.Number < Value; });
+  return found != Deliveries.end() && found->Number == Number ? found : Deliveries.end();
+}
+
+void TZQMessageConsumer::CheckCanSettle(const TZQAbstractTransport& Transport, const char* Operation) const {
+  // Once unsubscribed, the broker refuses an ACK or NACK of the subscription's messages and closes the
+  // connection; it keeps them unacknowledged until the connection ends.
+  if (FClosed) {
+    throw EIllegalStateException(Format(
+        "Cannot %s the message: its consumer is closed, and the broker hands the message out again once "
+        "the connection ends",
+        {Operation}));
+  }
+  if (!Transport.IsConnected()) {
+    throw EIllegalStateException(Format(
+        "Cannot %s the message: the broker closed the connection it came on, and hands the message out "
+        "again",
+        {Operation}));
   }
 }
 
 void TZQMessageConsumer::Acknowledge(const TZQMessage& Message) {
   const std::shared_ptr<TZQSession> session = RequireSession();
-  const std::string transaction = session->AcknowledgeTransaction();
-  if (session->GetAcknowledgeMode() != AcknowledgeModeClient) {
-    Message.SendAck(transaction);
+  // Settled already: by the broker on delivery (also a message kept from a lost connection), or by the
+  // session's transaction.
+  if (SettledOnDelivery(*session))
+    return;
+  Message.RequireTransport("acknowledge");
+  if (session->GetTransacted())
+    return;
+  // Under client acknowledgement every earlier delivery goes with it; a message settled already has
+  // nothing left to acknowledge.
+  const bool cumulative = session->GetAcknowledgeMode() == AcknowledgeModeClient;
+  const auto delivery =
+      cumulative ? FUnacknowledged.begin() : FindDelivery(FUnacknowledged, Message.GetDelivery());
+  if (delivery == FUnacknowledged.end() || delivery->Number > Message.GetDelivery())
+    return;
+  const std::shared_ptr<TZQAbstractTransport> transport = session->GetTransport();
+  CheckCanSettle(*transport, "acknowledge");
+  if (!cumulative) {
+    transport->Ack(delivery->AckID, delivery->Subscription, "");
+    FUnacknowledged.erase(delivery);
     return;
   }
-  const std::shared_ptr<TZQAbstractTransport> transport = session->GetTransport();
   while (!FUnacknowledged.empty() && FUnacknowledged.front().Number <= Message.GetDelivery()) {
-    const TDelivery& delivery = FUnacknowledged.front();
-    if (delivery.Connection == transport->GetConnectionNumber()) {
-      transport->Ack(delivery.AckID, delivery.Subscription, transaction);
-      if (!transaction.empty())
-        FSettledInTransaction.push_back(delivery);
-    }
+    const TDelivery& earlier = FUnacknowledged.front();
+    if (earlier.Connection == transport->GetConnectionNumber())
+      transport->Ack(earlier.AckID, earlier.Subscription, "");
     FUnacknowledged.pop_front();
   }
 }
 
 void TZQMessageConsumer::Nack(const TZQMessage& Message) {
   const std::shared_ptr<TZQSession> session = RequireSession();
-  const std::string transaction = session->AcknowledgeTransaction();
-  if (session->GetAcknowledgeMode() != AcknowledgeModeClient) {
-    Message.SendNack(transaction);
+  if (SettledOnDelivery(*session)) {
+    throw EIllegalStateException(
+        "Cannot reject the message: it was acknowledged automatically when the broker delivered it");
+  }
+  Message.RequireTransport("reject");
+  const std::shared_ptr<TZQAbstractTransport> transport = session->GetTransport();
+  if (session->GetTransacted()) {
+    // The NACK goes into the transaction with its COMMIT; a consumer that closed put its messages into
+    // the transaction already.
+    if (FClosed)
+      throw EIllegalStateException("Cannot reject the message: its consumer is closed");
+    const auto delivery = FindDelivery(FInTransaction, Message.GetDelivery());
+    if (delivery == FInTransaction.end() || delivery->Rejected) {
+      throw EIllegalStateException("Cannot reject the message: it has been acknowledged or rejected already");
+    }
+    transport->GetCommAdapter()->RequireVersion(2);
+    delivery->Rejected = true;
+    delivery->Headers = Message.GetExtraHeaders();
     return;
   }
-  const auto delivery =
-      std::find_if(FUnacknowledged.begin(), FUnacknowledged.end(),
-                   [&Message](const TDelivery& Item) { return Item.Number == Message.GetDelivery(); });
+  const auto delivery = FindDelivery(FUnacknowledged, Message.GetDelivery());
   if (delivery == FUnacknowledged.end()) {
     throw EIllegalStateException("Cannot reject the message: it has been acknowledged or rejected already");
   }
-  Message.SendNack(transaction);
-  if (!transaction.empty())
-    FSettledInTransaction.push_back(*delivery);
+  CheckCanSettle(*transport, "reject");
+  Message.SendNack("");
   FUnacknowledged.erase(delivery);
 }
 
-void TZQMessageConsumer::TransactionEnded(bool Committed) {
-  if (!Committed) {
-    FUnacknowledged.insert(FUnacknowledged.end(), FSettledInTransaction.begin(), FSettledInTransaction.end());
-    std::sort(FUnacknowledged.begin(), FUnacknowledged.end(),
-              [](const TDelivery& A, const TDelivery& B) { return A.Number < B.Number; });
+void TZQMessageConsumer::SettleInTransaction(TZQAbstractTransport& Transport, const std::string& TransactionID) {
+  for (const TDelivery& delivery : FInTransaction) {
+    if (delivery.Connection != Transport.GetConnectionNumber())
+      continue;
+    if (delivery.Rejected) {
+      Transport.Nack(delivery.AckID, delivery.Subscription, TransactionID, delivery.Headers);
+    } else {
+      Transport.Ack(delivery.AckID, delivery.Subscription, TransactionID);
+    }
   }
-  FSettledInTransaction.clear();
+  FInTransaction.clear();
+}
+
+void TZQMessageConsumer::ReturnTransaction(TZQAbstractTransport& Transport) {
+  if (Transport.GetVersion() < 2)
+    return;
+  for (const TDelivery& delivery : FInTransaction) {
+    if (delivery.Connection == Transport.GetConnectionNumber())
+      Transport.Nack(delivery.AckID, delivery.Subscription, "");
+  }
+  FInTransaction.clear();
 }
 
 void TZQMessageConsumer::ForgetDeliveries() {
   FUnacknowledged.clear();
-  FSettledInTransaction.clear();
+  FInTransaction.clear();
 }
 
 IMessagePtr TZQMessageConsumer::ReadOwn(TZQMessageStore& Store, TZQAbstractTransport& Transport,
@@ -234,7 +306,15 @@ void TZQMessageConsumer::Close() {
   const std::shared_ptr<TZQAbstractTransport> transport = session->GetTransport();
   // A consumer of a temporary queue never subscribed; any other unsubscribes only on the connection it
   // subscribed on, while that stands.
-  if (!FSubscribedAs.empty() && FSubscribedOn == transport->GetConnectionNumber() && transport->IsConnected())
+  const bool subscribed =
+      !FSubscribedAs.empty() && FSubscribedOn == transport->GetConnectionNumber() && transport->IsConnected();
+  // Once unsubscribed, the broker takes no ACK for the messages handed out: those of the open
+  // transaction are acknowledged in it now, and its Commit consumes them.
+  const std::string transaction = session->OpenTransactionID();
+  if (subscribed && !transaction.empty())
+    SettleInTransaction(*transport, transaction);
+  FInTransaction.clear();
+  if (subscribed)
     transport->Unsubscribe(GetID());
 }
 

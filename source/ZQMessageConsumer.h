@@ -30,9 +30,13 @@ class IConsumerIDProvider {
 // the messages of the connection's other consumers for them. The session owns the consumer; the
 // consumer refers to its session weakly. Used by one thread at a time.
 //
-// The messages it hands out are acknowledged through it: in the open transaction of a transacted
-// session, and under client acknowledgement each message together with every earlier one it handed out
-// and not yet acknowledged, one ACK each.
+// The messages it hands out are settled through it. What a transacted session's consumer hands out
+// belongs to the session's open transaction: Commit acknowledges it (or rejects it, when Nack was
+// called) in the transaction, Rollback rejects it after the ABORT so that the broker hands it out again.
+// Under client-individual acknowledgement each message is acknowledged or rejected once; under client
+// acknowledgement a message is acknowledged together with every earlier one the consumer handed out
+// and not yet settled, one ACK each. Under automatic acknowledgement, and for the messages of a
+// temporary queue, the broker counted the message as consumed when it delivered it.
 class TZQMessageConsumer : public virtual IMessageConsumer,
                            public IZQAcknowledger,
                            public IConsumerIDProvider,
@@ -94,9 +98,14 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   }
   // The connection was made again: the deliveries of the lost one are no longer the broker's.
   void ForgetDeliveries();
-  // The session's transaction ended: what was acknowledged or rejected in it stays so when it was
-  // committed, and is open again when it was rolled back.
-  void TransactionEnded(bool Committed);
+  // For the session that commits its transaction TransactionID: ACK, or NACK for a rejected message, of
+  // each message handed out in it, in the transaction.
+  void SettleInTransaction(TZQAbstractTransport& Transport, const std::string& TransactionID);
+  // For the session that rolled its transaction back: NACK of each message handed out in it, so that
+  // the broker hands it out again at once (STOMP 1.0 has no NACK: then only once the connection ends).
+  void ReturnTransaction(TZQAbstractTransport& Transport);
+  // The session's transaction is over: what was handed out in it belongs to none any more.
+  void TransactionEnded() { FInTransaction.clear(); }
 
   // IZQAcknowledger
   void Acknowledge(const TZQMessage& Message) override;
@@ -122,15 +131,27 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
                       int32_t Timeout);
   IMessagePtr TransformMessage(const std::shared_ptr<TZQSession>& Session, const IMessagePtr& Message);
   // Makes Message one that this consumer handed out, to be acknowledged through it.
-  void HandOut(const TZQSession& Session, const TZQAbstractTransport& Transport, const IMessagePtr& Message);
+  void HandOut(TZQSession& Session, const TZQAbstractTransport& Transport, const IMessagePtr& Message);
+  // True when the broker counts what this consumer receives as consumed on delivery: in a session with
+  // automatic acknowledgement, and for a temporary queue, which has no subscription of its own.
+  bool SettledOnDelivery(const TZQSession& Session) const;
+  // EIllegalStateException naming Operation when the consumer is closed or the broker closed the
+  // connection: the broker takes no ACK or NACK for the message then.
+  void CheckCanSettle(const TZQAbstractTransport& Transport, const char* Operation) const;
 
-  // A message handed out under client acknowledgement and not yet acknowledged, as its ACK names it.
+  // A message handed out and not yet settled, as its ACK names it.
   struct TDelivery {
     uint64_t Number = 0;
     uint64_t Connection = 0;
     std::string AckID;
     std::string Subscription;
+    // Rejected in the open transaction: NACK with these headers at Commit.
+    bool Rejected = false;
+    PMStrings Headers;
   };
+  // The delivery numbered Number in Deliveries (oldest first), or their end.
+  template <class TDeliveries>
+  static auto FindDelivery(TDeliveries& Deliveries, uint64_t Number);
 
   IDestinationPtr FDestination;
   TZQConsumerID FConsumerID;
@@ -146,10 +167,11 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   std::string FSubscribedAs;
   uint64_t FSubscribedOn = 0;
   uint64_t FDeliveries = 0;
-  // Oldest first; those acknowledged or rejected in the session's open transaction wait apart until it
-  // ends.
+  // Under client acknowledgement, what was handed out and not yet settled, oldest first. A closed
+  // consumer keeps them, to tell a message it settled from one the broker no longer takes an ACK for.
   std::deque<TDelivery> FUnacknowledged;
-  std::vector<TDelivery> FSettledInTransaction;
+  // In a transacted session, what was handed out in the open transaction, oldest first.
+  std::vector<TDelivery> FInTransaction;
 };
 
 // A durable topic subscription.

@@ -201,6 +201,7 @@ void TZQStompClient::PlainConnect() {
     FReceivedReceiptID.clear();
     FPendingMessages.clear();
     FPendingOctets = 0;
+    FTransactionReceipts.clear();
   }
   adapter.SetOnConnected([this](IStompCommAdapter& CommAdapter) { StompConnect(CommAdapter); });
   adapter.SetOnFrame([this](const IStompFramePtr& Frame) { DispatchFrame(Frame); });
@@ -494,14 +495,20 @@ std::string TZQStompClient::ReceiptIDFor(const std::string& Command) {
 }
 
 void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::string& TimeoutOption) {
+  WaitForReceipts({ExpectedID}, TimeoutOption);
+}
+
+void TZQStompClient::WaitForReceipts(std::vector<std::string> ExpectedIDs, const std::string& TimeoutOption) {
   Trace("Waiting for RECEIPT");
+  Check(!ExpectedIDs.empty(), UnitName, __LINE__);
   const int32_t timeout = StrToIntDef(GetParam(TimeoutOption), DefaultReceiptTimeout);
   IStompCommAdapter& adapter = Adapter();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+  const auto wait = std::chrono::milliseconds(std::max(timeout, 0));
+  auto deadline = std::chrono::steady_clock::now() + wait;
   TFlagGuard waiting(FWaitingForReceipt);
   // The broker may answer with other frames first (a MESSAGE routed to this very connection before
   // the RECEIPT of the SEND that produced it, a late RECEIPT of an earlier wait): read on until the
-  // expected RECEIPT or the time-out. Until some frame has come, the read raises when none comes in
+  // expected RECEIPTs or the time-out. Until some frame has come, the read raises when none comes in
   // time: the adapter then closes the connection and reports that no data came.
   const uint64_t framesBefore = FFramesDispatched;
   bool otherReceipt = false;
@@ -509,17 +516,28 @@ void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::st
   for (;;) {
     // Held MESSAGE frames are bounded: past the limit the wait stops reading, keeps what it holds for
     // the next receives and leaves the connection open (the RECEIPT, when it comes, is a stray then).
+    // Whether the broker did what the call asked is not known then.
     if (FPendingMessages.size() >= FMaxPendingMessages || FPendingOctets >= FMaxPendingOctets) {
-      throw EZQStompError(
-          Format("Too many MESSAGE frames arrived while waiting for RECEIPT %s", {ExpectedID}));
+      throw EZQStompError(Format(
+          "Too many MESSAGE frames arrived while waiting for RECEIPT %s; the outcome of the call is unknown",
+          {ExpectedIDs.front()}));
     }
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     adapter.ReadOneMessage(static_cast<int32_t>(std::max<int64_t>(left.count(), 1)),
                            FFramesDispatched == framesBefore);
     if (FReceiptReceived) {
-      if (ExpectedID.empty() || FReceivedReceiptID == ExpectedID) {
-        return;
+      // An empty expected id takes any RECEIPT.
+      auto awaited = std::find(ExpectedIDs.begin(), ExpectedIDs.end(), FReceivedReceiptID);
+      if (awaited == ExpectedIDs.end())
+        awaited = std::find(ExpectedIDs.begin(), ExpectedIDs.end(), std::string());
+      if (awaited != ExpectedIDs.end()) {
+        ExpectedIDs.erase(awaited);
+        if (ExpectedIDs.empty())
+          return;
+        FReceiptReceived = false;
+        deadline = std::chrono::steady_clock::now() + wait;
+        continue;
       }
       otherReceipt = true;
       lastOtherID = FReceivedReceiptID;
@@ -530,10 +548,10 @@ void TZQStompClient::WaitForReceipt(const std::string& ExpectedID, const std::st
   }
   if (otherReceipt) {
     throw EZQStompError(
-        Format("Wrong RECEIPT received - expected %s, received %s", {ExpectedID, lastOtherID}));
+        Format("Wrong RECEIPT received - expected %s, received %s", {ExpectedIDs.front(), lastOtherID}));
   }
   throw EZQStompError(Format("No RECEIPT received. Timeout: %d msec Expected: %s",
-                             {static_cast<int64_t>(timeout), ExpectedID}));
+                             {static_cast<int64_t>(timeout), ExpectedIDs.front()}));
 }
 
 // --- Commands ---
@@ -615,39 +633,51 @@ bool TZQStompClient::SendHeadersKeepOrder(const TStompHeaders& Headers, bool Wit
 
 void TZQStompClient::Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
                           bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout) {
-  // The COMMIT confirms the SENDs of a transaction; their own receipts would come only then. The
-  // headers are looked through only when a receipt is asked for.
-  const bool withReceipt = (ForceReceipt || FSendReceipt) &&
-                           std::none_of(Headers.begin(), Headers.end(), [](const TStompHeaderItem& Item) {
-                             return Item.Name == "transaction" && !IsBlankText(Item.Value);
-                           });
-  if (!SendHeadersKeepOrder(Headers, !OmitContentLength, withReceipt)) {
-    // A repeated header name: the frame puts the newest value first, as a built frame always has.
-    SendWithFrame(Destination, Body, Headers, OmitContentLength, withReceipt, SendTimeout);
-    return;
-  }
-  // Every header name is distinct, so the headers go out in the order they are given, straight into
-  // the output buffer.
-  const std::string id = withReceipt ? "send.receipt." + NewReceiptID() : std::string();
-  TStompFrameWriter frame = BeginFrame("SEND");
-  frame.Header("destination", Destination);
-  if (!OmitContentLength) {
-    char digits[24];
-    const auto end = std::to_chars(std::begin(digits), std::end(digits), Body.size()).ptr;
-    frame.Header("content-length", std::string_view(digits, static_cast<std::size_t>(end - digits)));
-  }
-  for (const auto& item : Headers)
-    frame.Header(item.Name, item.Value);
-  if (withReceipt)
-    frame.Header("receipt", id);
-  WriteWithBody(frame, Body, SendTimeout);
-  if (withReceipt)
+  const std::string id = WriteSend(Destination, Body, Headers, OmitContentLength, ForceReceipt, SendTimeout);
+  if (!id.empty())
     WaitForReceipt(id, "send.receipt.timeout");
 }
 
+std::string TZQStompClient::WriteSend(const std::string& Destination, std::string_view Body,
+                                      const TStompHeaders& Headers, bool OmitContentLength, bool ForceReceipt,
+                                      int32_t SendTimeout) {
+  const bool withReceipt = ForceReceipt || FSendReceipt;
+  // The headers are looked through for a transaction only when a receipt is asked for.
+  const auto transaction =
+      withReceipt ? std::find_if(Headers.begin(), Headers.end(),
+                                 [](const TStompHeaderItem& Item) {
+                                   return Item.Name == "transaction" && !IsBlankText(Item.Value);
+                                 })
+                  : Headers.end();
+  const std::string id = withReceipt ? "send.receipt." + NewReceiptID() : std::string();
+  if (!SendHeadersKeepOrder(Headers, !OmitContentLength, withReceipt)) {
+    // A repeated header name: the frame puts the newest value first, as a built frame always has.
+    SendWithFrame(Destination, Body, Headers, OmitContentLength, id, SendTimeout);
+  } else {
+    // Every header name is distinct, so the headers go out in the order they are given, straight into
+    // the output buffer.
+    TStompFrameWriter frame = BeginFrame("SEND");
+    frame.Header("destination", Destination);
+    if (!OmitContentLength) {
+      char digits[24];
+      const auto end = std::to_chars(std::begin(digits), std::end(digits), Body.size()).ptr;
+      frame.Header("content-length", std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    }
+    for (const auto& item : Headers)
+      frame.Header(item.Name, item.Value);
+    if (withReceipt)
+      frame.Header("receipt", id);
+    WriteWithBody(frame, Body, SendTimeout);
+  }
+  if (transaction == Headers.end())
+    return id;
+  FTransactionReceipts[transaction->Value].push_back(id);
+  return std::string();
+}
+
 void TZQStompClient::SendWithFrame(const std::string& Destination, std::string_view Body,
-                                   const TStompHeaders& Headers, bool OmitContentLength, bool WithReceipt,
-                                   int32_t SendTimeout) {
+                                   const TStompHeaders& Headers, bool OmitContentLength,
+                                   const std::string& ReceiptID, int32_t SendTimeout) {
   // The frame orders the headers; the body goes from the caller's octets into the output buffer.
   TZQStompFrame frame("SEND");
   frame.AddHeader("destination", Destination);
@@ -657,18 +687,14 @@ void TZQStompClient::SendWithFrame(const std::string& Destination, std::string_v
   for (const auto& item : Headers) {
     frame.AddHeader(item.Name, item.Value);
   }
-  std::string id;
-  if (WithReceipt) {
-    id = "send.receipt." + NewReceiptID();
-    CheckHeaderNotSet(frame, "receipt", id);
-    frame.AddHeader("receipt", id);
+  if (!ReceiptID.empty()) {
+    CheckHeaderNotSet(frame, "receipt", ReceiptID);
+    frame.AddHeader("receipt", ReceiptID);
   }
   TStompFrameWriter writer = BeginFrame("SEND");
   for (const auto& item : frame.GetHeaders())
     writer.Header(item.Name, item.Value);
   WriteWithBody(writer, Body, SendTimeout);
-  if (WithReceipt)
-    WaitForReceipt(id, "send.receipt.timeout");
 }
 
 void TZQStompClient::Ack(const std::string& MessageID, const std::string& Subscription,
@@ -722,11 +748,18 @@ void TZQStompClient::BeginTransaction(const std::string& TransactionID) {
   SendTransactionFrame("BEGIN", TransactionID);
 }
 
-void TZQStompClient::CommitTransaction(const std::string& TransactionID) {
+std::vector<std::string> TZQStompClient::CommitTransaction(const std::string& TransactionID) {
+  std::vector<std::string> receipts;
+  if (const auto found = FTransactionReceipts.find(TransactionID); found != FTransactionReceipts.end()) {
+    receipts = std::move(found->second);
+    FTransactionReceipts.erase(found);
+  }
   SendTransactionFrame("COMMIT", TransactionID);
+  return receipts;
 }
 
 void TZQStompClient::AbortTransaction(const std::string& TransactionID) {
+  FTransactionReceipts.erase(TransactionID);
   SendTransactionFrame("ABORT", TransactionID);
 }
 

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ZQAbstractCommAdapter.h"
@@ -158,11 +159,15 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Reads frames until the RECEIPT with ExpectedID arrives, within the time-out that the URL option
   // TimeoutOption gives (default 5000 ms). MESSAGE frames read meanwhile are held, in order, for the
   // next receive calls (see DispatchPendingMessageFrame), up to the held-frame limits; reaching them
-  // ends the wait with EZQStompError and the connection open. When no frame at all comes in time the
-  // adapter closes the connection ("ReadOneMessage: received no data."); when frames came, but not the
-  // RECEIPT, the error is "No RECEIPT received..." or, when only other receipts came, "Wrong RECEIPT
-  // received...", and the connection stays open.
+  // ends the wait with EZQStompError, saying that the outcome of the call is unknown, and the
+  // connection open. When no frame at all comes in time the adapter closes the connection
+  // ("ReadOneMessage: received no data."); when frames came, but not the RECEIPT, the error is "No
+  // RECEIPT received..." or, when only other receipts came, "Wrong RECEIPT received...", and the
+  // connection stays open.
   void WaitForReceipt(const std::string& ExpectedID, const std::string& TimeoutOption);
+  // The same for every id of ExpectedIDs, in whatever order their RECEIPTs come; the time-out counts
+  // from the start and again from each awaited RECEIPT. The errors name the first id still awaited.
+  void WaitForReceipts(std::vector<std::string> ExpectedIDs, const std::string& TimeoutOption);
   // --- Commands ---
 
   // SUBSCRIBE; Destination may carry options after "?", which become headers. AckMode: AckModeAuto,
@@ -171,18 +176,27 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   void Subscribe(const std::string& Destination, uint8_t AckMode, const std::string& SubscriptionID,
                  const std::string& Selector, bool NoLocal, bool ForceReceipt = false);
   // SEND of Body to Destination with the extra Headers; "content-length" unless OmitContentLength; a
-  // receipt when ForceReceipt or the URL option "send.receipt" asks for one, except inside a
-  // transaction (a "transaction" header in Headers): the broker answers those only at COMMIT. The body
-  // is encoded straight from where the caller holds it.
+  // receipt when ForceReceipt or the URL option "send.receipt" asks for one, awaited here except inside
+  // a transaction (a "transaction" header in Headers): the broker answers those only at COMMIT. The
+  // body is encoded straight from where the caller holds it.
   void Send(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
             bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout);
+  // Send without the wait: returns the receipt id that the caller must wait for, empty when no receipt
+  // was asked for. A SEND of a transaction asks for its receipt all the same, but the broker answers it
+  // only when COMMIT applies the SEND (for a persistent message, once it has stored the message): its
+  // id is kept for the COMMIT of that transaction, and the result is empty.
+  std::string WriteSend(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
+                        bool OmitContentLength, bool ForceReceipt, int32_t SendTimeout);
   // ACK in the form of the negotiated version ("id" on 1.2, "message-id" before, "subscription" on 1.1).
   void Ack(const std::string& MessageID, const std::string& Subscription, const std::string& Transaction);
   // NACK (needs STOMP 1.1); Headers are extra "name=value" items.
   void Nack(const std::string& MessageID, const std::string& Subscription, const std::string& Transaction,
             const std::vector<std::string>& Headers = {});
   void BeginTransaction(const std::string& TransactionID);
-  void CommitTransaction(const std::string& TransactionID);
+  // COMMIT; returns the receipt ids that the transaction's SENDs asked for (see WriteSend), which the
+  // broker answers while it applies the transaction.
+  std::vector<std::string> CommitTransaction(const std::string& TransactionID);
+  // ABORT; the receipts the transaction's SENDs asked for will not come.
   void AbortTransaction(const std::string& TransactionID);
   // DISCONNECT (with a receipt when the URL asks); the connected state ends when it went through.
   void SendDisconnectFrame();
@@ -232,9 +246,12 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Runs the failover loop for URI.
   virtual void ConnectWithFailover(const IURIPtr& URI);
 
-  // Bounds on the MESSAGE frames a receipt wait holds: frame count and total octets as received.
+  // Bounds on the MESSAGE frames a receipt wait holds: frame count and total octets as received. A wait
+  // reads on while it holds less than both; the octet bound is 64 MiB besides the largest frame the
+  // client reads, so that one message up to the body limit never ends a wait.
   static constexpr std::size_t DefaultMaxPendingMessages = 10000;
-  static constexpr std::size_t DefaultMaxPendingOctets = 64 * 1024 * 1024;
+  static constexpr std::size_t DefaultMaxPendingOctets =
+      64 * 1024 * 1024 + MaxHeaderBlockLength + MaxBodyLength;
   void SetPendingMessageLimits(std::size_t MaxFrames, std::size_t MaxOctets);
 
   // Steps of CONNECT and CONNECTED.
@@ -269,7 +286,7 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   static bool SendHeadersKeepOrder(const TStompHeaders& Headers, bool WithContentLength, bool WithReceipt);
   // SEND through a frame object, for headers that the frame must order.
   void SendWithFrame(const std::string& Destination, std::string_view Body, const TStompHeaders& Headers,
-                     bool OmitContentLength, bool WithReceipt, int32_t SendTimeout);
+                     bool OmitContentLength, const std::string& ReceiptID, int32_t SendTimeout);
   // EZQStompClientNotConnectedError "Not connected! Command: " + Command unless connected.
   void CheckConnectedFor(std::string_view Command) const;
   // Starts a frame in the output buffer; EZQStompClientNotConnectedError when not connected.
@@ -295,6 +312,8 @@ class TZQStompClient : public TZQStompConnection, public std::enable_shared_from
   // Frames handed to DispatchFrame so far; tells a receipt wait whether any frame came.
   uint64_t FFramesDispatched = 0;
   uint64_t FConnectionNumber = 0;
+  // The receipt ids that the SENDs of each open transaction asked for, by transaction id.
+  std::unordered_map<std::string, std::vector<std::string>> FTransactionReceipts;
   bool FWaitingForReceipt = false;
   // True from CONNECT until the broker's first frame was handled.
   bool FAwaitingConnected = false;

@@ -2,14 +2,20 @@
 // reach the broker, per protocol version, and what happens once the connection is gone.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeStompPeer.h"
+#include "MessageOf.h"
+#include "MessagingFixture.h"
 #include "RecordingClient.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQExceptions.h"
+#include "ZQMQConsumer.h"
 #include "ZQMQInterfaces.h"
 #include "ZQStompClient.h"
 #include "ZQTextMessage.h"
@@ -163,6 +169,119 @@ TEST(MessageAckPeerTest, AcknowledgeAfterTheClientIsGoneRaisesAndWritesNothing) 
   EXPECT_TRUE(peer.Done());
   EXPECT_EQ(peer.Written().find("ACK"), std::string::npos) << testing::Printable(peer.Written());
 }
+
+// A received message settled where the broker expects no ACK or NACK, or takes none any more: what is
+// refused raises before anything is written, what is settled already writes nothing, and the
+// connection keeps working.
+struct SettleWorld {
+  std::shared_ptr<TZQConnection> Connection;
+  ISessionPtr Session;
+  // The consumer as the simplified API holds it: releasing it closes the consumer.
+  std::shared_ptr<TZQMQConsumer> Consumer;
+  IMessagePtr Message;
+};
+
+struct SettleCase {
+  const char* Name;
+  const char* Version;
+  uint8_t Mode;  // AcknowledgeModeTransacted makes a transacted session
+  // What happens after the receive, and how many frames that writes.
+  std::function<void(SettleWorld&)> Before;
+  int FramesBefore;
+  bool Reject;         // Nack, else Acknowledge
+  std::string Raised;  // "<nothing raised>" when the call returns
+  // How the connection ends before the call: "" (it stays), "broker" or "client".
+  std::string Ends = "";
+};
+
+void PrintTo(const SettleCase& Case, std::ostream* Out) {
+  *Out << Case.Name;
+}
+
+class SettlePeerTest : public ::testing::TestWithParam<SettleCase> {};
+
+TEST_P(SettlePeerTest, RaisesOrReturnsWithoutWritingAndTheConnectionKeepsWorking) {
+  const SettleCase& c = GetParam();
+  const bool transacted = c.Mode == AcknowledgeModeTransacted;
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame(c.Version)).ReadFrame();
+  if (transacted)
+    peer.ReadFrame();
+  peer.SendWith([&peer] {
+    return testing::MessageFrame("/queue/q", "m-1", testing::FrameHeader(peer.LastFrame(), "id"), "one",
+                                 {{"ack", "ack-1"}, {"content-type", "text/plain"}});
+  });
+  for (int i = 0; i < c.FramesBefore; ++i)
+    peer.ReadFrame();
+  if (c.Ends == "broker")
+    peer.CloseConnection();
+  else if (c.Ends == "client")
+    peer.ExpectClosed();
+  else
+    peer.ExpectFrameStartingWith("SEND\ndestination:/queue/after\n");
+  peer.Start();
+  SettleWorld world;
+  world.Connection = testing::NewConnection(peer.Url());
+  world.Connection->Start();
+  const ISessionPtr other = world.Connection->CreateSession(false, AcknowledgeModeAuto);
+  world.Session = world.Connection->CreateSession(transacted, c.Mode);
+  world.Consumer = std::make_shared<TZQMQConsumer>(world.Session, world.Session->CreateQueue("q"));
+  world.Message = world.Consumer->Receive(5000);
+  ASSERT_EQ(testing::TextOf(world.Message), "one");
+  if (c.Before)
+    c.Before(world);
+  for (int i = 0; i < 250 && c.Ends == "broker" && world.Connection->IsConnected(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(testing::MessageOf<EIllegalStateException>(
+                [&] { c.Reject ? world.Message->Nack() : world.Message->Acknowledge(); }),
+            c.Raised);
+  if (c.Ends.empty()) {
+    other->CreateProducer(other->CreateQueue("after"))->Send(other->CreateTextMessage("x"));
+    EXPECT_TRUE(world.Connection->IsConnected());
+  }
+  EXPECT_TRUE(peer.Done());
+}
+
+const std::string Nothing = "<nothing raised>";
+const std::string Settled = "Cannot reject the message: it has been acknowledged or rejected already";
+
+INSTANTIATE_TEST_SUITE_P(
+    MessageAckPeerTest, SettlePeerTest,
+    ::testing::Values(
+        // The broker counted the message as consumed when it delivered it.
+        SettleCase{"AcknowledgeUnderAutomaticAcknowledgementOn12", "1.2", AcknowledgeModeAuto, nullptr, 0, false,
+                   Nothing},
+        SettleCase{"AcknowledgeUnderAutomaticAcknowledgementOn11", "1.1", AcknowledgeModeAuto, nullptr, 0, false,
+                   Nothing},
+        SettleCase{"NackUnderAutomaticAcknowledgement", "1.2", AcknowledgeModeAuto, nullptr, 0, true,
+                   "Cannot reject the message: it was acknowledged automatically when the broker delivered it"},
+        // The transaction settles it at Commit or Rollback.
+        SettleCase{"AcknowledgeInATransaction", "1.2", AcknowledgeModeTransacted, nullptr, 0, false, Nothing},
+        // The broker takes no ACK or NACK of a subscription that ended.
+        SettleCase{"AcknowledgeAfterTheConsumerWasReleased", "1.2", AcknowledgeModeClientIndividual,
+                   [](SettleWorld& W) { W.Consumer.reset(); }, 1, false,
+                   "Cannot acknowledge the message: its consumer is closed, and the broker hands the message "
+                   "out again once the connection ends"},
+        SettleCase{"NackInATransactionAfterTheConsumerClosed", "1.2", AcknowledgeModeTransacted,
+                   [](SettleWorld& W) { W.Consumer->Close(); }, 2, true,
+                   "Cannot reject the message: its consumer is closed"},
+        // A message is settled once.
+        SettleCase{"AcknowledgeTwice", "1.2", AcknowledgeModeClientIndividual,
+                   [](SettleWorld& W) { W.Message->Acknowledge(); }, 1, false, Nothing},
+        SettleCase{"NackAfterAcknowledge", "1.2", AcknowledgeModeClientIndividual,
+                   [](SettleWorld& W) { W.Message->Acknowledge(); }, 1, true, Settled},
+        SettleCase{"NackTwice", "1.1", AcknowledgeModeClient, [](SettleWorld& W) { W.Message->Nack(); }, 1, true,
+                   Settled},
+        // The connection is gone.
+        SettleCase{"AcknowledgeAfterTheBrokerClosedTheConnection", "1.2", AcknowledgeModeClientIndividual,
+                   nullptr, 0, false,
+                   "Cannot acknowledge the message: the broker closed the connection it came on, and hands the "
+                   "message out again",
+                   "broker"},
+        SettleCase{"AcknowledgeAfterTheConnectionWasClosed", "1.2", AcknowledgeModeAuto,
+                   [](SettleWorld& W) { W.Connection->Close(); }, 2, false,
+                   "Cannot acknowledge the message: the connection it belongs to is closed", "client"}),
+    [](const ::testing::TestParamInfo<SettleCase>& Info) { return std::string(Info.param.Name); });
 
 }  // namespace
 }  // namespace velmor

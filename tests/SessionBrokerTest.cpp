@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "BrokerFixture.h"
 #include "MessageOf.h"
@@ -152,30 +154,70 @@ TEST_F(SessionBrokerTest, AStartAfterALostConnectionResubscribesAndTheLostTransa
   EXPECT_EQ(TextOf(consumer->Receive(5000)), "resumed");
 }
 
-// An ACK names the transaction open in its session, also for a message that another session's receive
-// kept, and takes that message and the earlier ones of its consumer only.
-TEST_F(SessionBrokerTest, ClientAcknowledgementTakesOnlyTheConsumersOwnMessagesInTheOpenTransaction) {
-  const std::string first = UniqueName("session-ack-first");
-  const std::string second = UniqueName("session-ack-second");
-  const ISessionPtr firstSession = FConnection->CreateSession(true, AcknowledgeModeClient);
-  const ISessionPtr secondSession = FConnection->CreateSession(true, AcknowledgeModeClient);
-  const auto firstConsumer = firstSession->CreateConsumer(firstSession->CreateQueue(first));
-  const auto secondConsumer = secondSession->CreateConsumer(secondSession->CreateQueue(second));
-  const auto producer = FSession->CreateProducer(nullptr);
-  producer->Send(FSession->CreateQueue(second), Text(FSession, "s1"));
-  producer->Send(FSession->CreateQueue(second), Text(FSession, "s2"));
-  // Both are on their way to this connection before f1 is sent, so the first consumer's receive meets
-  // them first and keeps them.
-  ASSERT_EQ(AwaitQueueRow(second, "messages_unacknowledged", "2"), "2");
-  producer->Send(FSession->CreateQueue(first), Text(FSession, "f1"));
-  ASSERT_EQ(TextOf(firstConsumer->Receive(5000)), "f1");
-  secondSession->Commit();
-  EXPECT_EQ(TextOf(secondConsumer->Receive(5000)), "s1");
-  secondConsumer->Receive(5000)->Acknowledge();
-  secondSession->Commit();
-  FConnection->Close();
-  EXPECT_EQ(QueueRow(second, "messages"), "0");
-  EXPECT_EQ(QueueRow(first, "messages"), "1");
+// What a transacted session receives belongs to its transaction: Commit consumes exactly that, Rollback
+// consumes none of it and the broker hands it out again on the same connection, and a connection that
+// ends before Commit consumes nothing.
+TEST_F(SessionBrokerTest, ATransactedSessionConsumesWhatItReceivedOnlyWhenItCommits) {
+  const std::string in = UniqueName("session-tx-in");
+  const std::string out = UniqueName("session-tx-out");
+  const auto producer = FSession->CreateProducer(FSession->CreateQueue(in));
+  for (int i = 0; i < 10; ++i) {
+    // The forwarded copies keep this: the queues stay while the test reads their depths on a busy
+    // machine, and go ten minutes after their last use.
+    const auto message = FSession->CreateTextMessage("m" + std::to_string(i));
+    message->SetStringProperty("x-expires", "600000");
+    producer->Send(message);
+  }
+  const ISessionPtr transacted = FConnection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto consumer = transacted->CreateConsumer(transacted->CreateQueue(in));
+  const auto forward = transacted->CreateProducer(transacted->CreateQueue(out));
+  std::vector<IMessagePtr> received;
+  const auto pass = [&](int Count) {
+    received.clear();
+    for (int i = 0; i < Count; ++i) {
+      received.push_back(consumer->Receive(5000));
+      ASSERT_NE(received.back(), nullptr);
+      forward->Send(received.back());
+    }
+  };
+  ASSERT_NO_FATAL_FAILURE(pass(5));
+  transacted->Commit();
+  EXPECT_EQ(AwaitQueueRow(in, "messages", "5"), "5");
+  EXPECT_EQ(AwaitQueueRow(out, "messages", "5"), "5");
+  ASSERT_NO_FATAL_FAILURE(pass(3));
+  std::vector<std::string> rolledBack;
+  for (const IMessagePtr& message : received)
+    rolledBack.push_back(TextOf(message));
+  transacted->Rollback();
+  EXPECT_EQ(QueueRow(in, "messages"), "5");
+  EXPECT_EQ(QueueRow(out, "messages"), "5");
+  ASSERT_NO_FATAL_FAILURE(pass(5));
+  std::vector<std::string> again;
+  for (const IMessagePtr& message : received) {
+    if (message->GetRedelivered())
+      again.push_back(TextOf(message));
+  }
+  EXPECT_EQ(again, rolledBack);
+  transacted->Commit();
+  EXPECT_EQ(AwaitQueueRow(in, "messages", "0"), "0");
+  const auto check = FSession->CreateConsumer(FSession->CreateQueue(out));
+  std::set<std::string> forwarded;
+  for (int i = 0; i < 10; ++i)
+    forwarded.insert(TextOf(check->Receive(5000)));
+  EXPECT_EQ(forwarded.size(), 10u);
+  EXPECT_EQ(*forwarded.begin(), "m0");
+  EXPECT_EQ(*forwarded.rbegin(), "m9");
+
+  // A connection that ends, here by its socket closing without a frame, before Commit.
+  const std::string last = UniqueName("session-tx-unfinished");
+  FSession->CreateProducer(FSession->CreateQueue(last))->Send(Text(FSession, "received, not committed"));
+  const auto other = NewConnection(BrokerUrl());
+  other->Start();
+  const ISessionPtr unfinished = other->CreateSession(true, AcknowledgeModeTransacted);
+  const auto late = unfinished->CreateConsumer(unfinished->CreateQueue(last + "?x-expires=60000"));
+  EXPECT_EQ(TextOf(late->Receive(5000)), "received, not committed");
+  other->GetTransport()->GetCommAdapter()->Disconnect();
+  EXPECT_EQ(AwaitQueueRow(last, "messages_ready", "1"), "1");
 }
 
 // A durable subscription whose subscriber was closed, here on another connection, goes with its queue.

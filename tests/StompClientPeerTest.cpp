@@ -409,6 +409,7 @@ TEST_P(ReceiptWaitHoldLimitTest, EndsTheWaitKeepsTheHeldFramesInOrderAndTheConne
   } catch (const EZQStompError& error) {
     EXPECT_THAT(error.what(),
                 StartsWith("Too many MESSAGE frames arrived while waiting for RECEIPT send.receipt.id.0."));
+    EXPECT_THAT(error.what(), ::testing::EndsWith("; the outcome of the call is unknown"));
   }
   EXPECT_TRUE(client->IsConnected());
   EXPECT_TRUE(client->GetConnected());
@@ -434,6 +435,28 @@ INSTANTIATE_TEST_SUITE_P(StompClientPeerTest, ReceiptWaitHoldLimitTest,
                          [](const ::testing::TestParamInfo<HoldLimitCase>& Info) {
                            return std::string(Info.param.Name);
                          });
+
+// The bounds of a receipt wait leave room for one message up to the body limit besides the others.
+TEST(StompClientPeerTest, AMessageOver64MiBForAnotherConsumerDoesNotEndAReceiptWait) {
+  const std::string body(65 * 1024 * 1024, 'b');
+  FakeStompPeer peer;
+  peer.ReadFrame()
+      .Send(ConnectedFrame("1.2"))
+      .ReadFrame()
+      .Send(MessageFrame("/queue/a", "m1", "s1", "small") + MessageFrame("/queue/a", "m2", "s1", body))
+      .SendReceiptForLastFrame();
+  peer.Start();
+  const auto client =
+      testing::NewClient<testing::TRecordingClient>(CreateDefaultAdapter(), peer.Url("send.receipt=true"), "u", "p");
+  client->Connect();
+  client->Send("/queue/a", "x", {}, false, false, -1);
+  ASSERT_EQ(client->PendingMessageFrameCount(), 2U);
+  while (client->DispatchPendingMessageFrame()) {
+  }
+  ASSERT_EQ(client->Messages.size(), 2U);
+  EXPECT_EQ(client->Messages[1]->GetBody().size(), body.size());
+  EXPECT_TRUE(peer.Done());
+}
 
 TEST(StompClientPeerTest, ErrorWhileWaitingForAReceiptRaisesTheBrokersMessage) {
   FakeStompPeer peer;

@@ -47,6 +47,7 @@ struct CommitCase {
   const char* Name;
   std::string Answer;  // what the broker sends after the client's probe
   std::string Raised;  // how the text that Commit raises begins
+  bool Unknown;        // the text says that the transaction may or may not have been applied
 };
 
 void PrintTo(const CommitCase& Case, std::ostream* Out) {
@@ -57,6 +58,8 @@ class CommitPeerTest : public ::testing::TestWithParam<CommitCase> {};
 
 // COMMIT, then a SEND with a receipt that the broker answers only once it has applied the transaction. The
 // receipt wait is long enough that a loaded machine does not end it before the peer's answer.
+// A Commit that failed leaves no transaction open: Rollback has nothing to end, and the next send
+// begins the next transaction.
 TEST_P(CommitPeerTest, CommitReturnsOnlyOnceTheBrokerAnsweredItsProbe) {
   const CommitCase& c = GetParam();
   FakeStompPeer peer;
@@ -67,7 +70,11 @@ TEST_P(CommitPeerTest, CommitReturnsOnlyOnceTheBrokerAnsweredItsProbe) {
     return Answer == "RECEIPT" ? testing::ReceiptFrame(FrameHeader(peer.LastFrame(), "receipt")) : Answer;
   });
   if (c.Answer == "RECEIPT")
-    peer.ReadFrame();
+    peer.ReadFrame();  // BEGIN
+  else if (c.Answer.empty())
+    peer.ReadFrame().ReadFrame();  // BEGIN and SEND of the next transaction
+  else
+    peer.CloseConnection();
   peer.Start();
   const auto connection = testing::NewConnection(peer.Url("send.receipt.timeout=3000"));
   connection->Start();
@@ -77,7 +84,15 @@ TEST_P(CommitPeerTest, CommitReturnsOnlyOnceTheBrokerAnsweredItsProbe) {
   const auto start = std::chrono::steady_clock::now();
   const std::string raised = MessageOf<EMQException>([&] { session->Commit(); });
   EXPECT_EQ(raised.rfind(c.Raised, 0), 0u) << raised;
+  const std::string unknown = "; the transaction may or may not have been applied";
+  EXPECT_EQ(raised.size() > unknown.size() && raised.substr(raised.size() - unknown.size()) == unknown, c.Unknown)
+      << raised;
   EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  if (c.Answer != "RECEIPT") {
+    EXPECT_NO_THROW(session->Rollback());
+    if (c.Answer.empty())
+      session->CreateProducer(session->CreateQueue("q"))->Send(session->CreateTextMessage("next"));
+  }
   ASSERT_TRUE(peer.Done());
   const std::vector<std::string> frames = peer.Frames();
   EXPECT_EQ(Command(frames[3]), "COMMIT");
@@ -87,54 +102,117 @@ TEST_P(CommitPeerTest, CommitReturnsOnlyOnceTheBrokerAnsweredItsProbe) {
   if (c.Answer == "RECEIPT") {
     EXPECT_EQ(Command(frames[5]), "BEGIN");
     EXPECT_EQ(TextOf(consumer->ReceiveNoWait()), "kept");
+  } else if (c.Answer.empty()) {
+    EXPECT_EQ(Command(frames[5]), "BEGIN");
+    EXPECT_NE(FrameHeader(frames[5], "transaction"), FrameHeader(frames[1], "transaction"));
+    EXPECT_EQ(FrameHeader(frames[6], "transaction"), FrameHeader(frames[5], "transaction"));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, CommitPeerTest,
-    ::testing::Values(CommitCase{"Receipt", "RECEIPT", "<nothing raised>"},
+    ::testing::Values(CommitCase{"Receipt", "RECEIPT", "<nothing raised>", false},
                       CommitCase{"Error", testing::ErrorFrame("not_found", "NOT_FOUND - no exchange"),
-                                 "not_found NOT_FOUND - no exchange"},
-                      CommitCase{"Nothing", "",
-                                 "No RECEIPT received. Timeout: 3000 msec Expected: send.receipt."}),
+                                 "not_found NOT_FOUND - no exchange", false},
+                      CommitCase{"Nothing", "", "No RECEIPT received. Timeout: 3000 msec Expected: send.receipt.",
+                                 true}),
     [](const ::testing::TestParamInfo<CommitCase>& Info) { return std::string(Info.param.Name); });
 
-TEST(TransactionPeerTest, AnAcknowledgementNamesTheTransactionOpenInTheOwningSessionWhenItIsMade) {
+// The broker answers the probe once it has applied the transaction, but confirms a persistent message
+// only once it has stored it: Commit waits for the RECEIPT of each persistent SEND of the transaction
+// as well, in whatever order they come, and when one does not come, it cannot say what was applied.
+// The receipt wait is long enough that a loaded machine does not end it before the peer's answers.
+TEST(TransactionPeerTest, CommitReturnsOnlyOnceTheBrokerConfirmedEachPersistentSendOfTheTransaction) {
   FakeStompPeer peer;
-  // CONNECT, BEGIN of each session, SUBSCRIBE of each consumer; the message for the second consumer
-  // comes first, so the first consumer's receive keeps it. Then each session commits, the first one
-  // after its consumer is gone.
+  // CONNECT, BEGIN, three SENDs, COMMIT, probe; the probe's RECEIPT first, the others later, in
+  // reverse order. The next transaction's persistent SEND is never confirmed.
   peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
-  peer.SendWith(MessageFor(peer, 4, "m-2")).SendWith(MessageFor(peer, 3, "m-1"));
-  peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame().ReadFrame();
-  peer.ReadFrame().ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame().ReadFrame();
+  peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().Stall(300ms);
+  peer.SendWith([&peer] { return testing::ReceiptFrame(FrameHeader(peer.Frames().at(4), "receipt")); });
+  peer.SendWith([&peer] { return testing::ReceiptFrame(FrameHeader(peer.Frames().at(2), "receipt")); });
+  peer.ReadFrame().ReadFrame().ReadFrame().ReadFrame().SendReceiptForLastFrame();
+  peer.Start();
+  const auto connection = testing::NewConnection(peer.Url("send.receipt.timeout=3000"));
+  connection->Start();
+  const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto producer = session->CreateProducer(session->CreateQueue("q"));
+  producer->SetDeliveryMode(1);
+  producer->Send(session->CreateTextMessage("p-1"));
+  producer->Send(session->CreateTextMessage("n"), 0, 4, 0);
+  producer->Send(session->CreateTextMessage("p-2"));
+  const auto start = std::chrono::steady_clock::now();
+  session->Commit();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+  producer->Send(session->CreateTextMessage("p-3"));
+  const std::string raised = MessageOf<EZQStompError>([&] { session->Commit(); });
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  EXPECT_EQ(FrameHeader(frames[3], "receipt"), "");
+  EXPECT_EQ(Command(frames[5]), "COMMIT");
+  EXPECT_EQ(Command(frames[7]), "BEGIN");
+  EXPECT_EQ(raised, "No RECEIPT received. Timeout: 3000 msec Expected: " + FrameHeader(frames[8], "receipt") +
+                        "; the transaction may or may not have been applied");
+}
+
+// What a transacted session's consumers hand out is settled by the session's transaction: ACK, or NACK
+// for a rejected message, in the transaction before its COMMIT; NACK after its ABORT, so that the
+// broker hands it out again at once; a consumer that closes puts its messages into the transaction
+// before it unsubscribes. A message kept for another session's consumer is in no transaction until
+// that consumer hands it out.
+TEST(TransactionPeerTest, WhatATransactedSessionHandsOutIsAcknowledgedByItsCommitAndReturnedByItsRollback) {
+  FakeStompPeer peer;
+  const auto answered = [&peer] { peer.ReadFrame().SendReceiptForLastFrame(); };
+  // CONNECT, BEGIN of each session, SUBSCRIBE of each consumer; the message for the second consumer
+  // comes first, so the first consumer's receive keeps it.
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame().ReadFrame();
+  peer.SendWith(MessageFor(peer, 4, "m-2")).SendWith(MessageFor(peer, 3, "m-1")).SendWith(MessageFor(peer, 3, "m-3"));
+  peer.ReadFrame().ReadFrame().ReadFrame();  // ACK, NACK, COMMIT
+  answered();
+  peer.ReadFrame().ReadFrame().ReadFrame();  // BEGIN; ABORT, NACK
+  answered();
+  peer.ReadFrame().SendWith(MessageFor(peer, 4, "m-4"));  // BEGIN
+  peer.ReadFrame().ReadFrame().ReadFrame();  // ACK, UNSUBSCRIBE, COMMIT
+  answered();
+  peer.ReadFrame();  // BEGIN
   peer.Start();
   const auto connection = testing::NewConnection(peer.Url());
   connection->Start();
-  const ISessionPtr first = connection->CreateSession(true, AcknowledgeModeClient);
-  const ISessionPtr second = connection->CreateSession(true, AcknowledgeModeClient);
-  auto firstConsumer = first->CreateConsumer(first->CreateQueue("q1"));
+  const ISessionPtr first = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const ISessionPtr second = connection->CreateSession(true, AcknowledgeModeTransacted);
+  const auto firstConsumer = first->CreateConsumer(first->CreateQueue("q1"));
   const auto secondConsumer = second->CreateConsumer(second->CreateQueue("q2"));
-  const IMessagePtr own = firstConsumer->Receive(5000);
-  ASSERT_EQ(TextOf(own), "m-1");
-  second->Commit();
-  const IMessagePtr kept = secondConsumer->Receive(5000);
-  ASSERT_EQ(TextOf(kept), "m-2");
-  kept->Acknowledge();
-  firstConsumer->Close();
-  firstConsumer.reset();
+  const IMessagePtr m1 = firstConsumer->Receive(5000);
+  ASSERT_EQ(TextOf(m1), "m-1");
+  const IMessagePtr m3 = firstConsumer->Receive(5000);
+  ASSERT_EQ(TextOf(m3), "m-3");
+  m1->Acknowledge();
+  m3->Nack();
+  const std::string settled = "Cannot reject the message: it has been acknowledged or rejected already";
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { m3->Nack(); }), settled);
   first->Commit();
-  own->Acknowledge();
+  EXPECT_EQ(MessageOf<EIllegalStateException>([&] { m1->Nack(); }), settled);
+  ASSERT_EQ(TextOf(secondConsumer->Receive(5000)), "m-2");
+  second->Rollback();
+  ASSERT_EQ(TextOf(secondConsumer->Receive(5000)), "m-4");
+  secondConsumer->Close();
+  second->Commit();
   ASSERT_TRUE(peer.Done());
   const std::vector<std::string> frames = peer.Frames();
-  EXPECT_EQ(frames[3], "SUBSCRIBE\ndestination:/queue/q1\nack:client-individual\nid:" +
-                           FrameHeader(frames[3], "id") + "\n\n" + std::string(1, '\0'));
-  EXPECT_EQ(Command(frames[7]), "BEGIN");
-  EXPECT_EQ(frames[8], "ACK\nid:ack-m-2\ntransaction:" + FrameHeader(frames[7], "transaction") + "\n\n" +
-                           std::string(1, '\0'));
-  EXPECT_EQ(Command(frames[12]), "BEGIN");
-  EXPECT_EQ(frames[13], "ACK\nid:ack-m-1\ntransaction:" + FrameHeader(frames[12], "transaction") + "\n\n" +
-                            std::string(1, '\0'));
+  const auto frame = [](const std::string& Text) { return Text + "\n\n" + std::string(1, '\0'); };
+  const std::string firstTx = FrameHeader(frames[1], "transaction");
+  const std::string secondTx = FrameHeader(frames[2], "transaction");
+  const std::string nextTx = FrameHeader(frames[13], "transaction");
+  EXPECT_EQ(frames[3], frame("SUBSCRIBE\ndestination:/queue/q1\nack:client-individual\nid:" +
+                             FrameHeader(frames[3], "id")));
+  EXPECT_EQ(frames[5], frame("ACK\nid:ack-m-1\ntransaction:" + firstTx));
+  EXPECT_EQ(frames[6], frame("NACK\nid:ack-m-3\ntransaction:" + firstTx));
+  EXPECT_EQ(frames[7], frame("COMMIT\ntransaction:" + firstTx));
+  EXPECT_EQ(frames[10], frame("ABORT\ntransaction:" + secondTx));
+  EXPECT_EQ(frames[11], frame("NACK\nid:ack-m-2"));
+  EXPECT_EQ(Command(frames[13]), "BEGIN");
+  EXPECT_EQ(frames[14], frame("ACK\nid:ack-m-4\ntransaction:" + nextTx));
+  EXPECT_EQ(Command(frames[15]), "UNSUBSCRIBE");
+  EXPECT_EQ(frames[16], frame("COMMIT\ntransaction:" + nextTx));
 }
 
 // The broker says why it closes in an ERROR frame: the close is seen without a read, a send that then
@@ -202,8 +280,14 @@ TEST(TransactionPeerTest, AReconnectKeepsTheAutomaticallyAcknowledgedMessagesNob
   const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
   ASSERT_TRUE(testing::WaitUntil([&] { return !connection->IsConnected(); }));
   connection->Start();
-  for (const char* id : {"m-1", "m-2", "m-3"})
-    EXPECT_EQ(TextOf(consumer->ReceiveNoWait()), id);
+  for (const char* id : {"m-1", "m-2", "m-3"}) {
+    const IMessagePtr kept = consumer->ReceiveNoWait();
+    EXPECT_EQ(TextOf(kept), id);
+    // Consumed on delivery: nothing to acknowledge, on whatever connection it came.
+    if (kept) {
+      EXPECT_NO_THROW(kept->Acknowledge());
+    }
+  }
   EXPECT_TRUE(peer.Done());
 }
 

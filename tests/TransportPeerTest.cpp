@@ -101,15 +101,6 @@ INSTANTIATE_TEST_SUITE_P(
             "TimeToLiveInMilliseconds",
             [](TZQMQTransportRabbitMQ& T) { T.Send(*Text("x"), "/queue/a", -1, 400ms); },
             "SEND\ndestination:/queue/a\ncontent-length:1\nexpiration:400\ncontent-type:text/plain\n\nx\0"s},
-        SendCase{
-            "PersistentInTransactionWaitsForNoReceipt",
-            [](TZQMQTransportRabbitMQ& T) {
-              auto message = Text("x");
-              message->SetDeliveryMode(1);
-              message->SetTransactionID("tx-1");
-              T.Send(*message, "/queue/a", -1);
-            },
-            "SEND\ndestination:/queue/a\ncontent-length:1\npersistent:true\ntransaction:tx-1\ncontent-type:text/plain\n\nx\0"s},
         SendCase{"DurableUnsubscribe",
                  [](TZQMQTransportRabbitMQ& T) { T.UnsubscribeDurable("/topic/news", "sub-d"); },
                  "UNSUBSCRIBE\nid:sub-d\npersistent:true\nauto-delete:false\n\n\0"s},
@@ -146,21 +137,28 @@ TEST(TransportPeerTest, PersistentSendReturnsOnlyAfterItsReceipt) {
   EXPECT_TRUE(peer.Done());
 }
 
-// The broker answers a receipt inside a transaction only at COMMIT, which confirms the SEND.
-TEST(TransportPeerTest, ASendInsideATransactionAsksForNoReceipt) {
+// The broker answers the receipt of a SEND inside a transaction only when COMMIT applies it: the send
+// does not wait, and the COMMIT hands the receipt ids of its persistent SENDs to the caller.
+TEST(TransportPeerTest, APersistentSendInsideATransactionLeavesItsReceiptToTheCommit) {
   FakeStompPeer peer;
-  peer.ReadFrame()
-      .Send(testing::ConnectedFrame())
-      .ExpectFrameMatching("a SEND in tx-1 without a receipt", [](const std::string& Frame) {
-        return testing::FrameHeader(Frame, "transaction") == "tx-1" &&
-               testing::FrameHeader(Frame, "receipt").empty();
-      });
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().ReadFrame().ReadFrame();
   peer.Start();
-  const auto transport = Open(peer, "send.receipt=true");
-  auto message = Text("x");
-  message->SetTransactionID("tx-1");
-  transport->Send(*message, "/queue/a", -1);
-  EXPECT_TRUE(peer.Done());
+  const auto transport = Open(peer);
+  auto persistent = Text("p");
+  persistent->SetDeliveryMode(1);
+  persistent->SetTransactionID("tx-1");
+  transport->Send(*persistent, "/queue/a", -1);
+  auto plain = Text("n");
+  plain->SetTransactionID("tx-1");
+  transport->Send(*plain, "/queue/a", -1);
+  const std::vector<std::string> receipts = transport->CommitTransaction("tx-1");
+  ASSERT_TRUE(peer.Done());
+  const std::vector<std::string> frames = peer.Frames();
+  EXPECT_THAT(frames[1], ::testing::StartsWith("SEND\ndestination:/queue/a\ncontent-length:1\npersistent:true\n"
+                                               "transaction:tx-1\ncontent-type:text/plain\nreceipt:send.receipt."));
+  EXPECT_EQ(receipts, std::vector<std::string>{testing::FrameHeader(frames[1], "receipt")});
+  EXPECT_EQ(testing::FrameHeader(frames[2], "receipt"), "");
+  EXPECT_EQ(frames[3], "COMMIT\ntransaction:tx-1\n\n"s + '\0');
 }
 
 TEST(TransportPeerTest, ReservedPropertyStopsTheSendBeforeAnythingIsWritten) {

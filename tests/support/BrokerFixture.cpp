@@ -11,8 +11,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-
-#include "WaitUntil.h"
+#include <thread>
 
 namespace velmor::testing {
 
@@ -97,9 +96,12 @@ std::string QueueRow(const std::string& Name, const std::string& Columns) {
 }
 
 std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected) {
-  std::string row;
-  WaitUntil([&] { return (row = QueueRow(Name, Columns)) == Expected; }, std::chrono::minutes(2),
-            std::chrono::milliseconds(200));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  std::string row = QueueRow(Name, Columns);
+  while (row != Expected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    row = QueueRow(Name, Columns);
+  }
   return row;
 }
 

@@ -43,8 +43,7 @@ std::string BrokerCtl(const std::string& Args);
 // tabs; "<no queue>" when the broker lists no queue of that name.
 std::string QueueRow(const std::string& Name, const std::string& Columns);
 
-// QueueRow once it shows Expected, or as it is after a generous wait (two minutes): for what the broker does
-// after it answered the client, such as routing a send, handing out messages or dropping expired ones.
+// QueueRow once it shows Expected, or as it is after a generous deadline (two minutes).
 std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected);
 
 // True when a TCP connection to the broker's STOMP port can be opened.
