@@ -1,7 +1,8 @@
 // Feeds arbitrary header blocks to the decoder for every protocol version. The library's own errors are
-// expected; a crash, a sanitizer report, any other exception or a failed round trip is a finding. So is
-// an encoded frame the reader would refuse, a refusal the reader's limits do not explain, and a
-// received destination whose name does not survive RabbitMQ's encoding.
+// expected; a crash, a sanitizer report, any other exception or a failed round trip (also through the
+// escaping of a connection to RabbitMQ) is a finding. So is an encoded frame the reader would refuse, a
+// refusal the reader's limits do not explain, a received destination whose name does not survive
+// RabbitMQ's encoding, and a content type without parameters that does not read as text.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "ZQAbstractTransport.h"
 #include "ZQExceptions.h"
 #include "ZQMQTransportRabbitMQ.h"
 #include "ZQStompDecoder.h"
@@ -105,6 +107,25 @@ void CheckDestinationDecoding(const velmor::IStompFrame& frame) {
     __builtin_trap();
 }
 
+// HeaderText, encoded from Frame, decoded with Version must give Frame's command and headers again.
+void CheckReadBack(const velmor::IStompDecoder& decoder, const velmor::IStompFrame& frame,
+                   const std::string& headerText, velmor::TStompVersion version) {
+  velmor::IStompFramePtr again;
+  try {
+    again = decoder.Decode(headerText, version);
+  } catch (const velmor::EVelmorError&) {
+    __builtin_trap();  // what the encoder wrote must decode again
+  }
+  const auto& before = frame.GetHeaders();
+  const auto& after = again->GetHeaders();
+  if (again->GetCommand() != frame.GetCommand() || before.size() != after.size())
+    __builtin_trap();
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (before[i].Name != after[i].Name || before[i].Value != after[i].Value)
+      __builtin_trap();
+  }
+}
+
 // Decoded headers written again and read back must come out the same. Checked for STOMP 1.1 and 1.2
 // frames other than CONNECTED (which has its own unescape rule) with distinct names (repeated names are
 // reordered by the duplicate rule on the second read) and without octets the encoder refuses to write
@@ -123,23 +144,31 @@ void CheckRoundTrip(const velmor::IStompDecoder& decoder, const velmor::IStompFr
       return;
   }
   CheckPaddedToTheLimit(frame, version, pick);
-  velmor::IStompFramePtr again;
+  std::optional<std::string> octets;
   try {
-    const std::optional<std::string> octets = EncodeWithinLimits(frame, version);
-    if (!octets)
-      return;
-    again = decoder.Decode(octets->substr(0, octets->find("\n\n") + 2), version);
+    octets = EncodeWithinLimits(frame, version);
   } catch (const velmor::EVelmorError&) {
-    __builtin_trap();  // what the decoder accepted must encode and decode again
+    __builtin_trap();  // what the decoder accepted must encode
   }
-  const auto& before = frame.GetHeaders();
-  const auto& after = again->GetHeaders();
-  if (again->GetCommand() != frame.GetCommand() || before.size() != after.size())
+  if (!octets)
+    return;
+  const std::string headerText = octets->substr(0, octets->find("\n\n") + 2);
+  CheckReadBack(decoder, frame, headerText, version);
+  // A connection to RabbitMQ writes 1.0 and 1.1 headers with 1.1's escaping and reads them with 1.2's
+  // unescaping, which takes "\r" too: what it writes reads back the same.
+  if (version == 2)
+    CheckReadBack(decoder, frame, headerText, velmor::HeaderUnescapingVersion(version, true));
+}
+
+// The content type of a received MESSAGE is read where it lies: any text gives an answer, and one
+// without parameters reads as text.
+void CheckContentType(const velmor::IStompFrame& frame) {
+  const std::string* contentType = frame.FindHeader("content-type");
+  if (contentType == nullptr)
+    return;
+  const bool text = velmor::TZQAbstractTransport::ReadsAsText(*contentType);
+  if (contentType->find(';') == std::string::npos && !text)
     __builtin_trap();
-  for (size_t i = 0; i < before.size(); ++i) {
-    if (before[i].Name != after[i].Name || before[i].Value != after[i].Value)
-      __builtin_trap();
-  }
 }
 
 }  // namespace
@@ -165,6 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       CheckRoundTrip(*decoder, *frame, version, data[0] / 5);
       CheckDestinationDecoding(*frame);
+      CheckContentType(*frame);
     } catch (const velmor::EAssertionFailed&) {
       __builtin_trap();  // the input meets the contract, so no consistency check may fire
     } catch (const velmor::EVelmorError&) {

@@ -3,8 +3,9 @@
 // leaves the stream at an unknown place (a body over the limit among them) must close the connection.
 //
 // The first octet chooses the protocol version (bits 0-1), incoming heart-beats (bit 2), heart-beat
-// waits between reads (bit 3) and Receive instead of ReadOneMessage (bit 4); the rest is the stream. A
-// writer thread sends it and then closes its end, so every wait of the reader ends.
+// waits between reads (bit 3), Receive instead of ReadOneMessage (bit 4) and the header escaping of a
+// connection to RabbitMQ (bit 5); the rest is the stream. A writer thread sends it and then closes its
+// end, so every wait of the reader ends.
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -45,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   adapter.SetVersion(static_cast<velmor::TStompVersion>(mode % 3 + 1));
   if ((mode & 4) != 0)
     adapter.SetIncomingHeartbeat(1000);
+  adapter.SetEscapeV10Headers((mode & 32) != 0);
   size_t seen = 0;
   adapter.SetOnFrame([&](const velmor::IStompFramePtr& Frame) {
     seen += Frame->GetCommand().size() + Frame->GetBody().size() + Frame->GetHeaders().size();

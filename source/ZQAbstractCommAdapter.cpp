@@ -74,49 +74,7 @@ std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter) 
   return items;
 }
 
-namespace {
-
-// Where the first "?" outside a quoted item lies in an option list, walking the items as
-// SplitOptionList does; npos when there is none.
-size_t FindUnquotedQuestionMark(std::string_view Text, char Delimiter) {
-  const size_t n = Text.size();
-  size_t p = 0;
-  while (p < n && IsBlankOrControl(Text[p]))
-    ++p;
-  while (p < n) {
-    if (Text[p] == '"') {
-      for (++p; p < n; ++p) {
-        if (Text[p] != '"')
-          continue;
-        if (p + 1 < n && Text[p + 1] == '"') {
-          ++p;
-          continue;
-        }
-        ++p;
-        break;
-      }
-    } else {
-      for (; p < n && !IsBlankOrControl(Text[p]) && Text[p] != Delimiter; ++p) {
-        if (Text[p] == '?')
-          return p;
-      }
-    }
-    while (p < n && IsBlankOrControl(Text[p]))
-      ++p;
-    if (p < n && Text[p] == Delimiter) {
-      do {
-        ++p;
-      } while (p < n && IsBlankOrControl(Text[p]));
-    }
-  }
-  return std::string_view::npos;
-}
-
-}  // namespace
-
 std::vector<std::string> QueryOptionList(std::string_view Query) {
-  if (const size_t question = FindUnquotedQuestionMark(Query, '&'); question != std::string_view::npos)
-    Query.remove_prefix(question + 1);
   return Query.empty() ? std::vector<std::string>() : SplitOptionList(Query);
 }
 
@@ -272,7 +230,7 @@ IStompFramePtr TZQAbstractCommAdapter::ReceiveHeader(const std::string& FirstLin
       throw EReadTimeout();
   } while (!line.empty());
   text += LINE_SEP;
-  return FDecoder->Decode(text, HeaderEscapingVersion(GetVersion(), FEscapeV10Headers));
+  return FDecoder->Decode(text, HeaderUnescapingVersion(GetVersion(), FEscapeV10Headers));
 }
 
 void TZQAbstractCommAdapter::DoFrame(const IStompFramePtr& Frame) {
@@ -292,11 +250,22 @@ int64_t TZQAbstractCommAdapter::BodyReadAllowance(int32_t Length) {
   return Length <= 0 ? 0 : (int64_t{Length} * BodyReadTimePerMiB + mebibyte - 1) / mebibyte;
 }
 
-void TZQAbstractCommAdapter::CheckContentLength(int32_t Length) {
+std::optional<int64_t> TZQAbstractCommAdapter::AnnouncedLength(const std::string* Header) {
+  if (Header == nullptr)
+    return std::nullopt;
+  int64_t length = 0;
+  return TryStrToIntClamped(*Header, length) ? length : 0;
+}
+
+void TZQAbstractCommAdapter::CheckContentLength(int64_t Length) {
   if (Length < 0)
-    throw EZQStompError(Format("Invalid content-length %d.", {int64_t{Length}}));
-  if (static_cast<size_t>(Length) > MaxBodyLength)
-    throw EZQStompError(Format("Frame body longer than %d octets.", {int64_t{MaxBodyLength}}));
+    throw EZQStompError(Format("Invalid content-length %d.", {Length}));
+  if (static_cast<uint64_t>(Length) > MaxBodyLength)
+    RaiseBodyTooLong();
+}
+
+void TZQAbstractCommAdapter::RaiseBodyTooLong() {
+  throw EZQStompError(Format("Frame body longer than %d octets.", {int64_t{MaxBodyLength}}));
 }
 
 void TZQAbstractCommAdapter::CheckLineSepByte(uint8_t Octet) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,9 +34,9 @@ void SetTickSource(TTickSource Source);
 // at the very end adds an empty item.
 std::vector<std::string> SplitOptionList(std::string_view Text, char Delimiter = '&');
 
-// The options of a broker URL's query text: what follows its first "?" outside a quoted item (the whole
-// text when there is none), split at "&" by SplitOptionList. The STOMP client and the adapter both
-// read a URL's options so.
+// The options of a broker URL's query text (what follows the URL's first "?"), split at "&" by
+// SplitOptionList: a later "?" belongs to an option's value. The STOMP client and the adapter both read
+// a URL's options so.
 std::vector<std::string> QueryOptionList(std::string_view Query);
 
 // The option's name: the text before its first "=", empty when it has none.
@@ -111,8 +112,10 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   // result is an empty line or a time-out; ReadLineTimedOut tells which.
   virtual std::string ReadLine(int32_t Timeout) = 0;
   virtual bool ReadLineTimedOut() const = 0;
-  // Reads text up to the next NUL (5000 ms, at most MaxHeaderBlockLength octets).
-  virtual std::string ReadUntilEndSep() = 0;
+  // Appends to Body the octets up to the next NUL, which stays unread, by Deadline: the body of a frame
+  // without "content-length". Deadline moves later by the BodyReadAllowance of the octets as they come;
+  // more than MaxBodyLength of them raise the body-limit error (EZQStompError).
+  virtual void ReadUntilEndSep(std::string& Body, TWaitDeadline& Deadline) = 0;
   // Reads exactly Count octets by Deadline.
   virtual std::string ReadBytes(int32_t Count, TWaitDeadline& Deadline) = 0;
   // Read one octet by Deadline and check that it is NUL, resp. LF.
@@ -149,9 +152,14 @@ class TZQAbstractCommAdapter : public IStompCommAdapter {
   // The further time a body of Length octets may take: BodyReadTimePerMiB for each MiB, rounded up
   // to the millisecond.
   static int64_t BodyReadAllowance(int32_t Length);
+  // The body length that a "content-length" header (nullptr: none) announces: none without the header,
+  // 0 for a value that is not an integer, and an integer beyond the 64-bit range as the nearer end of it.
+  static std::optional<int64_t> AnnouncedLength(const std::string* Header);
   // Refuses an announced body length the reader does not read: a negative one and one over
   // MaxBodyLength (EZQStompError), before any of the body is read.
-  static void CheckContentLength(int32_t Length);
+  static void CheckContentLength(int64_t Length);
+  // The body-limit error.
+  [[noreturn]] static void RaiseBodyTooLong();
   static void CheckLineSepByte(uint8_t Octet);
   static void CheckEndSepByte(uint8_t Octet);
 

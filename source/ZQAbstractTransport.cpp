@@ -19,14 +19,13 @@ namespace velmor {
 
 namespace {
 
-// Case-insensitive (ASCII) search without a lower-cased copy: runs on every received text message.
-bool ContainsIgnoringCase(std::string_view Text, std::string_view Part) {
-  for (std::size_t i = 0; i + Part.size() <= Text.size(); ++i) {
-    if (SameTextAscii(Text.substr(i, Part.size()), Part)) {
-      return true;
-    }
-  }
-  return false;
+// Text without the blanks and control characters at either end.
+std::string_view TrimBlanks(std::string_view Text) {
+  while (!Text.empty() && IsBlankOrControl(Text.front()))
+    Text.remove_prefix(1);
+  while (!Text.empty() && IsBlankOrControl(Text.back()))
+    Text.remove_suffix(1);
+  return Text;
 }
 
 // The value of the first header named exactly Name, taken out of the frame; empty when there is none.
@@ -143,11 +142,36 @@ void TZQAbstractTransport::DeliverMessage(const IMessagePtr& Message) {
 
 // --- Frame to message ---
 
-void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
-  if (ContentType.find(';') == std::string::npos || ContainsIgnoringCase(ContentType, "charset=utf-8")) {
-    return;
+bool TZQAbstractTransport::ReadsAsText(std::string_view ContentType) {
+  // Runs on every received text message: the parameters are looked at where they lie, without copies.
+  std::size_t start = ContentType.find(';');
+  if (start == std::string_view::npos)
+    return true;
+  while (start < ContentType.size()) {
+    // A parameter runs to the next ";" outside double quotes.
+    std::size_t end = start + 1;
+    for (bool quoted = false; end < ContentType.size() && (quoted || ContentType[end] != ';'); ++end) {
+      if (ContentType[end] == '"')
+        quoted = !quoted;
+    }
+    const std::string_view parameter = ContentType.substr(start + 1, end - start - 1);
+    const std::size_t equals = parameter.find('=');
+    if (equals != std::string_view::npos &&
+        SameTextAscii(TrimBlanks(parameter.substr(0, equals)), "charset")) {
+      std::string_view value = TrimBlanks(parameter.substr(equals + 1));
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+      return SameTextAscii(value, "utf-8");
+    }
+    start = end;
   }
-  throw EMQException(Format("Unsupported content type %s", {ContentType}));
+  // Without a charset a text type is UTF-8, the encoding STOMP implies for every "text/" type.
+  return true;
+}
+
+void TZQAbstractTransport::CheckContentType(const std::string& ContentType) {
+  if (!ReadsAsText(ContentType))
+    throw EMQException(Format("Unsupported content type %s", {ContentType}));
 }
 
 const TZQAbstractTransport::TSubscriptionShare& TZQAbstractTransport::ShareFor(
@@ -213,7 +237,9 @@ void TZQAbstractTransport::CopyStandardHeaders(TZQMessage& Message, IStompFrame&
   Message.SetDestination(Destination);
   Message.SetExpiration(GetExpiration(Frame));
   Message.SetDeliveryMode(Frame.HeaderOrEmpty("persistent") == "true" ? 1 : 0);
-  Message.SetPriority(StrToIntDef(Frame.HeaderOrEmpty("priority"), 0));
+  // Another client may send a priority beyond the message's range, and the broker passes it on: it is
+  // taken to the nearest bound rather than failing a delivery the broker counts as made.
+  Message.SetPriority(std::clamp(StrToIntDef(Frame.HeaderOrEmpty("priority"), 0), 0, 255));
   const std::string& replyTo = Frame.HeaderOrEmpty("reply-to");
   if (!replyTo.empty()) {
     // A reply-to of a form the mapping does not know leaves the reply-to unset; the message itself is

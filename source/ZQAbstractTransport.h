@@ -105,8 +105,10 @@ class TZQAbstractTransport : public TZQStompClient {
   IMessagePtr CreateBytesMessage(IStompFrame& Frame, const std::string& Subscription);
   IMessagePtr CreateObjectMessage(IStompFrame& Frame, const std::string& Subscription);
   IMessagePtr CreateMapMessage(IStompFrame& Frame, const std::string& Subscription);
-  // A text body must be UTF-8: a content type with parameters must name "charset=utf-8" (any case),
-  // else EMQException "Unsupported content type %s".
+  // Whether a body of ContentType reads as UTF-8 text: a content type without a "charset" parameter, or
+  // one whose "charset" names UTF-8, in any letter case, quoted or not.
+  static bool ReadsAsText(std::string_view ContentType);
+  // A text body must be UTF-8 (ReadsAsText), else EMQException "Unsupported content type %s".
   static void CheckContentType(const std::string& ContentType);
   // Standard headers into the message fields (Destination is the object of the "destination" header),
   // every other header into a string property.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -103,6 +104,11 @@ void TZQCommAdapterBaseIndy::ReadOneMessage(int32_t Timeout, bool RaiseOnNoData)
     }
     return;
   }
+  if (frame->GetCommand() == "ERROR") {
+    // The broker may go on sending after an ERROR, and it counts what it sent as delivered.
+    ReadFramesLeft();
+    CloseConnection();
+  }
   DoFrame(frame);
   // A frame nobody kept serves the next read: its strings keep their room. Only small frames are kept.
   if (frame.use_count() == 1 && frame->GetHeaders().size() <= MaxSpareHeaders) {
@@ -125,15 +131,19 @@ std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ReadFrame(int32_t Timeout
     frame = std::make_shared<TZQStompFrame>();
   const size_t lengthIndex =
       TZQStompDecoder::DecodeHeaderBlock(firstLine, FClient.Buffered().substr(0, linesEnd), true,
-                                         HeaderEscapingVersion(GetVersion(), FEscapeV10Headers), *frame);
+                                         HeaderUnescapingVersion(GetVersion(), FEscapeV10Headers), *frame);
   FClient.Skip(blockEnd);
 
-  const int32_t length =
-      lengthIndex == std::string::npos ? 0 : StrToIntDef(frame->GetHeaders()[lengthIndex].Value, 0);
-  CheckContentLength(length);
-  deadline.Extend(BodyReadAllowance(length));
-  if (length > 0)
-    FClient.ReadBytesInto(frame->Body(), static_cast<size_t>(length), deadline);
+  const std::optional<int64_t> length =
+      AnnouncedLength(lengthIndex == std::string::npos ? nullptr : &frame->GetHeaders()[lengthIndex].Value);
+  if (length) {
+    CheckContentLength(*length);
+    deadline.Extend(BodyReadAllowance(static_cast<int32_t>(*length)));
+    if (*length > 0)
+      FClient.ReadBytesInto(frame->Body(), static_cast<size_t>(*length), deadline);
+  } else {
+    ReadUntilEndSep(frame->Body(), deadline);
+  }
   const std::string_view end = FClient.Buffered();
   if (end.size() >= 2) {
     CheckEndSepByte(static_cast<uint8_t>(end[0]));
@@ -218,10 +228,19 @@ void TZQCommAdapterBaseIndy::WriteParts(std::string_view Head, std::string_view 
 }
 
 std::shared_ptr<TZQStompFrame> TZQCommAdapterBaseIndy::ReadFramesLeft() {
+  try {
+    while (FClient.InputBufferSize() < MaxOctetsLeft && FClient.ReceiveMore(0)) {
+    }
+  } catch (...) {
+  }
+  FClient.StopReceiving();
   std::shared_ptr<TZQStompFrame> error;
   try {
-    // The peer is gone, so no read waits: each ends with a frame, with nothing, or with the close.
-    while (std::shared_ptr<TZQStompFrame> frame = ReadFrame(0)) {
+    // No read waits now: each takes a line or a frame from the input, or raises at its end.
+    while (!FClient.InputBufferIsEmpty()) {
+      std::shared_ptr<TZQStompFrame> frame = ReadFrame(0);
+      if (!frame)
+        continue;
       if (frame->GetCommand() == "MESSAGE") {
         FMessageFramesLeft.push_back(std::move(frame));
       } else if (frame->GetCommand() == "ERROR" && !error) {
@@ -240,7 +259,7 @@ std::vector<IStompFramePtr> TZQCommAdapterBaseIndy::TakeMessageFramesLeft() {
 }
 
 bool TZQCommAdapterBaseIndy::KeepsHeartbeats() const {
-  return FConnected && (FOutgoingHeartbeat > 0 || FIncomingHeartbeat > 0);
+  return FConnected && !FClient.PeerClosed() && (FOutgoingHeartbeat > 0 || FIncomingHeartbeat > 0);
 }
 
 namespace {
@@ -314,8 +333,25 @@ bool TZQCommAdapterBaseIndy::ReadLineTimedOut() const {
   return FLineWaitTimedOut || FClient.ReadLnTimedOut();
 }
 
-std::string TZQCommAdapterBaseIndy::ReadUntilEndSep() {
-  return FClient.ReadLn(BodyReadTimeout, MaxHeaderBlockLength, END_SEP);
+void TZQCommAdapterBaseIndy::ReadUntilEndSep(std::string& Body, TWaitDeadline& Deadline) {
+  for (;;) {
+    const std::string_view input = FClient.Buffered();
+    const size_t end = input.find(END_SEP);
+    const size_t take = end == std::string_view::npos ? input.size() : end;
+    if (Body.size() + take > MaxBodyLength)
+      RaiseBodyTooLong();
+    Deadline.Extend(BodyReadAllowance(static_cast<int32_t>(Body.size() + take)) -
+                    BodyReadAllowance(static_cast<int32_t>(Body.size())));
+    // The body grows by doubling, but never beyond the limit.
+    if (Body.size() + take > Body.capacity())
+      Body.reserve(std::min(MaxBodyLength, std::max(2 * Body.capacity(), Body.size() + take)));
+    Body.append(input.substr(0, take));
+    FClient.Skip(take);
+    if (end != std::string_view::npos)
+      return;
+    if (!FClient.ReceiveMore(Deadline.RemainingMs()))
+      throw EReadTimeout();
+  }
 }
 
 std::string TZQCommAdapterBaseIndy::ReadBytes(int32_t Count, TWaitDeadline& Deadline) {

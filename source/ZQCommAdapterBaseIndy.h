@@ -21,7 +21,9 @@ namespace velmor {
 // unknown place) and any failed write closes the connection, so IsConnected is false before the error
 // reaches the caller. A write that fails because the broker closed or reset the connection first reads
 // what the broker sent before that: an ERROR frame there goes to the frame handler, whose error (the
-// broker's own text) replaces the socket's.
+// broker's own text) replaces the socket's. An ERROR frame read ends the connection: what the broker
+// sent behind it and can be read without waiting is read first, its MESSAGE frames kept for
+// TakeMessageFramesLeft, and the connection is closed before the ERROR goes to the frame handler.
 //
 // While heart-beats are negotiated, every wait for the broker's next frame keeps them, on the caller's
 // thread: it writes the client's heart-beat whenever nothing was written for the outgoing interval,
@@ -58,7 +60,7 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
   // does not end within BodyReadTimeout.
   std::string ReadLine(int32_t Timeout) override;
   bool ReadLineTimedOut() const override;
-  std::string ReadUntilEndSep() override;
+  void ReadUntilEndSep(std::string& Body, TWaitDeadline& Deadline) override;
   std::string ReadBytes(int32_t Count, TWaitDeadline& Deadline) override;
   void CheckEndSep(TWaitDeadline& Deadline) override;
   void CheckLineSep(TWaitDeadline& Deadline) override;
@@ -68,13 +70,15 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
  private:
   // Drops the TCP connection after an error: the stream can no longer be trusted.
   void CloseConnection();
-  // Connected with heart-beats negotiated in either direction.
+  // Connected, still receiving, with heart-beats negotiated in either direction.
   bool KeepsHeartbeats() const;
   // Waits until input is buffered, at most Timeout ms (UnlimitedWait: without limit); false when the
   // time ran out. Keeps the heart-beats meanwhile (see the class).
   bool AwaitInput(int32_t Timeout);
-  // Reads, without waiting, the frames the closed connection still holds: the MESSAGE frames go to
-  // FMessageFramesLeft, the first ERROR frame is returned (nullptr when there is none).
+  // Ends the reading of a connection that is lost or about to be closed: takes what has arrived, without
+  // waiting (at most MaxOctetsLeft), and reads the frames in it: the MESSAGE frames go to
+  // FMessageFramesLeft, the first ERROR frame is returned (nullptr when there is none). Nothing more is
+  // received afterwards.
   std::shared_ptr<TZQStompFrame> ReadFramesLeft();
   // ReceiveFrame: decodes the header block where it lies in the input buffer, then reads the body
   // straight into the frame and checks the frame end there; the same limits, waits and errors as
@@ -86,6 +90,8 @@ class TZQCommAdapterBaseIndy : public TZQAbstractCommAdapterMQ {
 
   // Largest header list of a frame kept for reuse.
   static constexpr size_t MaxSpareHeaders = 64;
+  // The most octets ReadFramesLeft takes: as many as a connection keeps for its consumers.
+  static constexpr size_t MaxOctetsLeft = 64 * 1024 * 1024;
 
   TTCPClient FClient;
   // The last frame read, when nobody else kept it: the next read fills it again.

@@ -62,8 +62,8 @@ class IStompCommAdapter {
   // Negotiated protocol version: 1 = STOMP 1.0, 2 = 1.1, 3 = 1.2. Starts at 1.
   virtual TStompVersion GetVersion() const = 0;
   virtual void SetVersion(TStompVersion Version) = 0;
-  // STOMP 1.0 frames of this connection carry headers with 1.1's escaping, both ways (a broker that
-  // treats 1.0 headers so). Starts off.
+  // STOMP 1.0 frames of this connection carry headers with 1.1's escaping, both ways, and received 1.0
+  // and 1.1 headers may carry a CR escaped as "\r" (a broker that treats headers so). Starts off.
   virtual bool GetEscapeV10Headers() const = 0;
   virtual void SetEscapeV10Headers(bool Value) = 0;
 

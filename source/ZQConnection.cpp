@@ -37,6 +37,25 @@ constexpr std::size_t MaxDurableNameLength = MaxHeaderLineLength - 128;
 // The transaction id of a send outside a transaction.
 const std::string NoTransaction;
 
+// Refuses a durable subscription name that the broker would write unescaped into the "message-id" and
+// "ack" headers of its deliveries in a form that cannot be read back: with a colon, a backslash or a line
+// break.
+void CheckDurableNameReadable(const std::string& Name) {
+  const auto found = Name.find_first_of(":\\\n");
+  if (found == std::string::npos)
+    return;
+  std::string_view held = "a line break";
+  if (Name[found] == ':') {
+    held = "\":\"";
+  } else if (Name[found] == '\\') {
+    held = "\"\\\"";
+  }
+  throw EIllegalArgumentException(
+      Format("A durable subscription name must not hold %s: the broker writes the name unescaped into the "
+             "ids of its deliveries, which could not be read",
+             {held}));
+}
+
 constexpr const char* MapWithoutContent =
     "Cannot send a map message that has no raw content: it must implement IMessageContent, which the "
     "message transformer fills from its entries";
@@ -687,6 +706,7 @@ ITopicSubscriberPtr TZQSession::CreateDurableSubscriber(const ITopicPtr& Topic, 
                "than %d octets; a durable subscription name may have at most %d octets",
                {int64_t{MaxHeaderLineLength}, int64_t{MaxDurableNameLength}}));
   }
+  CheckDurableNameReadable(Name);
   destinationName = AppendDestinationParam(destinationName, "persistent", "true");
   destinationName = AppendDestinationParam(destinationName, "auto-delete", "false");
   const auto subscriber =

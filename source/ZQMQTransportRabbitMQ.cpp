@@ -182,7 +182,8 @@ void TZQMQTransportRabbitMQ::CheckReservedProperty(const std::string& Name) cons
       throw EZQReservedProperty(Format("%s is a reserved property name", {Name}));
     }
   }
-  if (Name == "expiration") {
+  // "expiration" is a time-to-live of the send alone, and "receipt" would ask the broker for a RECEIPT.
+  if (Name == "expiration" || Name == "receipt") {
     throw EZQReservedProperty(Format("%s is a reserved property name", {Name}));
   }
 }
@@ -282,20 +283,21 @@ void TZQMQTransportRabbitMQ::OnMessageFrame(const IStompFramePtr& Frame) {
   IMessagePtr message;
   if (contentType != nullptr && HasPrefix(*contentType, "text/")) {
     const std::string& transformation = Frame->HeaderOrEmpty("transformation");
-    if (!transformation.empty()) {
-      if (IsObjectTransformation(transformation)) {
-        message = CreateObjectMessage(*Frame, subscription);
-      } else if (IsMapTransformation(transformation)) {
-        message = CreateMapMessage(*Frame, subscription);
-      } else {
-        throw EMQException(Format("Transformation error: unknown transformation %s", {transformation}));
-      }
-    } else {
-      message = CreateTextMessage(*Frame, subscription);
+    if (transformation.empty()) {
+      if (ReadsAsText(*contentType))
+        message = CreateTextMessage(*Frame, subscription);
+    } else if (IsObjectTransformation(transformation)) {
+      message = CreateObjectMessage(*Frame, subscription);
+    } else if (IsMapTransformation(transformation)) {
+      message = CreateMapMessage(*Frame, subscription);
     }
-  } else {
-    message = CreateBytesMessage(*Frame, subscription);
   }
+  // A body that cannot be read as its headers announce (text in another character set, a
+  // transformation this connection does not know) comes as bytes, with those headers among its
+  // properties: the broker counts it as delivered, so it must reach the application, which can still
+  // read, acknowledge or reject it.
+  if (!message)
+    message = CreateBytesMessage(*Frame, subscription);
   if (TZQMessage* library = AsLibraryMessage(*message)) {
     library->SetReceivedOctets(octets);
   }

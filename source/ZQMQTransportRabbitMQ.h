@@ -60,7 +60,10 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
   static std::shared_ptr<TZQMQTransportRabbitMQ> Create();
 
   // Builds the library message of a MESSAGE frame, keeps it as the last message and hands it to the
-  // message callback.
+  // message callback. A "text/" content type gives a text message when it reads as UTF-8 text
+  // (ReadsAsText), a map or object message for the connection's transformation ids; every other frame,
+  // an unknown transformation or another character set among them, gives a bytes message holding the
+  // body's octets unchanged.
   void OnMessageFrame(const IStompFramePtr& Frame) override;
   // UNSUBSCRIBE "id" = SubscriptionName, "persistent" "true", "auto-delete" "false" (the destination
   // name is not used); a receipt when the URL option "unsubscribe.receipt" asks for one.
@@ -75,7 +78,8 @@ class TZQMQTransportRabbitMQ final : public TZQAbstractTransport {
                       std::chrono::milliseconds TimeToLive) const override;
   void MessageToFrameHeaders(const TZQMessage& Message, const TSendStamp& Stamp, IStompFrame& Frame,
                              TStompVersion Version) const override;
-  // The 20 reserved header names, and "expiration", which only a time-to-live of a send may produce.
+  // The 20 reserved header names, "expiration", which only a time-to-live of a send may produce, and
+  // "receipt", which would make the broker answer the send with a RECEIPT.
   void CheckReservedProperty(const std::string& Name) const override;
   // StandardHeaderNames, and the received headers the mapping uses itself: "expiration" (read into the
   // expiration) and "receipt" (the broker's echo of the SEND's receipt request).

@@ -1,12 +1,37 @@
 #include "ZQMessageProducer.h"
 
-#include <limits>
-
 #include "ZQConnection.h"
 #include "ZQDestination.h"
 #include "ZQExceptions.h"
+#include "ZQMapMessage.h"
+#include "ZQObjectMessage.h"
 
 namespace velmor {
+
+namespace {
+
+// Only a message transformer writes a library map message's entries or an object message's object into
+// its body. A producer made before the connection's transformer was installed has none: such a message
+// would go out empty and the send return normally, so it is refused.
+void RefuseUnwrittenBody(const IMessage& Message) {
+  const TZQMessage* library = AsLibraryMessage(Message);
+  if (library == nullptr || !library->GetBodyRef().empty())
+    return;
+  if (library->GetKind() == TZQMessageKind::Map &&
+      !static_cast<const TZQMapMessage*>(library)->GetMapNames().empty()) {
+    throw ENoMessageTransformer(
+        "The producer has no message transformer to write the map message's entries: create it after the "
+        "connection's message transformer is installed");
+  }
+  if (library->GetKind() == TZQMessageKind::Object &&
+      static_cast<const TZQObjectMessage*>(library)->GetObject()) {
+    throw ENoMessageTransformer(
+        "The producer has no message transformer to write the object message's object: create it after "
+        "the connection's message transformer is installed");
+  }
+}
+
+}  // namespace
 
 TZQMessageProducer::TZQMessageProducer(TCreateKey /*Key*/, const std::shared_ptr<TZQSession>& Session,
                                        const IDestinationPtr& Destination, int32_t SendTimeout)
@@ -47,11 +72,8 @@ void TZQMessageProducer::Close() {
 }
 
 int32_t TZQMessageProducer::StoredTimeToLive() const {
-  const uint32_t timeToLive = GetTimeToLive();
-  if (timeToLive > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-    throw ERangeError("Range check error");
-  }
-  return static_cast<int32_t>(timeToLive);
+  // SetTimeToLive keeps the value within the signed range.
+  return static_cast<int32_t>(GetTimeToLive());
 }
 
 void TZQMessageProducer::Send(const IMessagePtr& Message) {
@@ -82,6 +104,8 @@ void TZQMessageProducer::Send(const IDestinationPtr& Destination, const IMessage
     FMessageTransformer->TransformOutgoing(session, shared_from_this(), Message, replacement);
     if (replacement)
       message = replacement;
+  } else if (message) {
+    RefuseUnwrittenBody(*message);
   }
   if (!Destination) {
     throw EUnsupportedOperationException(FDestination ? "Don't understand null destinations."

@@ -1,5 +1,7 @@
 #include "ZQMessageProducerSupport.h"
 
+#include <limits>
+
 #include "ZQConnection.h"
 #include "ZQExceptions.h"
 #include "ZQText.h"
@@ -40,6 +42,9 @@ void TZQMessageProducerSupport::SetPriority(int32_t Priority) {
 
 void TZQMessageProducerSupport::SetTimeToLive(uint32_t TimeToLive) {
   CheckClosed();
+  // A send takes the time-to-live as a signed 32-bit value.
+  if (TimeToLive > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
+    throw ERangeError("Range check error");
   FTimeToLive = TimeToLive;
 }
 

@@ -16,6 +16,7 @@ class TZQMessageProducerSupport : public virtual IMessageProducer {
   void SetDeliveryMode(uint8_t DeliveryMode) override;
   // 0 to 255, else EIllegalArgumentException "Priority must be a value between 0 and 255".
   void SetPriority(int32_t Priority) override;
+  // At most 2147483647 ms, else ERangeError "Range check error" and the old value stays.
   void SetTimeToLive(uint32_t TimeToLive) override;
   uint8_t GetDeliveryMode() const override;
   int32_t GetPriority() const override;

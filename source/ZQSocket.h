@@ -145,8 +145,11 @@ class TTCPClient final {
   void Disconnect();
   // A socket is open (the peer may have closed its side; see PeerClosed).
   bool Connected() const { return FHandle >= 0; }
-  // The peer has closed its side; buffered octets may still be read.
+  // The peer has closed its side (or StopReceiving was called); buffered octets may still be read.
   bool PeerClosed() const { return FPeerClosed; }
+  // Takes no more input: reads are served from the octets buffered so far, and one that needs more
+  // raises EConnClosedGracefully at once, as after the peer's close.
+  void StopReceiving() { FPeerClosed = true; }
   // A socket is open and the peer has neither closed nor reset it, by a check that does not wait (also
   // when unread octets come before the peer's close).
   bool PeerOpen() const;

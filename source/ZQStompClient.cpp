@@ -347,7 +347,8 @@ void TZQStompClient::DispatchFrame(const IStompFramePtr& Frame) {
     } else if (version == "1.1") {
       Adapter().SetVersion(2);
     }
-    // RabbitMQ reads and writes 1.0 headers with 1.1's escaping; without it values would be altered.
+    // RabbitMQ reads and writes 1.0 headers with 1.1's escaping, and writes a CR as "\r" to every
+    // version; without this values would be altered or unreadable.
     Adapter().SetEscapeV10Headers(HasPrefix(FServer, "RabbitMQ/"));
     NegotiateHeartbeat(Frame->GetHeader("heart-beat"));
   } else if (command == "ERROR") {
@@ -466,7 +467,7 @@ void TZQStompClient::WriteWithBody(TStompFrameWriter& Frame, std::string_view Bo
     WriteOutput(SendTimeout);
     return;
   }
-  Frame.EndHeaders();
+  Frame.EndHeaders(Body);
   Adapter().WriteParts(FOutput, Body, std::string_view(&END_SEP, 1), SendTimeout);
 }
 

@@ -179,11 +179,7 @@ void TStompFrameWriter::Header(std::string_view Name, std::string_view Value) {
   AppendHeaderLine(FOut, Name, Value, FIsConnect, FVersion);
 }
 
-void TStompFrameWriter::EndHeaders() {
-  FOut.push_back(LINE_SEP);
-}
-
-void TStompFrameWriter::Body(std::string_view Body) {
+void TStompFrameWriter::EndHeaders(std::string_view Body) {
   try {
     CheckBodyWritable(Body);
   } catch (...) {
@@ -191,6 +187,10 @@ void TStompFrameWriter::Body(std::string_view Body) {
     throw;
   }
   FOut.push_back(LINE_SEP);
+}
+
+void TStompFrameWriter::Body(std::string_view Body) {
+  EndHeaders(Body);
   FOut.append(Body);
   FOut.push_back(END_SEP);
 }

@@ -36,8 +36,9 @@ class TStompFrameWriter final {
   void Header(std::string_view Name, std::string_view Value);
   // The blank line, the body and the frame end.
   void Body(std::string_view Body);
-  // The blank line alone, for a body and frame end written from elsewhere.
-  void EndHeaders();
+  // The blank line alone, for Body and the frame end written from elsewhere; Body is refused as Body()
+  // refuses it.
+  void EndHeaders(std::string_view Body);
 
  private:
   std::string& FOut;

@@ -26,6 +26,13 @@ constexpr TStompVersion HeaderEscapingVersion(TStompVersion Version, bool Escape
   return Version == 1 && EscapeV10Headers ? 2 : Version;
 }
 
+// The version whose header unescaping reads what the connection receives: with EscapeV10Headers STOMP
+// 1.2's for 1.0 and 1.1 frames, since such a broker (RabbitMQ) writes a CR as "\r" to every version,
+// else the version's own.
+constexpr TStompVersion HeaderUnescapingVersion(TStompVersion Version, bool EscapeV10Headers) {
+  return EscapeV10Headers && Version < 3 ? 3 : Version;
+}
+
 // Separator octets of the frame format.
 inline constexpr char LINE_SEP = '\n';
 inline constexpr char END_SEP = '\0';

@@ -46,8 +46,9 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Parses under the integer rule within [min, max]; false for anything the rule does not accept.
-bool ParseInteger(std::string_view text, int64_t min, int64_t max, int64_t& out) {
+// Parses under the integer rule within [min, max]; false for anything the rule does not accept. With
+// Clamp, a value beyond the range gives the nearer end of it instead.
+bool ParseInteger(std::string_view text, int64_t min, int64_t max, int64_t& out, bool Clamp = false) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ')
     ++i;
@@ -69,22 +70,28 @@ bool ParseInteger(std::string_view text, int64_t min, int64_t max, int64_t& out)
   // Accumulate as a negative magnitude so that the most negative value fits.
   const int64_t lowest = std::numeric_limits<int64_t>::min();
   int64_t value = 0;
+  bool beyond = false;
   for (; i < text.size(); ++i) {
     const int digit =
         base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
     if (digit < 0)
       return false;
-    if (value < (lowest + digit) / base)
-      return false;
+    if (beyond || value < (lowest + digit) / base) {
+      beyond = true;
+      continue;
+    }
     value = value * base - digit;
   }
   if (!negative) {
-    if (value == lowest)
-      return false;
-    value = -value;
+    beyond = beyond || value == lowest;
+    if (!beyond)
+      value = -value;
   }
-  if (value < min || value > max)
-    return false;
+  if (beyond || value < min || value > max) {
+    if (!Clamp)
+      return false;
+    value = negative ? min : max;
+  }
   out = value;
   return true;
 }
@@ -114,6 +121,11 @@ bool TryStrToInt(std::string_view text, int32_t& Value) {
   }
   Value = static_cast<int32_t>(value);
   return true;
+}
+
+bool TryStrToIntClamped(std::string_view text, int64_t& Value) {
+  return ParseInteger(text, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max(), Value,
+                      true);
 }
 
 bool IsBlankText(std::string_view Text) {

@@ -28,6 +28,10 @@ int64_t StrToInt64Def(std::string_view text, int64_t Default);
 // True when the text is an integer under the rule above; the value goes to Value.
 bool TryStrToInt(std::string_view text, int32_t& Value);
 
+// True when the text is an integer under the rule above, whatever its size; the value goes to Value,
+// and one beyond the signed 64-bit range as the nearer end of that range.
+bool TryStrToIntClamped(std::string_view text, int64_t& Value);
+
 // Blanks and control characters (octets up to and including the space), as trimming and the option-list
 // rule see them.
 inline bool IsBlankOrControl(char C) {

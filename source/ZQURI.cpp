@@ -1,5 +1,7 @@
 #include "ZQURI.h"
 
+#include <algorithm>
+
 #include "IndyFunc.h"
 
 namespace velmor {
@@ -88,19 +90,45 @@ void TZQURI::Parse(const std::string& URI) {
   FPort = authority;
 }
 
+namespace {
+
+// Where the user information of Text (the whole URL, whose query is Params) may end: the last "@" after
+// Start, except one in an option's value (after the "=" of its item), which belongs to that value.
+// An "@" that a "?" follows in its item may still end a password that held "?" and was split into the
+// options. npos when no "@" may end user information.
+size_t LastUserInformationEnd(const std::string& Text, size_t Start, const std::string& Params) {
+  const bool hasQuery = !Params.empty() && Text.size() >= Params.size() &&
+                        Text.compare(Text.size() - Params.size(), Params.size(), Params) == 0;
+  const size_t query = hasQuery ? Text.size() - Params.size() : std::string::npos;
+  for (size_t at = Text.rfind('@'); at != std::string::npos && at >= Start;
+       at = at == 0 ? std::string::npos : Text.rfind('@', at - 1)) {
+    if (query == std::string::npos || at < query)
+      return at;
+    const size_t amp = Text.rfind('&', at);
+    const size_t itemStart = amp == std::string::npos || amp < query ? query : amp + 1;
+    const size_t itemEnd = std::min(Text.find('&', at), Text.size());
+    const bool inValue = Text.find('=', itemStart) < at;
+    if (!inValue || Text.find('?', at) < itemEnd)
+      return at;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
 bool MayHoldUserInformation(const IURI& URI, std::string_view Part) {
   if (Part.empty())
     return false;
   const std::string text = URI.GetURI();
   const auto scheme = text.find("://");
   const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-  const auto lastAt = text.rfind('@');
-  if (lastAt == std::string::npos || lastAt < start)
+  const size_t end = LastUserInformationEnd(text, start, URI.GetParams());
+  if (end == std::string::npos)
     return false;
-  // A part found only after the last "@" cannot reach into the user information before it; one found
+  // A part found only after that "@" cannot reach into the user information before it; one found
   // earlier, or not found as written (an option that lost its quotes), may.
   const auto found = text.find(Part, start);
-  return found == std::string::npos || found <= lastAt;
+  return found == std::string::npos || found <= end;
 }
 
 IURIPtr CreateURI(const std::string& URL, int32_t DefaultPort) {

@@ -69,7 +69,9 @@ IURIPtr CreateURI(const std::string& URL, int32_t DefaultPort);
 // Whether Part, a piece of the URL's text after "://" (its host, port or an option), may hold the URL's
 // user information or a piece of it, so that an error text must not show it. A user name or password
 // that holds "@", "?" or "/" is split into the host, the port or the options; so every part that does
-// not lie wholly after the URL's last "@" is suspect. False for an empty part and for a URL without "@".
+// not lie wholly after the last "@" that may end the user information is suspect. An "@" in an
+// option's value is part of that value and ends none, unless a "?" follows it in that option. False for
+// an empty part and for a URL without such an "@".
 bool MayHoldUserInformation(const IURI& URI, std::string_view Part);
 
 }  // namespace velmor

@@ -155,6 +155,9 @@ std::vector<FrameFixture> FrameFixtures() {
        "MESSAGE\ncontent-length:5\n\nhello\0\n"s,
        {"MESSAGE", {{"content-length", "5"}}, "hello"}},
       {"ReceiptWithoutLength", "RECEIPT\nreceipt-id:77\n\n\0\n"s, {"RECEIPT", {{"receipt-id", "77"}}, ""}},
+      {"BodyWithoutLength",
+       "MESSAGE\ndestination:/queue/a\n\nhello\0\n"s,
+       {"MESSAGE", {{"destination", "/queue/a"}}, "hello"}},
       {"CrLfLines",
        "MESSAGE\r\ndestination:/queue/a\r\ncontent-length:3\r\n\r\nabc\0\n"s,
        {"MESSAGE", {{"destination", "/queue/a"}, {"content-length", "3"}}, "abc"}},
@@ -372,6 +375,8 @@ INSTANTIATE_TEST_SUITE_P(CommAdapterPeerTest, ReceiveStallTest,
                                            StallCase{"DrippingHeaderLines", "MESSAGE\n",
                                                      "a:1\nb:2\nc:3\nd:4\ne:5\nf:6\ng:7\nh:8\n"},
                                            StallCase{"DrippingBody", "MESSAGE\ncontent-length:60\n\n",
+                                                     std::string(60, 'b')},
+                                           StallCase{"DrippingBodyWithoutLength", "MESSAGE\n\n",
                                                      std::string(60, 'b')}),
                          [](const ::testing::TestParamInfo<StallCase>& Info) { return Info.param.Name; });
 
@@ -473,8 +478,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "Connection Closed Gracefully."},
         HostileCase{"CloseBeforeLf", "MESSAGE\ncontent-length:3\n\nabc\0"s, true,
                     "Connection Closed Gracefully."},
-        HostileCase{"BodyWithoutLength", "MESSAGE\n\nhello\0\n"s, false,
-                    "Invalid trailing END_SEP byte #104 (expected #0)."},
+        HostileCase{"CloseInBodyWithoutLength", "MESSAGE\n\nhel", true, "Connection Closed Gracefully."},
         HostileCase{"CrAfterNul", "RECEIPT\nreceipt-id:1\n\n\0\r\n"s, false,
                     "Invalid trailing LINE_SEP byte #13 (expected #10)."},
         HostileCase{"UnknownCommand", "message\n\n\0\n"s, false,
@@ -483,6 +487,8 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"NegativeLength", "MESSAGE\ncontent-length:-5\n\nabc\0\n"s, false,
                     "Invalid content-length -5."},
         HostileCase{"LengthOneOverTheBodyLimit", "MESSAGE\ncontent-length:268435457\n\nabc", false,
+                    "Frame body longer than 268435456 octets."},
+        HostileCase{"LengthBeyond32Bits", "MESSAGE\ncontent-length:4294967301\n\nxyz", false,
                     "Frame body longer than 268435456 octets."},
         HostileCase{"LongFirstLine", std::string(20000, 'M'), false, "Max line length exceeded."},
         HostileCase{"LongHeaderLine", "MESSAGE\n" + std::string(20000, 'h'), false,
@@ -539,6 +545,22 @@ TEST_F(CommAdapterPeerTest, AHugeAnnouncedLengthFollowedByACloseFailsFastWithLit
   EXPECT_THROW(Adapter->ReadOneMessage(2000, false), EConnClosedGracefully);
   TrackAllocations = false;
   EXPECT_LT(LargestAllocation.load(), 1024u * 1024u);
+  EXPECT_FALSE(Adapter->IsConnected());
+  EXPECT_TRUE(Frames.empty());
+}
+
+// Without "content-length" the body runs to the first NUL, but no further than the body limit.
+TEST_F(CommAdapterPeerTest, ABodyWithoutLengthIsReadNoFurtherThanTheBodyLimit) {
+  FakeStompPeer peer;
+  Answering(peer).Send("MESSAGE\n\n" + std::string(MaxBodyLength + 1, 'b')).Stall(30000ms);
+  peer.Start();
+  ConnectTo(peer);
+  try {
+    Adapter->ReadOneMessage(30000, false);
+    FAIL() << "no error";
+  } catch (const EZQStompError& error) {
+    EXPECT_STREQ(error.what(), "Frame body longer than 268435456 octets.");
+  }
   EXPECT_FALSE(Adapter->IsConnected());
   EXPECT_TRUE(Frames.empty());
 }

@@ -204,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 class QueryOptionsTest : public ::testing::TestWithParam<SplitCase> {};
 
-// The query is cut at its first "?" outside a quoted item, by the adapter and the STOMP client alike.
+// The query begins at the URL's first "?"; a later one belongs to a value, for the adapter and the STOMP
+// client alike.
 TEST_P(QueryOptionsTest, AdapterAndClientReadTheSameOptions) {
   const IURIPtr uri = CreateURI("stomp://h:1?" + GetParam().Text, 61613);
   EXPECT_EQ(QueryOptionList(uri->GetParams()), GetParam().Items);
@@ -221,12 +222,13 @@ INSTANTIATE_TEST_SUITE_P(
     Cut, QueryOptionsTest,
     ::testing::Values(
         SplitCase{"NoQuestionMark", "a=1&b=2", {"a=1", "b=2"}},
-        SplitCase{"CutAtTheFirstQuestionMark", "a=1&b=x?c=3", {"c=3"}},
+        SplitCase{"QuestionMarkInAValueStays", "a=1&b=x?c=3", {"a=1", "b=x?c=3"}},
         SplitCase{"QuestionMarkInAQuotedItemStays", "a=1&\"b=x?y\"&c=3", {"a=1", "b=x?y", "c=3"}},
         SplitCase{"QuestionMarkBetweenDoubledQuotesStays", "\"a=\"\"?\"\"\"&b=2", {"a=\"?\"", "b=2"}},
-        SplitCase{"CutAtTheFirstQuestionMarkOutsideQuotes", "\"a=?\"&b=x?c=3", {"c=3"}},
-        SplitCase{"QuoteInsideAnItemDoesNotQuote", "a=\"x?\"&c=3", {"&c=3"}},
-        SplitCase{"QuestionMarkAtTheEndLeavesNoOption", "a=1&b=why?", {}}),
+        SplitCase{"QuestionMarksInQuotedAndPlainItemsStay", "\"a=?\"&b=x?c=3", {"a=?", "b=x?c=3"}},
+        SplitCase{"QuoteInsideAValueKeepsItsQuestionMark", "a=\"x?\"&c=3", {"a=\"x?\"", "c=3"}},
+        SplitCase{"QuestionMarkAtTheEndOfAValueStays", "connect.accept-version=1.0&connect.x-note=why?",
+                  {"connect.accept-version=1.0", "connect.x-note=why?"}}),
     testing::ByName);
 
 TEST(CommAdapterTest, GetParamIgnoresCaseAndTakesTheFirstMatch) {

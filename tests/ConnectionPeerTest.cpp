@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakeStompPeer.h"
@@ -62,6 +63,15 @@ TEST(ConnectionPeerTest, ADurableSubscriberRefusesTopicOptionsThatWouldEndItWith
             }),
             "Header \"id\" cannot be encoded: the broker would deliver its messages with ids longer than "
             "16384 octets; a durable subscription name may have at most 16256 octets");
+  // Names whose deliveries' ids the broker would write with octets that cannot be read back.
+  for (const auto& [name, held] : std::vector<std::pair<std::string, std::string>>{
+           {"orders:eu", "\":\""}, {"a\\b", "\"\\\""}, {"a\nb", "a line break"}}) {
+    EXPECT_EQ(MessageOf<EIllegalArgumentException>(
+                  [&] { session->CreateDurableSubscriber(session->CreateTopic("news"), name); }),
+              "A durable subscription name must not hold " + held +
+                  ": the broker writes the name unescaped into the ids of its deliveries, which could not "
+                  "be read");
+  }
   connection->Close();
   EXPECT_TRUE(peer.Done());
 }
@@ -254,6 +264,27 @@ TEST(ConnectionPeerTest, CloseDisconnectsAlsoWhenASessionCloseFails) {
   EXPECT_FALSE(connection->IsConnected());
   EXPECT_TRUE(peer.Done());
   EXPECT_NO_THROW(connection->Close());
+}
+
+// The broker may go on delivering after an ERROR, and counts what it sent as delivered: a MESSAGE
+// that came behind the ERROR is kept for its consumer, which the next Start subscribes again.
+TEST(ConnectionPeerTest, AMessageThatCameBehindAnErrorIsHandedOutAfterTheNextStart) {
+  FakeStompPeer peer;
+  peer.ReadFrame().Send(testing::ConnectedFrame()).ReadFrame();  // CONNECT, SUBSCRIBE
+  peer.SendWith([&peer] {
+    return testing::ErrorFrame("No subscription found") +
+           testing::MessageFrame("/queue/q", "m-1", FrameHeader(peer.LastFrame(), "id"), "behind",
+                                 {{"content-type", "text/plain"}});
+  });
+  peer.AcceptNext().ReadFrame().Send(testing::ConnectedFrame()).ReadFrame().SendReceiptForLastFrame();
+  peer.Start();
+  const auto connection = Started(peer);
+  const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
+  const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
+  EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { consumer->Receive(5000); }), "No subscription found");
+  connection->Start();
+  EXPECT_EQ(TextOf(consumer->ReceiveNoWait()), "behind");
+  EXPECT_TRUE(peer.Done());
 }
 
 TEST(ConnectionPeerTest, AConnectTimeOutEndsAStartAgainstASilentBroker) {

@@ -78,6 +78,15 @@ class TOwnObjectMessage final : public TZQMessage, public IObjectMessage {
   TZQMessageKind GetKind() const override { return TZQMessageKind::Object; }
 };
 
+// A transformer that leaves every message as it is.
+class TNoTransformer final : public IMessageTransformer {
+ public:
+  void TransformIncoming(const ISessionPtr& /*Session*/, const IMessageConsumerPtr& /*Consumer*/,
+                         const IMessagePtr& /*Message*/, IMessagePtr& /*Replacement*/) override {}
+  void TransformOutgoing(const ISessionPtr& /*Session*/, const IMessageProducerPtr& /*Producer*/,
+                         const IMessagePtr& /*Message*/, IMessagePtr& /*Replacement*/) override {}
+};
+
 INSTANTIATE_TEST_SUITE_P(
     Texts, MessagingRefusalTest,
     ::testing::Values(
@@ -145,6 +154,29 @@ INSTANTIATE_TEST_SUITE_P(
             [](auto&, auto& S) { S->CreateProducer(Queue(S))->Send(std::make_shared<TOwnObjectMessage>()); },
             "Cannot send an object message that has no raw content: it must implement "
             "IMessageContent, which the message transformer fills from its object"},
+        // The producer took no transformer: it was made before the connection's was installed.
+        RefusalCase{"MapEntriesOfAProducerWithoutTransformer",
+                    [](auto& C, auto& S) {
+                      const auto producer = S->CreateProducer(Queue(S));
+                      C.SetMessageTransformer(std::make_shared<TNoTransformer>());
+                      const auto map = S->CreateMapMessage();
+                      map->SetString("a", "1");
+                      producer->Send(map);
+                    },
+                    "The producer has no message transformer to write the map message's entries: create it "
+                    "after the connection's message transformer is installed"},
+        RefusalCase{"TimeToLiveBeyondASignedInteger",
+                    [](auto&, auto& S) {
+                      const auto producer = S->CreateProducer(nullptr);
+                      producer->SetTimeToLive(1000);
+                      try {
+                        producer->SetTimeToLive(3000000000u);
+                      } catch (...) {
+                        EXPECT_EQ(producer->GetTimeToLive(), 1000u);
+                        throw;
+                      }
+                    },
+                    "Range check error"},
         RefusalCase{"FluentNegativeTimeToLive",
                     [](auto&, auto& S) { TZQMQProducer::Create(S)->SetTimeToLive(-1); }, "Range check error"},
         RefusalCase{"ClosedSession",

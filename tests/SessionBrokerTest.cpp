@@ -1,6 +1,7 @@
 // Sessions, producers and consumers against the real broker: message fields and properties, persistence,
 // transactions, durable subscriptions, request and reply, time-to-live, forwarding, several consumers on
 // one connection and closing twice.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -152,6 +153,29 @@ TEST_F(SessionBrokerTest, AStartAfterALostConnectionResubscribesAndTheLostTransa
   EXPECT_EQ(QueueRow(out, "messages"), "0");
   plain->Send(in, Text(FSession, "resumed"));
   EXPECT_EQ(TextOf(consumer->Receive(5000)), "resumed");
+}
+
+// The broker answers an UNSUBSCRIBE of an unknown id with ERROR and goes on delivering on the same
+// connection; under automatic acknowledgement it counts what it sent as consumed. What it sent behind the
+// ERROR reaches the consumer after the next Start.
+TEST_F(SessionBrokerTest, MessagesDeliveredBehindAnErrorReachTheConsumerAfterTheNextStart) {
+  const std::string name = UniqueName("session-behind-error");
+  const auto queue = FSession->CreateQueue(name);
+  const auto consumer = FSession->CreateConsumer(queue);
+  FConnection->GetTransport()->Unsubscribe("no-such-subscription");
+  const auto producer = FSession->CreateProducer(queue);
+  for (int i = 0; i < 100; ++i)
+    producer->Send(Text(FSession, std::to_string(i)));
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (QueueRow(name, "messages") != "0" && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(100ms);
+  ASSERT_EQ(QueueRow(name, "messages"), "0");
+  EXPECT_THAT(MessageOf<EZQStompServerErrorMessage>([&] { consumer->Receive(5000); }),
+              ::testing::StartsWith("No subscription found"));
+  FConnection->Start();
+  for (int i = 0; i < 100; ++i)
+    ASSERT_EQ(TextOf(consumer->Receive(5000)), std::to_string(i));
+  EXPECT_EQ(QueueRow(name, "messages"), "0");
 }
 
 // What a transacted session receives belongs to its transaction: Commit consumes exactly that, Rollback

@@ -336,5 +336,21 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderFidelityCase{"1.2", {{"a\0b"s, "its value holds a NUL octet"}}}),
     ByOffer);
 
+// The broker writes a CR that a STOMP 1.2 sender escaped as "\r" so to consumers of every version.
+TEST_F(StompClientBrokerTest, ACarriageReturnSentOnStomp12ArrivesOnStomp11And10) {
+  const auto sender = Connected();
+  for (const char* version : {"1.1", "1.0"}) {
+    SCOPED_TRACE(version);
+    const auto consumer = Connected(std::string("connect.accept-version=") + version);
+    consumer->Subscribe(Queue, AckModeAuto, "s1", "", false);
+    sender->Send(Queue, "x", {{"p", "a\rb"}}, false, true, -1);
+    const IStompFramePtr frame = consumer->Receive(10000);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->GetHeader("p"), "a\rb");
+    consumer->Disconnect();
+  }
+  sender->Disconnect();
+}
+
 }  // namespace
 }  // namespace velmor

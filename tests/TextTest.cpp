@@ -71,6 +71,21 @@ TEST(IntegerRuleTest, Reads64BitIntegersUpToTheirBounds) {
   EXPECT_EQ(StrToInt64Def("", Default64), Default64);
 }
 
+TEST(IntegerRuleTest, ReadsIntegersOfAnySizeClampedTo64Bits) {
+  const auto clamped = [](const std::string& Text) {
+    int64_t value = Default64;
+    return TryStrToIntClamped(Text, value) ? std::to_string(value) : "not an integer";
+  };
+  EXPECT_EQ(clamped("4294967301"), "4294967301");
+  EXPECT_EQ(clamped("9223372036854775807"), std::to_string(Max64));
+  EXPECT_EQ(clamped("99999999999999999999999"), std::to_string(Max64));
+  EXPECT_EQ(clamped("$FFFFFFFFFFFFFFFFFF"), std::to_string(Max64));
+  EXPECT_EQ(clamped("-9223372036854775809"), std::to_string(Min64));
+  EXPECT_EQ(clamped(" -5"), "-5");
+  EXPECT_EQ(clamped("99999999999999999999x"), "not an integer");
+  EXPECT_EQ(clamped(""), "not an integer");
+}
+
 TEST(FormatTest, FillsTextsAndIntegersInOrder) {
   EXPECT_EQ(Format("Adapter class %s is already registered", {"TZQTcpAdapter"}),
             "Adapter class TZQTcpAdapter is already registered");
