@@ -109,7 +109,7 @@ TEST_F(CommAdapterBrokerTest, WaitHeartbeatSeesTheBrokersHeartbeats) {
   ASSERT_GE(interval, 500) << heartbeat;
   ASSERT_LE(interval, 5000) << heartbeat;
   Adapter->SetIncomingHeartbeat(interval);
-  EXPECT_TRUE(Adapter->WaitHeartbeat(3 * interval));
+  EXPECT_TRUE(Adapter->WaitHeartbeat(10 * interval));
   EXPECT_NO_THROW(Adapter->CheckHeartbeat());
   Adapter->Disconnect();
 }

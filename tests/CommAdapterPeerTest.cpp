@@ -580,9 +580,10 @@ TEST_F(CommAdapterPeerTest, AHeaderLineThatStopsComingIsAnErrorEvenWhenPolling) 
   EXPECT_TRUE(Frames.empty());
 }
 
+// The frame begins in the same write as CONNECTED, so it has begun when the short read starts.
 TEST_F(CommAdapterPeerTest, ABodyThatStopsComingIsAnErrorAndClosesTheConnection) {
   FakeStompPeer peer;
-  Answering(peer).Send("MESSAGE\ncontent-length:10\n\nabc").Stall(10000ms);
+  peer.Expect(ConnectOctets).Send(ConnectedFrame() + "MESSAGE\ncontent-length:10\n\nabc").Stall(10000ms);
   peer.Start();
   ConnectTo(peer);
   try {
@@ -597,7 +598,12 @@ TEST_F(CommAdapterPeerTest, ABodyThatStopsComingIsAnErrorAndClosesTheConnection)
 
 TEST_F(CommAdapterPeerTest, TheRestOfAFrameMayTakeLongerThanTheCallersTimeout) {
   FakeStompPeer peer;
-  Answering(peer).Send("MESSAGE\ncontent-length:3\n").Stall(300ms).Send("\nab").Stall(300ms).Send("c\0\n"s);
+  peer.Expect(ConnectOctets)
+      .Send(ConnectedFrame() + "MESSAGE\ncontent-length:3\n")
+      .Stall(300ms)
+      .Send("\nab")
+      .Stall(300ms)
+      .Send("c\0\n"s);
   peer.Start();
   ConnectTo(peer);
   Adapter->ReadOneMessage(50, true);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "MessageOf.h"
 #include "ZQAbstractCommAdapter.h"
 #include "ZQCommAdapterIndy.h"
@@ -55,6 +56,7 @@ TEST(TicksTest, CurrentTicksWithoutSourceIsTheSystemCounter) {
 }
 
 struct HeartbeatCase {
+  const char* Name;
   uint32_t MarkedAt;
   uint32_t CheckedAt;
   int32_t Interval;
@@ -78,17 +80,19 @@ TEST_P(HeartbeatLateTest, CheckHeartbeatRaisesOnlyAfterTwiceTheIncomingInterval)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Boundaries, HeartbeatLateTest,
-                         ::testing::Values(HeartbeatCase{5000, 7000, 1000, false},
-                                           HeartbeatCase{5000, 7001, 1000, true},
-                                           HeartbeatCase{5000, 5000, 1000, false},
-                                           // The counter wraps between the mark and the check.
-                                           HeartbeatCase{4294966296u, 1000, 1000, false},
-                                           HeartbeatCase{4294966296u, 1001, 1000, true},
-                                           HeartbeatCase{4294967295u, 1999, 1000, false},
-                                           HeartbeatCase{4294967295u, 2000, 1000, true},
-                                           HeartbeatCase{0, 2147483646, 1073741823, false},
-                                           HeartbeatCase{0, 2147483647, 1073741823, true}));
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, HeartbeatLateTest,
+    ::testing::Values(HeartbeatCase{"TwiceTheIntervalIsInTime", 5000, 7000, 1000, false},
+                      HeartbeatCase{"OneTickMoreIsLate", 5000, 7001, 1000, true},
+                      HeartbeatCase{"CheckedAtTheMark", 5000, 5000, 1000, false},
+                      // The counter wraps between the mark and the check.
+                      HeartbeatCase{"WrappedTwiceTheIntervalIsInTime", 4294966296u, 1000, 1000, false},
+                      HeartbeatCase{"WrappedOneTickMoreIsLate", 4294966296u, 1001, 1000, true},
+                      HeartbeatCase{"MarkedAtTheLastTickInTime", 4294967295u, 1999, 1000, false},
+                      HeartbeatCase{"MarkedAtTheLastTickLate", 4294967295u, 2000, 1000, true},
+                      HeartbeatCase{"LargestIntervalInTime", 0, 2147483646, 1073741823, false},
+                      HeartbeatCase{"LargestIntervalLate", 0, 2147483647, 1073741823, true}),
+    testing::ByName);
 
 TEST_F(TicksFixture, CheckHeartbeatBeforeAnyMarkMeasuresFromTickZero) {
   auto adapter = NewAdapter();
@@ -170,6 +174,7 @@ TEST(CommAdapterTest, NewAdapterStartsUnconnectedAtStomp10) {
 }
 
 struct SplitCase {
+  const char* Name;
   std::string Text;
   std::vector<std::string> Items;
 };
@@ -182,13 +187,20 @@ TEST_P(OptionSplitTest, SplitsAtAmpersandByTheDelimitedListRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rule, OptionSplitTest,
-    ::testing::Values(SplitCase{"a=1&b=2", {"a=1", "b=2"}}, SplitCase{"", {}}, SplitCase{"a=1&", {"a=1", ""}},
-                      SplitCase{"a=1& ", {"a=1"}}, SplitCase{"a=1&&b=2", {"a=1", "", "b=2"}},
-                      SplitCase{"a=x y&b=2", {"a=x", "y", "b=2"}}, SplitCase{"  a=1 & b=2 ", {"a=1", "b=2"}},
-                      SplitCase{"a=1\t\r\nb=2", {"a=1", "b=2"}}, SplitCase{"\"a=x y\"&b=2", {"a=x y", "b=2"}},
-                      SplitCase{"\"a=say \"\"hi\"\"\"&b", {"a=say \"hi\"", "b"}},
-                      SplitCase{"\"a&b\"c&d", {"a&b", "c", "d"}}, SplitCase{"\"open", {"open"}},
-                      SplitCase{"&", {"", ""}}, SplitCase{"a=\xC3\xA9", {"a=\xC3\xA9"}}));
+    ::testing::Values(SplitCase{"TwoItems", "a=1&b=2", {"a=1", "b=2"}}, SplitCase{"EmptyText", "", {}},
+                      SplitCase{"TrailingAmpersandGivesAnEmptyItem", "a=1&", {"a=1", ""}},
+                      SplitCase{"TrailingBlankGivesNoItem", "a=1& ", {"a=1"}},
+                      SplitCase{"DoubleAmpersandGivesAnEmptyItem", "a=1&&b=2", {"a=1", "", "b=2"}},
+                      SplitCase{"BlankSplitsAnItem", "a=x y&b=2", {"a=x", "y", "b=2"}},
+                      SplitCase{"BlanksAroundItemsAreDropped", "  a=1 & b=2 ", {"a=1", "b=2"}},
+                      SplitCase{"ControlCharactersSplit", "a=1\t\r\nb=2", {"a=1", "b=2"}},
+                      SplitCase{"QuotedItemKeepsItsBlank", "\"a=x y\"&b=2", {"a=x y", "b=2"}},
+                      SplitCase{"DoubledQuoteInsideQuotes", "\"a=say \"\"hi\"\"\"&b", {"a=say \"hi\"", "b"}},
+                      SplitCase{"TextAfterAClosingQuoteIsAnItem", "\"a&b\"c&d", {"a&b", "c", "d"}},
+                      SplitCase{"UnclosedQuote", "\"open", {"open"}},
+                      SplitCase{"LoneAmpersand", "&", {"", ""}},
+                      SplitCase{"Utf8Value", "a=\xC3\xA9", {"a=\xC3\xA9"}}),
+    testing::ByName);
 
 class QueryOptionsTest : public ::testing::TestWithParam<SplitCase> {};
 
@@ -206,15 +218,18 @@ TEST_P(QueryOptionsTest, AdapterAndClientReadTheSameOptions) {
     EXPECT_EQ(adapter->GetParam(OptionName(item)), OptionItemValue(item)) << item;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cut, QueryOptionsTest,
-                         ::testing::Values(SplitCase{"a=1&b=2", {"a=1", "b=2"}},
-                                           SplitCase{"a=1&b=x?c=3", {"a=1", "b=x?c=3"}},
-                                           SplitCase{"a=1&\"b=x?y\"&c=3", {"a=1", "b=x?y", "c=3"}},
-                                           SplitCase{"\"a=\"\"?\"\"\"&b=2", {"a=\"?\"", "b=2"}},
-                                           SplitCase{"\"a=?\"&b=x?c=3", {"a=?", "b=x?c=3"}},
-                                           SplitCase{"a=\"x?\"&c=3", {"a=\"x?\"", "c=3"}},
-                                           SplitCase{"connect.accept-version=1.0&connect.x-note=why?",
-                                                     {"connect.accept-version=1.0", "connect.x-note=why?"}}));
+INSTANTIATE_TEST_SUITE_P(
+    Cut, QueryOptionsTest,
+    ::testing::Values(
+        SplitCase{"NoQuestionMark", "a=1&b=2", {"a=1", "b=2"}},
+        SplitCase{"QuestionMarkInAValueStays", "a=1&b=x?c=3", {"a=1", "b=x?c=3"}},
+        SplitCase{"QuestionMarkInAQuotedItemStays", "a=1&\"b=x?y\"&c=3", {"a=1", "b=x?y", "c=3"}},
+        SplitCase{"QuestionMarkBetweenDoubledQuotesStays", "\"a=\"\"?\"\"\"&b=2", {"a=\"?\"", "b=2"}},
+        SplitCase{"QuestionMarksInQuotedAndPlainItemsStay", "\"a=?\"&b=x?c=3", {"a=?", "b=x?c=3"}},
+        SplitCase{"QuoteInsideAValueKeepsItsQuestionMark", "a=\"x?\"&c=3", {"a=\"x?\"", "c=3"}},
+        SplitCase{"QuestionMarkAtTheEndOfAValueStays", "connect.accept-version=1.0&connect.x-note=why?",
+                  {"connect.accept-version=1.0", "connect.x-note=why?"}}),
+    testing::ByName);
 
 TEST(CommAdapterTest, GetParamIgnoresCaseAndTakesTheFirstMatch) {
   auto adapter = NewAdapter();

@@ -1,6 +1,6 @@
 // Connection, session, producer and consumer against a scripted broker, where the exact frames matter:
-// forwarding, refused temporary queues, messages kept for other consumers (early replies among them)
-// and the connect time-out.
+// forwarding, refused temporary queues, messages kept for other consumers (early replies among them),
+// the connect time-out and closing after a failed session close.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "FakeStompPeer.h"
 #include "MessageOf.h"
 #include "MessagingFixture.h"
+#include "WaitUntil.h"
 #include "ZQDateTime.h"
 #include "ZQExceptions.h"
 
@@ -228,6 +229,43 @@ TEST(ConnectionPeerTest, AReplyThatComesBeforeItsConsumerIsKeptForIt) {
   EXPECT_TRUE(peer.Done());
 }
 
+// A consumer's UNSUBSCRIBE waits in vain for its receipt while a MESSAGE comes: its session's close
+// raises and leaves the connection open. Closing the connection, which meets such a session too, still
+// says DISCONNECT and closes the socket.
+TEST(ConnectionPeerTest, CloseDisconnectsAlsoWhenASessionCloseFails) {
+  FakeStompPeer peer;
+  // CONNECT; per session a SUBSCRIBE answered by a MESSAGE and an UNSUBSCRIBE answered by nothing.
+  peer.ReadFrame().Send(testing::ConnectedFrame());
+  for (int session = 0; session < 2; ++session) {
+    peer.ReadFrame().SendWith([&peer] {
+      return testing::MessageFrame("/queue/q", "m-1", FrameHeader(peer.LastFrame(), "id"), "m",
+                                   {{"content-type", "text/plain"}});
+    });
+    peer.ReadFrame();
+  }
+  peer.ExpectFrameStartingWith("DISCONNECT\n").ExpectClosed();
+  peer.Start();
+  const auto connection =
+      testing::NewConnection(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=200"));
+  connection->Start();
+  // Each MESSAGE lies in the socket before the UNSUBSCRIBE goes out, so the receipt wait reads a frame
+  // and then runs out, however slowly the peer's thread goes.
+  const auto subscribed = [&](const ISessionPtr& Session, std::size_t Steps) {
+    Session->CreateConsumer(Session->CreateQueue("q"));
+    ASSERT_TRUE(testing::WaitUntil([&] { return peer.StepsDone() >= Steps; }));
+  };
+  const ISessionPtr failing = connection->CreateSession(false, AcknowledgeModeAuto);
+  ASSERT_NO_FATAL_FAILURE(subscribed(failing, 4));
+  EXPECT_THAT(MessageOf<EZQStompError>([&] { failing->Close(); }),
+              StartsWith("No RECEIPT received. Timeout: 200 msec Expected: unsubscribe.receipt."));
+  EXPECT_TRUE(connection->IsConnected());
+  ASSERT_NO_FATAL_FAILURE(subscribed(connection->CreateSession(false, AcknowledgeModeAuto), 7));
+  EXPECT_NO_THROW(connection->Close());
+  EXPECT_FALSE(connection->IsConnected());
+  EXPECT_TRUE(peer.Done());
+  EXPECT_NO_THROW(connection->Close());
+}
+
 // The broker may go on delivering after an ERROR, and counts what it sent as delivered: a MESSAGE
 // that came behind the ERROR is kept for its consumer, which the next Start subscribes again.
 TEST(ConnectionPeerTest, AMessageThatCameBehindAnErrorIsHandedOutAfterTheNextStart) {
@@ -261,7 +299,7 @@ TEST(ConnectionPeerTest, AConnectTimeOutEndsAStartAgainstASilentBroker) {
   EXPECT_THAT(text, StartsWith("The connection has failed due to a transport problem: "));
   EXPECT_THAT(text, EndsWith(" (ConnectTimeOut: 2000 msec)"));
   EXPECT_GE(elapsed, 1800ms);
-  EXPECT_LE(elapsed, 3500ms);
+  EXPECT_LT(elapsed, 4500ms) << "not the 5000 ms the connection waits without a connect time-out";
   EXPECT_EQ(MessageOf<EMQException>([&] { connection->SetClientID("c"); }), text);
   connection.reset();
 }

@@ -237,9 +237,10 @@ TEST(FakeStompPeerTest, AcceptNextServesTheClientsReconnect) {
 TEST(FakeStompPeerTest, ReportsATimeOutWhenTheClientWritesNothing) {
   FakeStompPeer peer;
   peer.SetTimeout(50ms).ExpectFrame("CONNECT\n\n\0"s);
-  peer.Start();
+  // Written before the peer starts, so the step has read it when its time is up.
   RawClient client(peer);
   ASSERT_TRUE(client.Write("CONN"));
+  peer.Start();
   EXPECT_FALSE(peer.WaitDone());
   const auto failures = peer.Failures();
   ASSERT_EQ(failures.size(), 1u);

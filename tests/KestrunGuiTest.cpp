@@ -21,9 +21,9 @@ namespace {
 [[maybe_unused]] ::testing::Environment* const Application =
     ::testing::AddGlobalTestEnvironment(new velmor::testing::QtApplicationEnvironment("KestrunGuiTest"));
 
-// Processes events until Done holds or five seconds passed.
+// Processes events until Done holds or thirty seconds passed.
 bool WaitUntil(const std::function<bool()>& Done) {
-  const QDeadlineTimer Deadline(5000);
+  const QDeadlineTimer Deadline(30000);
   while (!Done() && !Deadline.hasExpired()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
   }

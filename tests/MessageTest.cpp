@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "CaseName.h"
 #include "ZQBytesMessage.h"
 #include "ZQExceptions.h"
 #include "ZQMQInterfaces.h"
@@ -156,7 +157,10 @@ TEST_P(PriorityOutOfRangeTest, IsRefusedAndKeepsTheOldPriority) {
   EXPECT_EQ(message->GetPriority(), 4);
 }
 
-INSTANTIATE_TEST_SUITE_P(Priorities, PriorityOutOfRangeTest, Values(-1, 256, INT32_MIN, INT32_MAX));
+INSTANTIATE_TEST_SUITE_P(Priorities, PriorityOutOfRangeTest, Values(-1, 256, INT32_MIN, INT32_MAX),
+                         [](const ::testing::TestParamInfo<int32_t>& Info) {
+                           return testing::CaseName(std::to_string(Info.param));
+                         });
 
 TEST(MessageTest, BooleanPropertyIsTextTrueAndOnlyExactTrueReadsTrue) {
   const auto message = std::make_shared<TZQTextMessage>(NoTransport);
@@ -308,7 +312,10 @@ TEST_P(BlankMapNameTest, ItemExistsRaisesTheAssertionButSetAndGetAcceptTheName) 
 
 INSTANTIATE_TEST_SUITE_P(Names, BlankMapNameTest,
                          Values(std::string(""), std::string("   "), std::string("\t\r\n"),
-                                std::string("\0 ", 2), std::string("\x1F\x20")));
+                                std::string("\0 ", 2), std::string("\x1F\x20")),
+                         [](const ::testing::TestParamInfo<std::string>& Info) {
+                           return testing::CaseName(Info.param);
+                         });
 
 TEST(MapMessageTest, RawBodyIsReachedThroughMessageContent) {
   const auto message = std::make_shared<TZQMapMessage>(NoTransport, "{\"k\":1}", "sub-1");

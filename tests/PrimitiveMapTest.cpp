@@ -3,6 +3,7 @@
 #include <climits>
 #include <string>
 
+#include "CaseName.h"
 #include "ZQPrimitiveMap.h"
 
 namespace velmor {
@@ -127,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, PrimitiveMapBooleanTest,
                                 BooleanText{"TRUE", false}, BooleanText{"1", false},
                                 BooleanText{"yes", false}, BooleanText{" true", false},
                                 BooleanText{"true ", false}, BooleanText{"", false},
-                                BooleanText{"false", false}));
+                                BooleanText{"false", false}),
+                         testing::ByText);
 
 struct IntegerText {
   const char* Text;
@@ -148,7 +150,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, PrimitiveMapIntegerTest,
                                 IntegerText{"0x10", 16}, IntegerText{"2147483647", INT32_MAX},
                                 IntegerText{"-2147483648", INT32_MIN}, IntegerText{"2147483648", 0},
                                 IntegerText{"12a", 0}, IntegerText{"12 ", 0}, IntegerText{"abc", 0},
-                                IntegerText{"", 0}, IntegerText{"1.5", 0}, IntegerText{"true", 0}));
+                                IntegerText{"", 0}, IntegerText{"1.5", 0}, IntegerText{"true", 0}),
+                         testing::ByText);
 
 }  // namespace
 }  // namespace velmor

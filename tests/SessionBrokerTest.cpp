@@ -8,12 +8,12 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "BrokerFixture.h"
 #include "MessageOf.h"
 #include "MessagingFixture.h"
+#include "WaitUntil.h"
 #include "ZQExceptions.h"
 
 namespace velmor {
@@ -42,16 +42,24 @@ class SessionBrokerTest : public testing::StartedConnectionTest {
     return message;
   }
 
-  // The queue the broker bound to the topic TopicName (routing key); empty when there is none.
+  // The queue the broker bound to the topic TopicName (routing key), once it lists one; empty when it
+  // listed none within a generous wait.
   static std::string QueueBoundTo(const std::string& TopicName) {
-    std::istringstream rows(BrokerCtl("list_bindings --no-table-headers -q destination_name routing_key"));
-    std::string row;
-    while (std::getline(rows, row)) {
-      const auto tab = row.find('\t');
-      if (tab != std::string::npos && row.substr(tab + 1) == TopicName)
-        return row.substr(0, tab);
-    }
-    return "";
+    std::string queue;
+    testing::WaitUntil(
+        [&] {
+          std::istringstream rows(
+              BrokerCtl("list_bindings --no-table-headers -q destination_name routing_key"));
+          std::string row;
+          while (std::getline(rows, row)) {
+            const auto tab = row.find('\t');
+            if (tab != std::string::npos && row.substr(tab + 1) == TopicName)
+              queue = row.substr(0, tab);
+          }
+          return !queue.empty();
+        },
+        testing::GenerousWait, 200ms);
+    return queue;
   }
 };
 
@@ -119,7 +127,7 @@ TEST_F(SessionBrokerTest, CommitRaisesWhatTheBrokerRefusedAndTransactedSendsWait
   for (const char* target : {"a", "a", "a", "a", "a", "/exchange/no-such-exchange", "a", "a", "a", "a", "a"})
     producer->Send(transacted->CreateQueue(target[0] == 'a' ? name : target), Text(transacted, "m"));
   EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] { transacted->Commit(); }), NoExchange);
-  EXPECT_EQ(QueueRow(name, "messages"), "5");
+  EXPECT_EQ(AwaitQueueRow(name, "messages", "5"), "5");
 }
 
 // The broker's ERROR ends the connection: seen without a read, raised by a send that then fails.
@@ -132,9 +140,7 @@ TEST_F(SessionBrokerTest, AStartAfterALostConnectionResubscribesAndTheLostTransa
   producer->Send(Text(transacted, "lost"));
   const auto plain = FSession->CreateProducer(nullptr);
   plain->Send(FSession->CreateQueue("/exchange/no-such-exchange"), Text(FSession, "refused"));
-  for (int i = 0; i < 100 && FConnection->IsConnected(); ++i)
-    std::this_thread::sleep_for(50ms);
-  EXPECT_FALSE(FConnection->IsConnected());
+  EXPECT_TRUE(testing::WaitUntil([&] { return !FConnection->IsConnected(); }));
   EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] {
               for (int i = 0; i < 10; ++i)
                 plain->Send(in, Text(FSession, "unsent"));
@@ -246,7 +252,7 @@ TEST_F(SessionBrokerTest, UnsubscribeRemovesADurableSubscriptionThatIsNotOpenHer
   FSession->CreateDurableSubscriber(topic, subscription)->Close();
   FSession->CreateProducer(topic)->Send(FSession->CreateTextMessage("waiting"));
   const std::string queue = QueueBoundTo(topicName);
-  ASSERT_EQ(QueueRow(queue, "messages"), "1");
+  ASSERT_EQ(AwaitQueueRow(queue, "messages", "1"), "1");
   const auto other = NewConnection(BrokerUrl());
   other->Start();
   other->CreateSession(false, AcknowledgeModeAuto)->Unsubscribe(topicName, subscription);
@@ -309,14 +315,14 @@ TEST_F(SessionBrokerTest, TimeToLiveExpiresInTheQueueAndReceivedMessagesCanBeFor
   const std::string name = UniqueName("session-ttl");
   const auto queue = FSession->CreateQueue(name);
   const auto producer = FSession->CreateProducer(queue);
-  producer->Send(queue, Text(FSession, "short"), 0, 0, 400);
-  std::this_thread::sleep_for(100ms);
+  // Kept while its time-to-live lasts, which no loaded machine outlasts here.
+  producer->Send(queue, Text(FSession, "kept"), 0, 0, 60000);
   const auto consumer = FSession->CreateConsumer(queue);
-  EXPECT_EQ(TextOf(consumer->Receive(1000)), "short");
+  EXPECT_EQ(TextOf(consumer->Receive(5000)), "kept");
   consumer->Close();
-  producer->Send(queue, Text(FSession, "expired"), 0, 0, 400);
-  std::this_thread::sleep_for(1000ms);
-  EXPECT_EQ(QueueRow(name, "messages"), "0");
+  // Dropped once it has lived: the persistent send returns when the broker holds the message.
+  producer->Send(queue, Text(FSession, "expired"), 1, 0, 400);
+  EXPECT_EQ(AwaitQueueRow(name, "messages", "0"), "0");
 
   // A received message goes on as it came, on STOMP 1.2 too.
   const auto client = FConnection->CreateSession(false, AcknowledgeModeClient);

@@ -327,6 +327,8 @@ TEST(StompClientPeerTest, NoFrameBeforeTheReceiptTimeoutClosesTheConnection) {
   EXPECT_TRUE(peer.Done());
 }
 
+// In this test and the next the peer answers each UNSUBSCRIBE only once it has read it, so the receipt
+// time-out is long enough for a loaded machine; the first wait runs it out.
 TEST(StompClientPeerTest, OtherFramesWithoutTheReceiptFailAfterTheTimeoutAndKeepTheConnection) {
   FakeStompPeer peer;
   peer.ReadFrame()
@@ -336,14 +338,14 @@ TEST(StompClientPeerTest, OtherFramesWithoutTheReceiptFailAfterTheTimeoutAndKeep
       .ReadFrame()
       .SendReceiptForLastFrame();
   peer.Start();
-  const auto client = NewClient(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=100"));
+  const auto client = NewClient(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=2000"));
   client->Connect();
   try {
     client->Unsubscribe("s1");
     FAIL() << "no error";
   } catch (const EZQStompError& error) {
     EXPECT_THAT(error.what(),
-                StartsWith("No RECEIPT received. Timeout: 100 msec Expected: unsubscribe.receipt.id.0."));
+                StartsWith("No RECEIPT received. Timeout: 2000 msec Expected: unsubscribe.receipt.id.0."));
   }
   EXPECT_TRUE(client->IsConnected());
   EXPECT_EQ(client->PendingMessageFrameCount(), 1U);
@@ -360,7 +362,7 @@ TEST(StompClientPeerTest, OnlyOtherReceiptsBeforeTheTimeoutAreAWrongReceiptAndKe
       .ReadFrame()
       .SendReceiptForLastFrame();
   peer.Start();
-  const auto client = NewClient(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=100"));
+  const auto client = NewClient(peer.Url("unsubscribe.receipt=true&unsubscribe.receipt.timeout=2000"));
   client->Connect();
   try {
     client->Unsubscribe("s1");

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "CaseName.h"
 #include "FakeCommAdapter.h"
 #include "RecordingClient.h"
 #include "StompFrames.h"
@@ -25,6 +26,9 @@ using velmor::testing::TFakeCommAdapter;
 using velmor::testing::TRecordingClient;
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+// Names a case of the suites below by the name member of its parameter.
+constexpr auto ByItsName = [](const auto& Info) { return std::string(Info.param.name); };
 
 // A frame as written: the text and its NUL.
 std::string Octets(const std::string& Text) {
@@ -152,11 +156,17 @@ TEST_P(ConnectedVersionTest, SetsTheAdapterVersionFromTheVersionHeader) {
 INSTANTIATE_TEST_SUITE_P(StompClientTest, ConnectedVersionTest,
                          ::testing::Values(VersionCase{"1.2", 3}, VersionCase{"1.1", 2},
                                            VersionCase{"1.0", 1}, VersionCase{nullptr, 1},
-                                           VersionCase{"2.0", 1}));
+                                           VersionCase{"2.0", 1}),
+                         [](const ::testing::TestParamInfo<VersionCase>& Info) {
+                           return Info.param.header == nullptr
+                                      ? std::string("NoVersionHeader")
+                                      : "Version" + testing::CaseName(Info.param.header);
+                         });
 
 // --- URL option validation ---
 
 struct ValidationCase {
+  const char* name;
   const char* query;
   const char* error;  // nullptr: the connect succeeds
 };
@@ -184,25 +194,32 @@ TEST_P(OptionValidationTest, ChecksEveryOptionAtConnect) {
 
 INSTANTIATE_TEST_SUITE_P(
     StompClientTest, OptionValidationTest,
-    ::testing::Values(
-        ValidationCase{"subscribe.receipt=true", nullptr},
-        ValidationCase{"subscribe.receipt.timeout=200", nullptr},
-        ValidationCase{"unsubscribe.receipt=true", nullptr},
-        ValidationCase{"unsubscribe.receipt.timeout=1", nullptr},
-        ValidationCase{"send.receipt=True", nullptr}, ValidationCase{"send.receipt.timeout=1", nullptr},
-        ValidationCase{"disconnect.receipt=false", nullptr},
-        ValidationCase{"disconnect.receipt.timeout=9", nullptr},
-        ValidationCase{"subscribe.transformation=jms-map-json", nullptr},
-        ValidationCase{"message.subscription_check=false", nullptr},
-        ValidationCase{"connect.x-any=1", nullptr},
-        ValidationCase{"Send.receipt=true", "Connection URL contains unknown option: Send.receipt=true"},
-        ValidationCase{"CONNECT.host=vh", "Connection URL contains unknown option: CONNECT.host=vh"},
-        ValidationCase{"send.receipt=true&", "Connection URL contains unknown option: "},
-        ValidationCase{"connect.host=my vh", "Connection URL contains unknown option: vh"},
-        ValidationCase{"foo=1", "Connection URL contains unknown option: foo=1"},
-        ValidationCase{"subscribe.receipt", "Connection URL contains unknown option: subscribe.receipt"},
-        ValidationCase{"subscribe.transformationX=1",
-                       "Connection URL contains unknown option: subscribe.transformationX=1"}));
+    ::testing::Values(ValidationCase{"SubscribeReceipt", "subscribe.receipt=true", nullptr},
+                      ValidationCase{"SubscribeReceiptTimeout", "subscribe.receipt.timeout=200", nullptr},
+                      ValidationCase{"UnsubscribeReceipt", "unsubscribe.receipt=true", nullptr},
+                      ValidationCase{"UnsubscribeReceiptTimeout", "unsubscribe.receipt.timeout=1", nullptr},
+                      ValidationCase{"SendReceiptOfAnyValue", "send.receipt=True", nullptr},
+                      ValidationCase{"SendReceiptTimeout", "send.receipt.timeout=1", nullptr},
+                      ValidationCase{"DisconnectReceipt", "disconnect.receipt=false", nullptr},
+                      ValidationCase{"DisconnectReceiptTimeout", "disconnect.receipt.timeout=9", nullptr},
+                      ValidationCase{"SubscribeTransformation", "subscribe.transformation=jms-map-json",
+                                     nullptr},
+                      ValidationCase{"MessageSubscriptionCheck", "message.subscription_check=false", nullptr},
+                      ValidationCase{"AnyConnectHeader", "connect.x-any=1", nullptr},
+                      ValidationCase{"UpperCaseSend", "Send.receipt=true",
+                                     "Connection URL contains unknown option: Send.receipt=true"},
+                      ValidationCase{"UpperCaseConnect", "CONNECT.host=vh",
+                                     "Connection URL contains unknown option: CONNECT.host=vh"},
+                      ValidationCase{"EmptyOptionAfterTheLastAmpersand", "send.receipt=true&",
+                                     "Connection URL contains unknown option: "},
+                      ValidationCase{"BlankSplitsAnOption", "connect.host=my vh",
+                                     "Connection URL contains unknown option: vh"},
+                      ValidationCase{"UnknownName", "foo=1", "Connection URL contains unknown option: foo=1"},
+                      ValidationCase{"KnownNameWithoutValue", "subscribe.receipt",
+                                     "Connection URL contains unknown option: subscribe.receipt"},
+                      ValidationCase{"KnownNameWithMoreAfterIt", "subscribe.transformationX=1",
+                                     "Connection URL contains unknown option: subscribe.transformationX=1"}),
+    ByItsName);
 
 TEST_F(StompClientTest, ReceiptOptionCountsOnlyForTheExactValueTrue) {
   ConnectWith({{"version", "1.2"}}, "send.receipt=True");
@@ -243,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
                       HeartbeatCase{"NegativeAnswerMeansOff", "1000,2000", "-1,-1", 0, 0},
                       HeartbeatCase{"NegativeRequestMeansOff", "-1000,-2000", "3000,500", 0, 0},
                       HeartbeatCase{"NotANumberMeansOff", "1000,2000", "x,y", 0, 0}),
-    [](const ::testing::TestParamInfo<HeartbeatCase>& info) { return std::string(info.param.name); });
+    ByItsName);
 
 TEST_F(StompClientTest, IncomingHeartbeatsMarkEveryFrameAsSignOfLife) {
   ConnectWith({{"version", "1.2"}, {"heart-beat", "1000,1000"}}, "connect.heart-beat=1000,1000");
@@ -302,6 +319,7 @@ TEST_F(StompClientTest, ErrorAnswerToConnectRaisesTheBrokersMessage) {
 }
 
 struct ErrorTextCase {
+  const char* name;
   HeaderList headers;
   const char* body;
   const char* text;
@@ -322,10 +340,12 @@ TEST_P(ServerErrorTextTest, JoinsMessageBodyAndReceipt) {
 
 INSTANTIATE_TEST_SUITE_P(
     StompClientTest, ServerErrorTextTest,
-    ::testing::Values(ErrorTextCase{{{"message", "m"}, {"receipt", "r"}}, "", "m receipt:r"},
-                      ErrorTextCase{{{"message", "m"}}, "b", "m b"},
-                      ErrorTextCase{{{"message", "m"}, {"receipt", "r"}}, "b", "m b receipt:r"},
-                      ErrorTextCase{{}, "", ""}));
+    ::testing::Values(
+        ErrorTextCase{"MessageAndReceipt", {{"message", "m"}, {"receipt", "r"}}, "", "m receipt:r"},
+        ErrorTextCase{"MessageAndBody", {{"message", "m"}}, "b", "m b"},
+        ErrorTextCase{"MessageBodyAndReceipt", {{"message", "m"}, {"receipt", "r"}}, "b", "m b receipt:r"},
+        ErrorTextCase{"NoneOfThem", {}, "", ""}),
+    ByItsName);
 
 // --- Sending and receipts ---
 
@@ -630,7 +650,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AckCase{"WithTransaction", "1.2", "t1", "ACK\nid:m1\ntransaction:t1\n\n"},
                       AckCase{"BlankTransactionLeftOut", "1.1", "  ",
                               "ACK\nmessage-id:m1\nsubscription:s1\n\n"}),
-    [](const ::testing::TestParamInfo<AckCase>& info) { return std::string(info.param.name); });
+    ByItsName);
 
 TEST_F(StompClientTest, AckRefusesAnEmptyMessageIdAndOnStompOneDotOneAnEmptySubscription) {
   ConnectWith({{"version", "1.1"}});

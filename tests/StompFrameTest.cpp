@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "CaseName.h"
 #include "ZQExceptions.h"
 #include "ZQStompFrame.h"
 #include "ZQStompTypes.h"
@@ -50,7 +51,7 @@ struct AddHeaderCase {
   std::string headerA;  // what GetHeader("a") returns afterwards
 };
 
-class AddHeaderOrderTest : public testing::TestWithParam<AddHeaderCase> {};
+class AddHeaderOrderTest : public ::testing::TestWithParam<AddHeaderCase> {};
 
 TEST_P(AddHeaderOrderTest, PutsRepeatedNamesAsTheRuleSays) {
   const auto& param = GetParam();
@@ -63,7 +64,7 @@ TEST_P(AddHeaderOrderTest, PutsRepeatedNamesAsTheRuleSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     StompFrameTest, AddHeaderOrderTest,
-    testing::Values(
+    ::testing::Values(
         AddHeaderCase{
             "NewestNonEmptyValueGoesFirst", {{"a", "1"}, {"a", "2"}}, {{"a", "2"}, {"a", "1"}}, "2"},
         AddHeaderCase{
@@ -80,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {{"a", "1"}, {"a", ""}, {"a", "3"}},
                       {{"a", ""}, {"a", "1"}, {"a", "3"}},
                       ""}),
-    [](const testing::TestParamInfo<AddHeaderCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<AddHeaderCase>& info) { return std::string(info.param.name); });
 
 TEST(StompFrameTest, RefusesEmptyHeaderNameAndKeepsTheList) {
   const IStompFramePtr frame = TZQStompFrame::Create();
@@ -108,7 +109,7 @@ TEST(StompFrameTest, MissingHeaderReadsAsEmpty) {
   EXPECT_EQ(frame->GetHeader("b"), "");
 }
 
-class ContentLengthTest : public testing::TestWithParam<std::pair<std::string, int32_t>> {};
+class ContentLengthTest : public ::testing::TestWithParam<std::pair<std::string, int32_t>> {};
 
 TEST_P(ContentLengthTest, ReadsTheHeaderAsAnInteger) {
   const IStompFramePtr frame = TZQStompFrame::Create();
@@ -118,13 +119,16 @@ TEST_P(ContentLengthTest, ReadsTheHeaderAsAnInteger) {
 
 INSTANTIATE_TEST_SUITE_P(
     StompFrameTest, ContentLengthTest,
-    testing::Values(std::pair<std::string, int32_t>{"42", 42}, std::pair<std::string, int32_t>{"0042", 42},
-                    std::pair<std::string, int32_t>{" 42", 42}, std::pair<std::string, int32_t>{"0", 0},
-                    std::pair<std::string, int32_t>{"12abc", 0}, std::pair<std::string, int32_t>{"", 0},
-                    std::pair<std::string, int32_t>{"abc", 0},
-                    std::pair<std::string, int32_t>{"2147483647", 2147483647},
-                    std::pair<std::string, int32_t>{"2147483648", 0},
-                    std::pair<std::string, int32_t>{"99999999999999999999", 0}));
+    ::testing::Values(std::pair<std::string, int32_t>{"42", 42}, std::pair<std::string, int32_t>{"0042", 42},
+                      std::pair<std::string, int32_t>{" 42", 42}, std::pair<std::string, int32_t>{"0", 0},
+                      std::pair<std::string, int32_t>{"12abc", 0}, std::pair<std::string, int32_t>{"", 0},
+                      std::pair<std::string, int32_t>{"abc", 0},
+                      std::pair<std::string, int32_t>{"2147483647", 2147483647},
+                      std::pair<std::string, int32_t>{"2147483648", 0},
+                      std::pair<std::string, int32_t>{"99999999999999999999", 0}),
+    [](const ::testing::TestParamInfo<std::pair<std::string, int32_t>>& Info) {
+      return testing::CaseName(Info.param.first);
+    });
 
 TEST(StompFrameTest, ContentLengthUsesTheHeaderThatGetHeaderReturns) {
   const IStompFramePtr frame = TZQStompFrame::Create();

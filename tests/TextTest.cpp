@@ -7,6 +7,7 @@
 #include <string>
 #include <type_traits>
 
+#include "CaseName.h"
 #include "ZQExceptions.h"
 #include "ZQText.h"
 
@@ -29,7 +30,7 @@ std::ostream& operator<<(std::ostream& out, const IntCase& c) {
   return out << '"' << c.Text << '"';
 }
 
-class IntegerRuleTest : public testing::TestWithParam<IntCase> {};
+class IntegerRuleTest : public ::testing::TestWithParam<IntCase> {};
 
 TEST_P(IntegerRuleTest, ReadsA32BitIntegerOrGivesTheDefault) {
   const IntCase& c = GetParam();
@@ -42,19 +43,19 @@ TEST_P(IntegerRuleTest, ReadsA32BitIntegerOrGivesTheDefault) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, IntegerRuleTest,
-    testing::Values(IntCase{"42", 42}, IntCase{"0042", 42}, IntCase{"010", 10}, IntCase{" 42", 42},
-                    IntCase{"   -7", -7}, IntCase{"+5", 5}, IntCase{"0", 0}, IntCase{"-0", 0},
-                    IntCase{"-2147483648", Min32}, IntCase{"2147483647", Max32},
-                    IntCase{"2147483648", Default32}, IntCase{"-2147483649", Default32},
-                    IntCase{"99999999999999999999", Default32}, IntCase{"$1F", 31}, IntCase{"$1f", 31},
-                    IntCase{"0x1f", 31}, IntCase{"0X1F", Default32}, IntCase{"0X10", Default32}, IntCase{" $10", 16}, IntCase{"-$10", -16},
-                    IntCase{"-0x10", -16}, IntCase{"$7FFFFFFF", Max32}, IntCase{"$80000000", Default32},
-                    IntCase{"-$80000000", Min32}, IntCase{"42abc", Default32}, IntCase{"42 ", Default32},
-                    IntCase{"4 2", Default32}, IntCase{"1.0", Default32}, IntCase{"1e3", Default32},
-                    IntCase{"", Default32}, IntCase{" ", Default32}, IntCase{"+", Default32},
-                    IntCase{"-", Default32}, IntCase{"$", Default32}, IntCase{"0x", Default32},
-                    IntCase{"$G", Default32}, IntCase{"- 5", Default32}, IntCase{"--5", Default32},
-                    IntCase{"abc", Default32}));
+    ::testing::Values(
+        IntCase{"42", 42}, IntCase{"0042", 42}, IntCase{"010", 10}, IntCase{" 42", 42}, IntCase{"   -7", -7},
+        IntCase{"+5", 5}, IntCase{"0", 0}, IntCase{"-0", 0}, IntCase{"-2147483648", Min32},
+        IntCase{"2147483647", Max32}, IntCase{"2147483648", Default32}, IntCase{"-2147483649", Default32},
+        IntCase{"99999999999999999999", Default32}, IntCase{"$1F", 31}, IntCase{"$1f", 31},
+        IntCase{"0x1f", 31}, IntCase{"0X1F", Default32}, IntCase{"0X10", Default32}, IntCase{" $10", 16},
+        IntCase{"-$10", -16}, IntCase{"-0x10", -16}, IntCase{"$7FFFFFFF", Max32},
+        IntCase{"$80000000", Default32}, IntCase{"-$80000000", Min32}, IntCase{"42abc", Default32},
+        IntCase{"42 ", Default32}, IntCase{"4 2", Default32}, IntCase{"1.0", Default32},
+        IntCase{"1e3", Default32}, IntCase{"", Default32}, IntCase{" ", Default32}, IntCase{"+", Default32},
+        IntCase{"-", Default32}, IntCase{"$", Default32}, IntCase{"0x", Default32}, IntCase{"$G", Default32},
+        IntCase{"- 5", Default32}, IntCase{"--5", Default32}, IntCase{"abc", Default32}),
+    testing::ByText);
 
 TEST(IntegerRuleTest, Reads64BitIntegersUpToTheirBounds) {
   EXPECT_EQ(StrToInt64Def("9223372036854775807", Default64), Max64);

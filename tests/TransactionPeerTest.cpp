@@ -11,6 +11,7 @@
 #include "FakeStompPeer.h"
 #include "MessageOf.h"
 #include "MessagingFixture.h"
+#include "WaitUntil.h"
 #include "ZQExceptions.h"
 
 namespace velmor {
@@ -55,7 +56,8 @@ void PrintTo(const CommitCase& Case, std::ostream* Out) {
 
 class CommitPeerTest : public ::testing::TestWithParam<CommitCase> {};
 
-// COMMIT, then a SEND with a receipt that the broker answers only once it has applied the transaction.
+// COMMIT, then a SEND with a receipt that the broker answers only once it has applied the transaction. The
+// receipt wait is long enough that a loaded machine does not end it before the peer's answer.
 // A Commit that failed leaves no transaction open: Rollback has nothing to end, and the next send
 // begins the next transaction.
 TEST_P(CommitPeerTest, CommitReturnsOnlyOnceTheBrokerAnsweredItsProbe) {
@@ -74,7 +76,7 @@ TEST_P(CommitPeerTest, CommitReturnsOnlyOnceTheBrokerAnsweredItsProbe) {
   else
     peer.CloseConnection();
   peer.Start();
-  const auto connection = testing::NewConnection(peer.Url("send.receipt.timeout=1000"));
+  const auto connection = testing::NewConnection(peer.Url("send.receipt.timeout=3000"));
   connection->Start();
   const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
   const auto consumer = session->CreateConsumer(session->CreateTemporaryQueue());
@@ -112,13 +114,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CommitCase{"Receipt", "RECEIPT", "<nothing raised>", false},
                       CommitCase{"Error", testing::ErrorFrame("not_found", "NOT_FOUND - no exchange"),
                                  "not_found NOT_FOUND - no exchange", false},
-                      CommitCase{"Nothing", "", "No RECEIPT received. Timeout: 1000 msec Expected: send.receipt.",
+                      CommitCase{"Nothing", "", "No RECEIPT received. Timeout: 3000 msec Expected: send.receipt.",
                                  true}),
     [](const ::testing::TestParamInfo<CommitCase>& Info) { return std::string(Info.param.Name); });
 
 // The broker answers the probe once it has applied the transaction, but confirms a persistent message
 // only once it has stored it: Commit waits for the RECEIPT of each persistent SEND of the transaction
 // as well, in whatever order they come, and when one does not come, it cannot say what was applied.
+// The receipt wait is long enough that a loaded machine does not end it before the peer's answers.
 TEST(TransactionPeerTest, CommitReturnsOnlyOnceTheBrokerConfirmedEachPersistentSendOfTheTransaction) {
   FakeStompPeer peer;
   // CONNECT, BEGIN, three SENDs, COMMIT, probe; the probe's RECEIPT first, the others later, in
@@ -129,7 +132,7 @@ TEST(TransactionPeerTest, CommitReturnsOnlyOnceTheBrokerConfirmedEachPersistentS
   peer.SendWith([&peer] { return testing::ReceiptFrame(FrameHeader(peer.Frames().at(2), "receipt")); });
   peer.ReadFrame().ReadFrame().ReadFrame().ReadFrame().SendReceiptForLastFrame();
   peer.Start();
-  const auto connection = testing::NewConnection(peer.Url("send.receipt.timeout=1000"));
+  const auto connection = testing::NewConnection(peer.Url("send.receipt.timeout=3000"));
   connection->Start();
   const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
   const auto producer = session->CreateProducer(session->CreateQueue("q"));
@@ -147,7 +150,7 @@ TEST(TransactionPeerTest, CommitReturnsOnlyOnceTheBrokerConfirmedEachPersistentS
   EXPECT_EQ(FrameHeader(frames[3], "receipt"), "");
   EXPECT_EQ(Command(frames[5]), "COMMIT");
   EXPECT_EQ(Command(frames[7]), "BEGIN");
-  EXPECT_EQ(raised, "No RECEIPT received. Timeout: 1000 msec Expected: " + FrameHeader(frames[8], "receipt") +
+  EXPECT_EQ(raised, "No RECEIPT received. Timeout: 3000 msec Expected: " + FrameHeader(frames[8], "receipt") +
                         "; the transaction may or may not have been applied");
 }
 
@@ -236,9 +239,7 @@ TEST(TransactionPeerTest, AfterTheBrokersCloseAStartSubscribesAgainAndDropsTheLo
   producer->Send(session->CreateTextMessage("lost"));
   const IMessagePtr early = consumer->Receive(5000);
   ASSERT_EQ(TextOf(early), "m-0");
-  for (int i = 0; i < 100 && connection->IsConnected(); ++i)
-    std::this_thread::sleep_for(20ms);
-  ASSERT_FALSE(connection->IsConnected());
+  ASSERT_TRUE(testing::WaitUntil([&] { return !connection->IsConnected(); }));
   // A write into a closed connection may still go out once; a later one fails.
   EXPECT_EQ(MessageOf<EZQStompServerErrorMessage>([&] {
               for (int i = 0; i < 10; ++i, std::this_thread::sleep_for(20ms))
@@ -277,8 +278,7 @@ TEST(TransactionPeerTest, AReconnectKeepsTheAutomaticallyAcknowledgedMessagesNob
   connection->Start();
   const ISessionPtr session = connection->CreateSession(false, AcknowledgeModeAuto);
   const auto consumer = session->CreateConsumer(session->CreateQueue("q"));
-  for (int i = 0; i < 100 && connection->IsConnected(); ++i)
-    std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(testing::WaitUntil([&] { return !connection->IsConnected(); }));
   connection->Start();
   for (const char* id : {"m-1", "m-2", "m-3"}) {
     const IMessagePtr kept = consumer->ReceiveNoWait();
@@ -307,8 +307,7 @@ TEST(TransactionPeerTest, AfterAReconnectOnlyTheBrokersRedeliveryOfAKeptMessageI
   const auto first = session->CreateConsumer(session->CreateQueue("q1"));
   const auto second = session->CreateConsumer(session->CreateQueue("q2"));
   ASSERT_EQ(TextOf(first->Receive(5000)), "m-1");
-  for (int i = 0; i < 100 && connection->IsConnected(); ++i)
-    std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(testing::WaitUntil([&] { return !connection->IsConnected(); }));
   connection->Start();
   EXPECT_EQ(TextOf(second->Receive(5000)), "m-2-again");
   EXPECT_EQ(second->ReceiveNoWait(), nullptr);
@@ -331,13 +330,12 @@ TEST(TransactionPeerTest, TheStartAfterAResumeWhoseReceiptDidNotComeSubscribesNo
   peer.ReadFrame().ReadFrame().SendReceiptForLastFrame().ReadFrame();  // COMMIT, probe, BEGIN
   peer.Start();
   const auto connection =
-      testing::NewConnection(peer.Url("subscribe.receipt=true&subscribe.receipt.timeout=500"));
+      testing::NewConnection(peer.Url("subscribe.receipt=true&subscribe.receipt.timeout=3000"));
   connection->Start();
   const ISessionPtr session = connection->CreateSession(true, AcknowledgeModeTransacted);
   const auto first = session->CreateConsumer(session->CreateQueue("q1"));
   const auto second = session->CreateConsumer(session->CreateQueue("q2"));
-  for (int i = 0; i < 100 && connection->IsConnected(); ++i)
-    std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(testing::WaitUntil([&] { return !connection->IsConnected(); }));
   EXPECT_THROW(connection->Start(), EZQStompError);
   connection->Start();
   session->Commit();

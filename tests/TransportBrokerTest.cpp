@@ -208,19 +208,20 @@ TEST_F(TransportBrokerTest, PersistentSendInsideATransactionDoesNotWaitForAHeldB
   EXPECT_EQ(TextOf(receiver->Receive(ReceiveTimeout)), "in tx");
 }
 
-TEST_F(TransportBrokerTest, ShortTimeToLiveKeepsTheMessageUntilItExpires) {
+TEST_F(TransportBrokerTest, TimeToLiveKeepsTheMessageUntilItExpires) {
   const std::string name = testing::UniqueName("transport-ttl");
   const auto sender = Open();
-  // Nobody waits yet: an "expiration" of "0" would drop the message at once.
-  sender->Send(*Text("short"), "/queue/" + name, -1, 400ms);
+  // Nobody waits yet: an "expiration" of "0" would drop the message at once. A minute is more than any
+  // loaded machine takes to subscribe.
+  sender->Send(*Text("kept"), "/queue/" + name, -1, 60000ms);
   const auto receiver = Open("subscribe.receipt=true");
   SubscribeQueue(*receiver, name, "sub-1");
   const TDateTime before = NowUTC();
   const IMessagePtr received = receiver->Receive(ReceiveTimeout);
   ASSERT_NE(received, nullptr);
-  EXPECT_EQ(TextOf(received), "short");
+  EXPECT_EQ(TextOf(received), "kept");
   EXPECT_GT(received->GetExpiration(), before);
-  EXPECT_LE(received->GetExpiration(), NowUTC() + 400 / MillisPerDay);
+  EXPECT_LE(received->GetExpiration(), NowUTC() + 60000 / MillisPerDay);
 }
 
 TEST_F(TransportBrokerTest, TimeToLiveTravelsInExactMilliseconds) {

@@ -23,12 +23,12 @@ namespace {
     ::testing::AddGlobalTestEnvironment(new velmor::testing::QtApplicationEnvironment("XcbWindowTitles"));
 
 // The title of a shown window as the X server holds it, read by xwininfo, whose first line ends with the
-// window's id and its name in quotes.
+// window's id and its name in quotes. Both waits are long enough for a loaded machine.
 std::string ServerTitle(QWidget& Window) {
-  EXPECT_TRUE(QTest::qWaitForWindowExposed(&Window));
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(&Window, 30000));
   QProcess XWinInfo;
   XWinInfo.start("xwininfo", {"-id", QString::number(Window.winId())});
-  EXPECT_TRUE(XWinInfo.waitForFinished(10000));
+  EXPECT_TRUE(XWinInfo.waitForFinished(30000));
   const QString Output = QString::fromUtf8(XWinInfo.readAllStandardOutput()).trimmed();
   const QString FirstLine = Output.section('\n', 0, 0);
   const qsizetype Open = FirstLine.indexOf('"');

@@ -189,6 +189,14 @@ class TRecordingSink final : public ITestSink {
                              [&] { return std::find(Logs.begin(), Logs.end(), Line) != Logs.end(); });
   }
 
+  // Waits until Line was logged or an error line came; false when neither happened within Limit.
+  bool WaitForLogOrError(const std::string& Line, std::chrono::seconds Limit) {
+    std::unique_lock Lock(FMutex);
+    return FChanged.wait_for(Lock, Limit, [&] {
+      return !Errors.empty() || std::find(Logs.begin(), Logs.end(), Line) != Logs.end();
+    });
+  }
+
   std::vector<std::string> Logs, Errors, BeforeResult;
   std::vector<uint32_t> Results;
   bool Failed = false;  // as the first result tells it
