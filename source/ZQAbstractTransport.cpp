@@ -19,15 +19,6 @@ namespace velmor {
 
 namespace {
 
-// Text without the blanks and control characters at either end.
-std::string_view TrimBlanks(std::string_view Text) {
-  while (!Text.empty() && IsBlankOrControl(Text.front()))
-    Text.remove_prefix(1);
-  while (!Text.empty() && IsBlankOrControl(Text.back()))
-    Text.remove_suffix(1);
-  return Text;
-}
-
 // The value of the first header named exactly Name, taken out of the frame; empty when there is none.
 std::string TakeHeader(IStompFrame& Frame, std::string_view Name) {
   for (TStompHeaderItem& item : Frame.GetHeaders()) {

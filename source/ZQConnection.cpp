@@ -548,7 +548,7 @@ bool TZQSession::Resume() {
     try {
       // The broker answers a subscription it refuses with an ERROR in place of the receipt, and closes
       // the connection: the receipt tells which consumer it was.
-      GetTransport()->Subscribe(own->GetSubscribedAs(), StompAckMode(), own->GetID(), "", false, true);
+      Subscribe(own->GetSubscribedAs(), own->GetID(), true);
       own->SetSubscribedAs(own->GetSubscribedAs(), current);
     } catch (const EZQStompServerErrorMessage& Error) {
       own->Refuse(Error.what());
@@ -630,8 +630,9 @@ uint8_t TZQSession::StompAckMode() const {
   }
 }
 
-void TZQSession::Subscribe(const std::string& DestinationName, const std::string& SubscriptionID) {
-  GetTransport()->Subscribe(DestinationName, StompAckMode(), SubscriptionID, "", false);
+void TZQSession::Subscribe(const std::string& DestinationName, const std::string& SubscriptionID,
+                           bool ForceReceipt) {
+  GetTransport()->Subscribe(DestinationName, StompAckMode(), SubscriptionID, "", false, ForceReceipt);
 }
 
 void TZQSession::SubscribeRegistered(const std::shared_ptr<TZQMessageConsumer>& Consumer,

@@ -241,7 +241,10 @@ class TZQSession final : public TZQAbstractSession,
   void CheckMessageTransformer() const;
   // The STOMP ack mode of this session's subscriptions.
   uint8_t StompAckMode() const;
-  void Subscribe(const std::string& DestinationName, const std::string& SubscriptionID);
+  // SUBSCRIBE in the session's ack mode; waits for a receipt when the URL asks for one or ForceReceipt
+  // is set.
+  void Subscribe(const std::string& DestinationName, const std::string& SubscriptionID,
+                 bool ForceReceipt = false);
   // SUBSCRIBE for a consumer already registered; a failed one unregisters it before raising.
   void SubscribeRegistered(const std::shared_ptr<TZQMessageConsumer>& Consumer,
                            const std::string& DestinationName);

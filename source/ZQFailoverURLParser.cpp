@@ -36,10 +36,7 @@ struct TDecimal {
 // Blanks, sign, digits with an optional ".", an optional exponent "e"/"E" with sign, blanks. At least one
 // digit before the exponent.
 std::optional<TDecimal> ReadDecimal(std::string_view Text) {
-  while (!Text.empty() && IsBlankOrControl(Text.front()))
-    Text.remove_prefix(1);
-  while (!Text.empty() && IsBlankOrControl(Text.back()))
-    Text.remove_suffix(1);
+  Text = TrimBlanks(Text);
   TDecimal result;
   size_t pos = 0;
   if (pos < Text.size() && (Text[pos] == '+' || Text[pos] == '-')) {

@@ -219,7 +219,8 @@ void TZQMessageConsumer::Nack(const TZQMessage& Message) {
   FUnacknowledged.erase(delivery);
 }
 
-void TZQMessageConsumer::SettleInTransaction(TZQAbstractTransport& Transport, const std::string& TransactionID) {
+void TZQMessageConsumer::SettleInTransaction(TZQAbstractTransport& Transport,
+                                             const std::string& TransactionID) const {
   for (const TDelivery& delivery : FInTransaction) {
     if (delivery.Connection != Transport.GetConnectionNumber())
       continue;
@@ -229,17 +230,15 @@ void TZQMessageConsumer::SettleInTransaction(TZQAbstractTransport& Transport, co
       Transport.Ack(delivery.AckID, delivery.Subscription, TransactionID);
     }
   }
-  FInTransaction.clear();
 }
 
-void TZQMessageConsumer::ReturnTransaction(TZQAbstractTransport& Transport) {
+void TZQMessageConsumer::ReturnTransaction(TZQAbstractTransport& Transport) const {
   if (Transport.GetVersion() < 2)
     return;
   for (const TDelivery& delivery : FInTransaction) {
     if (delivery.Connection == Transport.GetConnectionNumber())
       Transport.Nack(delivery.AckID, delivery.Subscription, "");
   }
-  FInTransaction.clear();
 }
 
 void TZQMessageConsumer::ForgetDeliveries() {

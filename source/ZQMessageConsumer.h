@@ -100,11 +100,12 @@ class TZQMessageConsumer : public virtual IMessageConsumer,
   // The connection was made again: the deliveries of the lost one are no longer the broker's.
   void ForgetDeliveries();
   // For the session that commits its transaction TransactionID: ACK, or NACK for a rejected message, of
-  // each message handed out in it, in the transaction.
-  void SettleInTransaction(TZQAbstractTransport& Transport, const std::string& TransactionID);
+  // each message handed out in it, in the transaction. The messages stay recorded until
+  // TransactionEnded.
+  void SettleInTransaction(TZQAbstractTransport& Transport, const std::string& TransactionID) const;
   // For the session that rolled its transaction back: NACK of each message handed out in it, so that
   // the broker hands it out again at once (STOMP 1.0 has no NACK: then only once the connection ends).
-  void ReturnTransaction(TZQAbstractTransport& Transport);
+  void ReturnTransaction(TZQAbstractTransport& Transport) const;
   // The session's transaction is over: what was handed out in it belongs to none any more.
   void TransactionEnded() { FInTransaction.clear(); }
 

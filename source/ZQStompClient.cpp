@@ -410,12 +410,8 @@ TStompVersion TZQStompClient::ConnectEncodingVersion(const IStompFrame& Frame) {
   std::string_view rest = offered;
   while (!rest.empty()) {
     const auto comma = rest.find(',');
-    std::string_view item = rest.substr(0, comma);
+    const std::string_view item = TrimBlanks(rest.substr(0, comma));
     rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-    while (!item.empty() && IsBlankOrControl(item.front()))
-      item.remove_prefix(1);
-    while (!item.empty() && IsBlankOrControl(item.back()))
-      item.remove_suffix(1);
     if (item == "1.2") {
       version = std::max<TStompVersion>(version, 3);
     } else if (item == "1.1") {

@@ -132,6 +132,14 @@ bool IsBlankText(std::string_view Text) {
   return std::all_of(Text.begin(), Text.end(), IsBlankOrControl);
 }
 
+std::string_view TrimBlanks(std::string_view Text) {
+  while (!Text.empty() && IsBlankOrControl(Text.front()))
+    Text.remove_prefix(1);
+  while (!Text.empty() && IsBlankOrControl(Text.back()))
+    Text.remove_suffix(1);
+  return Text;
+}
+
 namespace {
 
 constexpr std::string_view LineSeparator = "\xE2\x80\xA8";

@@ -41,6 +41,9 @@ inline bool IsBlankOrControl(char C) {
 // True when the text is empty or holds nothing but blanks and control characters (blank after trimming).
 bool IsBlankText(std::string_view Text);
 
+// Text without the blanks and control characters at either end.
+std::string_view TrimBlanks(std::string_view Text);
+
 // Text without the line breaks at its end, for showing it in a box or a label. Line breaks are CR, LF and
 // the Unicode line and paragraph separators (U+2028, U+2029).
 std::string_view TrimTrailingLineBreaks(std::string_view Text);

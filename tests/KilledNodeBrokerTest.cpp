@@ -14,12 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <thread>
 
 #include "BrokerFixture.h"
 #include "MessagingFixture.h"
+#include "WaitUntil.h"
 
 namespace velmor {
 namespace {
@@ -77,29 +76,15 @@ class KilledNodeBrokerTest : public ::testing::Test {
   void KillAndRestart(pid_t Process) const {
     ASSERT_GT(Process, 0);
     ASSERT_EQ(::kill(Process, SIGKILL), 0);
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (Alive(Process)) {
-      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the killed node did not end";
-      std::this_thread::sleep_for(50ms);
-    }
+    ASSERT_TRUE(testing::WaitUntil([&] { return !Alive(Process); }, 60s, 50ms))
+        << "the killed node did not end";
     ASSERT_EQ(Node("start"), 0) << "scripts/broker start" << NodeArgs();
   }
 
   // The number of messages in Queue once the node lists it with Expected of them, or else what the node
-  // lists after 60 s.
+  // lists after a generous wait.
   std::string AwaitMessages(const std::string& Queue, const std::string& Expected) const {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    for (;;) {
-      const std::string listed = testing::BrokerCtl("list_queues --no-table-headers -q name messages" + NodeArgs());
-      std::istringstream rows(listed);
-      for (std::string row; std::getline(rows, row);) {
-        if (row == Queue + "\t" + Expected)
-          return Expected;
-      }
-      if (std::chrono::steady_clock::now() >= deadline)
-        return listed;
-      std::this_thread::sleep_for(500ms);
-    }
+    return testing::AwaitQueueRow(Queue, "messages", Expected, NodeArgs());
   }
 
   // A durable queue named Queue, declared on the node, without messages. The node writes its record of

@@ -2,17 +2,16 @@
 // reach the broker, per protocol version, and what happens once the connection is gone.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "FakeStompPeer.h"
 #include "MessageOf.h"
 #include "MessagingFixture.h"
 #include "RecordingClient.h"
+#include "WaitUntil.h"
 #include "ZQCommAdapterIndy.h"
 #include "ZQExceptions.h"
 #include "ZQMQConsumer.h"
@@ -230,8 +229,8 @@ TEST_P(SettlePeerTest, RaisesOrReturnsWithoutWritingAndTheConnectionKeepsWorking
   ASSERT_EQ(testing::TextOf(world.Message), "one");
   if (c.Before)
     c.Before(world);
-  for (int i = 0; i < 250 && c.Ends == "broker" && world.Connection->IsConnected(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (c.Ends == "broker")
+    testing::WaitUntil([&] { return !world.Connection->IsConnected(); });
   EXPECT_EQ(testing::MessageOf<EIllegalStateException>(
                 [&] { c.Reject ? world.Message->Nack() : world.Message->Acknowledge(); }),
             c.Raised);

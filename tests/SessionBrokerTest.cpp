@@ -166,10 +166,7 @@ TEST_F(SessionBrokerTest, MessagesDeliveredBehindAnErrorReachTheConsumerAfterThe
   const auto producer = FSession->CreateProducer(queue);
   for (int i = 0; i < 100; ++i)
     producer->Send(Text(FSession, std::to_string(i)));
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (QueueRow(name, "messages") != "0" && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(100ms);
-  ASSERT_EQ(QueueRow(name, "messages"), "0");
+  ASSERT_EQ(AwaitQueueRow(name, "messages", "0"), "0");
   EXPECT_THAT(MessageOf<EZQStompServerErrorMessage>([&] { consumer->Receive(5000); }),
               ::testing::StartsWith("No subscription found"));
   FConnection->Start();

@@ -11,7 +11,8 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
+
+#include "WaitUntil.h"
 
 namespace velmor::testing {
 
@@ -85,8 +86,8 @@ std::string BrokerCtl(const std::string& Args) {
   return pclose(pipe) == 0 ? output : "<failed>";
 }
 
-std::string QueueRow(const std::string& Name, const std::string& Columns) {
-  std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns));
+std::string QueueRow(const std::string& Name, const std::string& Columns, const std::string& Node) {
+  std::istringstream rows(BrokerCtl("list_queues --no-table-headers -q name " + Columns + Node));
   std::string row;
   while (std::getline(rows, row)) {
     if (row.rfind(Name + "\t", 0) == 0)
@@ -95,13 +96,15 @@ std::string QueueRow(const std::string& Name, const std::string& Columns) {
   return "<no queue>";
 }
 
-std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-  std::string row = QueueRow(Name, Columns);
-  while (row != Expected && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    row = QueueRow(Name, Columns);
-  }
+std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected,
+                          const std::string& Node) {
+  std::string row;
+  WaitUntil(
+      [&] {
+        row = QueueRow(Name, Columns, Node);
+        return row == Expected;
+      },
+      std::chrono::minutes(2), std::chrono::milliseconds(200));
   return row;
 }
 

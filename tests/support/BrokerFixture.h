@@ -40,11 +40,13 @@ int RunBrokerScript(const std::string& Args);
 std::string BrokerCtl(const std::string& Args);
 
 // What list_queues shows for Columns of the queue Name: the row without the name, columns separated by
-// tabs; "<no queue>" when the broker lists no queue of that name.
-std::string QueueRow(const std::string& Name, const std::string& Columns);
+// tabs; "<no queue>" when the broker lists no queue of that name. Node names another node than the
+// broker's, as BrokerScript's options (" --port P --dir D").
+std::string QueueRow(const std::string& Name, const std::string& Columns, const std::string& Node = "");
 
 // QueueRow once it shows Expected, or as it is after a generous deadline (two minutes).
-std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected);
+std::string AwaitQueueRow(const std::string& Name, const std::string& Columns, const std::string& Expected,
+                          const std::string& Node = "");
 
 // True when a TCP connection to the broker's STOMP port can be opened.
 bool BrokerReachable();
